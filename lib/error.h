@@ -1,0 +1,36 @@
+// Logging shared by both daemons. Four levels; before a daemon detaches
+// (and always in debug mode) messages go to the terminal, afterwards to
+// syslog. Every message is cut to 200 characters, and formatting uses only
+// stack buffers: the daemons log on every packet.
+#pragma once
+
+#include <cstdarg>
+
+enum log_level_number {
+    LOG_LEVEL_FATAL = 0,
+    LOG_LEVEL_WARNING = 1,
+    LOG_LEVEL_INFO = 2,
+    LOG_LEVEL_DEBUG = 3,
+};
+
+struct log_level {
+    int level;
+    int priority;     // syslog priority
+    const char *name; // printed before the text on a terminal; "" for none
+    int to_stdout;    // set: stdout, clear: stderr
+};
+
+extern const log_level log_levels[];
+
+// Owned by each daemon's main: -d, and "has detached".
+extern int debug_mode;
+extern int daemonized;
+
+// Where messages go once daemonized; tests point it elsewhere.
+extern void (*log_syslog)(int priority, const char *format, ...);
+
+[[noreturn]] void fatal(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void warning(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void info(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void debug(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void log_message(int level, const char *format, va_list ap);

@@ -1,0 +1,242 @@
+#include "lexer.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include "error.h"
+#include "xmalloc.h"
+
+const keyword keyword_table[KEYWORD_COUNT] = {
+    {"{", TOK_LBRACE},       {"}", TOK_RBRACE},       {"(", TOK_LPAREN},
+    {")", TOK_RPAREN},       {",", TOK_COMMA},        {"accept", TOK_ACCEPT},
+    {"cpu", TOK_CPU},        {"cpuiow", TOK_CPUIOW},  {"datadir", TOK_DATADIR},
+    {"debug", TOK_DEBUG},    {"df", TOK_DF},          {"every", TOK_EVERY},
+    {"flukso", TOK_FLUKSO},  {"from", TOK_FROM},      {"if", TOK_IF},
+    {"if1", TOK_IF1},        {"if2", TOK_IF},         {"in", TOK_IN},
+    {"io", TOK_IO},          {"io1", TOK_IO1},        {"io2", TOK_IO},
+    {"load", TOK_LOAD},      {"mbuf", TOK_MBUF},      {"mem", TOK_MEM},
+    {"mem1", TOK_MEM1},      {"mem2", TOK_MEM},       {"monitor", TOK_MONITOR},
+    {"mux", TOK_MUX},        {"pf", TOK_PF},          {"pfq", TOK_PFQ},
+    {"port", TOK_PORT},      {"proc", TOK_PROC},      {"second", TOK_SECOND},
+    {"seconds", TOK_SECONDS}, {"sensor", TOK_SENSOR}, {"smart", TOK_SMART},
+    {"source", TOK_SOURCE},  {"stream", TOK_STREAM},  {"to", TOK_TO},
+    {"write", TOK_WRITE},
+};
+
+int keyword_lookup(const char *word)
+{
+    for (const keyword &k : keyword_table)
+        if (strcasecmp(k.text, word) == 0)
+            return k.code;
+    return TOK_NONE;
+}
+
+const char *keyword_name(int code)
+{
+    for (const keyword &k : keyword_table)
+        if (k.code == code)
+            return k.text;
+    return nullptr;
+}
+
+static void lexer_reset(lexer *lx)
+{
+    lx->buffer_size = LEXER_BUFFER;
+    lx->line = 1;
+    lx->position = 0;
+    lx->end = 0;
+    lx->code = TOK_NONE;
+    lx->value = 0;
+    lx->pushed_back = 0;
+    lx->at_eof = 0;
+    lx->token_length = 0;
+    lx->kind = KIND_NONE;
+}
+
+// Reads the next block; 0 at end of file. Read errors count as the end.
+static int lexer_fill(lexer *lx)
+{
+    ssize_t n;
+    do
+        n = read(lx->fd, lx->buffer, static_cast<size_t>(lx->buffer_size));
+    while (n < 0 && errno == EINTR);
+    lx->position = 0;
+    lx->end = n > 0 ? static_cast<int>(n) : 0;
+    if (lx->end == 0) {
+        lx->at_eof = 1;
+        return 0;
+    }
+    return 1;
+}
+
+lexer *lexer_open(const char *path)
+{
+    lexer *lx = xnew_record<lexer>();
+    lexer_reset(lx);
+    lx->filename = path;
+    lx->token = static_cast<char *>(xzalloc(LEXER_TOKEN));
+    lx->fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (lx->fd < 0) {
+        warning("could not open file \"%.200s\":%.200s", path, strerror(errno));
+        xfree(lx->token);
+        xfree(lx);
+        return nullptr;
+    }
+    lx->buffer = static_cast<char *>(xmalloc(LEXER_BUFFER));
+    if (lexer_fill(lx) && lx->buffer[0] == '\n')
+        lx->line++;
+    return lx;
+}
+
+void lexer_close(lexer *lx)
+{
+    if (lx == nullptr)
+        return;
+    close(lx->fd);
+    if (lx->buffer)
+        xfree(lx->buffer);
+    xfree(lx->token);
+    xfree(lx);
+}
+
+static int current(const lexer *lx)
+{
+    return static_cast<unsigned char>(lx->buffer[lx->position]);
+}
+
+// Moves to the next character; 0 once the input is exhausted.
+static int advance(lexer *lx)
+{
+    if (lx->at_eof)
+        return 0;
+    lx->position++;
+    if (lx->position >= lx->end && !lexer_fill(lx))
+        return 0;
+    if (current(lx) == '\n')
+        lx->line++;
+    return 1;
+}
+
+static void append(lexer *lx, int c)
+{
+    if (lx->token_length >= LEXER_TOKEN - 1) {
+        lx->token[LEXER_TOKEN - 1] = '\0';
+        fatal("%.200s:%d: parse error at '%.200s'", lx->filename, lx->line, lx->token);
+    }
+    lx->token[lx->token_length++] = static_cast<char>(c);
+}
+
+static int is_separator(int c)
+{
+    return c == '\0' || c == '\t' || c == '\n' || c == '\r' || c == ' ';
+}
+
+static int is_punctuation(int c)
+{
+    return c == '{' || c == '}' || c == ',' || c == '(' || c == ')';
+}
+
+static int skip_separators(lexer *lx)
+{
+    for (;;) {
+        if (is_separator(current(lx))) {
+            if (!advance(lx))
+                return 0;
+        } else if (current(lx) == '#') {
+            while (current(lx) != '\n')
+                if (!advance(lx))
+                    return 0;
+        } else {
+            return 1;
+        }
+    }
+}
+
+static int read_quoted(lexer *lx)
+{
+    int quote = current(lx);
+    for (;;) {
+        if (!advance(lx)) {
+            lx->token[lx->token_length] = '\0';
+            if (quote == '\'')
+                warning("%.200s:%d: unbalanced \"'\"", lx->filename, lx->line);
+            else
+                warning("%.200s:%d: unbalanced '\"'", lx->filename, lx->line);
+            return 0;
+        }
+        if (current(lx) == quote)
+            break;
+        append(lx, current(lx));
+    }
+    lx->token[lx->token_length] = '\0';
+    advance(lx);
+    return 1;
+}
+
+int lexer_next(lexer *lx)
+{
+    if (lx == nullptr || lx->at_eof)
+        return 0;
+    if (lx->pushed_back) {
+        lx->pushed_back = 0;
+        return 1;
+    }
+    lx->code = TOK_NONE;
+    lx->value = 0;
+    lx->kind = KIND_NONE;
+
+    if (!skip_separators(lx))
+        return 0;
+
+    lx->kind = KIND_STRING;
+    lx->token_length = 0;
+    int c = current(lx);
+    if (c == '\'' || c == '"')
+        return read_quoted(lx);
+
+    if (is_punctuation(c)) {
+        append(lx, c);
+        lx->token[lx->token_length] = '\0';
+        lx->code = keyword_lookup(lx->token);
+        advance(lx);
+        return 1;
+    }
+
+    int more = 1;
+    while (more && !is_separator(current(lx)) && current(lx) != '#' &&
+           !is_punctuation(current(lx))) {
+        append(lx, current(lx));
+        more = advance(lx);
+    }
+    lx->token[lx->token_length] = '\0';
+    lx->code = keyword_lookup(lx->token);
+
+    if (lx->token[0] >= '0' && lx->token[0] <= '9' &&
+        strspn(lx->token, "0123456789") == static_cast<size_t>(lx->token_length)) {
+        long value = 0;
+        for (const char *p = lx->token; *p; p++) {
+            value = value * 10 + (*p - '0');
+            if (value >= 65536)
+                fatal("%.200s:%d: parse error at '%.200s': number too large", lx->filename,
+                      lx->line, lx->token);
+        }
+        lx->kind = KIND_NUMBER;
+        lx->value = value;
+    }
+    return 1;
+}
+
+void lexer_unget(lexer *lx)
+{
+    if (lx != nullptr)
+        lx->pushed_back = 1;
+}
+
+void lexer_expected(const lexer *lx, const char *expected)
+{
+    warning("%.200s:%d: expected '%.200s' found '%.8s'", lx->filename, lx->line, expected,
+            lx->token);
+}

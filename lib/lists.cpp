@@ -1,0 +1,263 @@
+#include "lists.h"
+
+#include <cstring>
+#include <unistd.h>
+
+#include "error.h"
+#include "net.h"
+#include "types.h"
+#include "xmalloc.h"
+
+static int same_text(const char *a, const char *b)
+{
+    return strncmp(a, b, NAME_COMPARE_MAX) == 0;
+}
+
+stream *stream_new(int type, const char *argument)
+{
+    if (type < 0 || type >= STREAM_TYPE_COUNT)
+        fatal("%s:%d: internal error: stream type unknown", __FILE__, __LINE__);
+    stream *s = xnew_record<stream>();
+    s->type = type;
+    s->argument = xstrdup(argument ? argument : "");
+    return s;
+}
+
+static stream *find_stream(const stream_list *list, int type, const char *argument)
+{
+    if (argument == nullptr)
+        return nullptr;
+    for (stream *s = list->first; s; s = s->next)
+        if (s->type == type && same_text(s->argument, argument))
+            return s;
+    return nullptr;
+}
+
+static stream *add_stream(stream_list *list, int type, const char *argument)
+{
+    if (type < 0 || type >= STREAM_TYPE_COUNT)
+        fatal("%s:%d: internal error: stream type unknown", __FILE__, __LINE__);
+    if (argument && find_stream(list, type, argument))
+        return nullptr;
+    stream *s = stream_new(type, argument);
+    s->next = list->first;
+    list->first = s;
+    return s;
+}
+
+stream *source_find_stream(const source *src, int type, const char *argument)
+{
+    return src ? find_stream(&src->streams, type, argument) : nullptr;
+}
+
+stream *source_add_stream(source *src, int type, const char *argument)
+{
+    return src ? add_stream(&src->streams, type, argument) : nullptr;
+}
+
+stream *mux_find_stream(const mux *m, int type, const char *argument)
+{
+    return m ? find_stream(&m->streams, type, argument) : nullptr;
+}
+
+stream *mux_add_stream(mux *m, int type, const char *argument)
+{
+    return m ? add_stream(&m->streams, type, argument) : nullptr;
+}
+
+source *source_list_find(const source_list *list, const char *name)
+{
+    if (list == nullptr || name == nullptr)
+        return nullptr;
+    for (source *s = list->first; s; s = s->next)
+        if (same_text(s->name, name))
+            return s;
+    return nullptr;
+}
+
+source *source_list_find_by_address(const source_list *list, const sockaddr_storage *address)
+{
+    if (list == nullptr)
+        return nullptr;
+    for (source *s = list->first; s; s = s->next)
+        if (same_address(&s->socket_address, address))
+            return s;
+    return nullptr;
+}
+
+source *source_list_add(source_list *list, const char *name)
+{
+    if (list == nullptr || source_list_find(list, name))
+        return nullptr;
+    source *s = xnew_record<source>();
+    s->name = xstrdup(name);
+    s->next = list->first;
+    list->first = s;
+    return s;
+}
+
+mux *mux_list_find(const mux_list *list, const char *name)
+{
+    if (list == nullptr || name == nullptr)
+        return nullptr;
+    for (mux *m = list->first; m; m = m->next)
+        if (same_text(m->name, name))
+            return m;
+    return nullptr;
+}
+
+mux *mux_list_add(mux_list *list, const char *name)
+{
+    if (list == nullptr || mux_list_find(list, name))
+        return nullptr;
+    mux *m = xnew_record<mux>();
+    m->name = xstrdup(name);
+    m->next = list->first;
+    list->first = m;
+    return m;
+}
+
+mux *mux_list_rename(mux_list *list, mux *m, const char *name)
+{
+    if (list == nullptr || m == nullptr || mux_list_find(list, name))
+        return nullptr;
+    xfree(m->name);
+    m->name = xstrdup(name);
+    return m;
+}
+
+void stream_list_free(stream_list *list)
+{
+    if (list == nullptr)
+        return;
+    stream *next;
+    for (stream *s = list->first; s; s = next) {
+        next = s->next;
+        xfree(s->argument);
+        if (s->rrd_file)
+            xfree(s->rrd_file);
+        xfree(s);
+    }
+}
+
+void source_list_free(source_list *list)
+{
+    if (list == nullptr)
+        return;
+    source *next;
+    for (source *s = list->first; s; s = next) {
+        next = s->next;
+        xfree(s->name);
+        stream_list_free(&s->streams);
+        xfree(s);
+    }
+}
+
+void mux_list_free(mux_list *list)
+{
+    if (list == nullptr)
+        return;
+    mux *next;
+    for (mux *m = list->first; m; m = next) {
+        next = m->next;
+        xfree(m->name);
+        if (m->address)
+            xfree(m->address);
+        if (m->port)
+            xfree(m->port);
+        if (m->from_address)
+            xfree(m->from_address);
+        if (m->send_socket != 0)
+            close(m->send_socket);
+        if (m->packet)
+            xfree(m->packet);
+        for (int fd : m->sockets)
+            if (fd != 0)
+                close(fd);
+        stream_list_free(&m->streams);
+        source_list_free(&m->sources);
+        xfree(m);
+    }
+}
+
+static int record_size(const stream *s, int type)
+{
+    return static_cast<int>(strlen(s->argument)) + 2 + stream_type_byte_width(type);
+}
+
+int stream_list_wire_size(const stream_list *list)
+{
+    int size = 0;
+    for (const stream *s = list->first; s; s = s->next)
+        size += record_size(s, s->type);
+    return size;
+}
+
+int stream_list_send_size(const stream_list *list)
+{
+    int size = 0;
+    for (const stream *s = list->first; s; s = s->next)
+        size += record_size(s, stream_send_type(s->type));
+    return size;
+}
+
+int source_list_max_wire_size(const source_list *list)
+{
+    int max = 0;
+    for (const source *s = list->first; s; s = s->next) {
+        int size = stream_list_wire_size(&s->streams);
+        if (size > max)
+            max = size;
+    }
+    return max;
+}
+
+int source_list_max_text_size(const source_list *list)
+{
+    int max = 0;
+    for (const source *src = list->first; src; src = src->next) {
+        int size = static_cast<int>(strlen(src->name)) + 1;
+        for (const stream *s = src->streams.first; s; s = s->next)
+            size += static_cast<int>(strlen(stream_type_name(s->type)) + strlen(s->argument)) +
+                    stream_type_text_width(s->type) + STREAM_TEXT_OVERHEAD;
+        if (size > max)
+            max = size;
+    }
+    return max;
+}
+
+static void allocate_packet(mux *m, int size)
+{
+    if (m->packet)
+        xfree(m->packet);
+    m->packet_size = size;
+    m->packet = static_cast<uint8_t *>(xzalloc(static_cast<size_t>(size)));
+}
+
+void mux_init_send_packet(mux *m)
+{
+    // Header, records, and the spare byte the overflow rule needs.
+    int size = stream_list_send_size(&m->streams) + PACKET_HEADER_SIZE + 1;
+    if (size >= PACKET_SIZE_MAX + 1) {
+        warning("transport max packet size is not enough to transport all streams");
+        size = PACKET_SIZE_MAX;
+    }
+    allocate_packet(m, size);
+    debug("probo packet size=%d", size);
+}
+
+void mux_init_receive_packet(mux *m)
+{
+    int base = PACKET_HEADER_SIZE + 1;
+    if (m->sources.first) {
+        int largest = source_list_max_wire_size(&m->sources);
+        base = largest + PACKET_HEADER_SIZE + 1;
+        if (largest >= 65500) {
+            warning("transport max packet size is not enough to transport all streams");
+            base = PACKET_SIZE_MAX;
+        }
+    }
+    int size = 2 * base < PACKET_SIZE_MAX ? 2 * base : PACKET_SIZE_MAX;
+    allocate_packet(m, size);
+    debug("colvo packet size=%d", size);
+}

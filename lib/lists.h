@@ -1,0 +1,91 @@
+// The records both daemons keep their configuration in: muxes, sources and
+// streams, in singly linked lists with insertion at the head, and the size
+// budgets derived from them (packet buffers, receive buffer, the FIFO line).
+// A list owns its records; a record owns its strings, buffers and sockets
+// (descriptor 0 means none).
+#pragma once
+
+#include <sys/socket.h>
+
+#include "packet.h"
+#include "probe_state.h"
+
+enum {
+    NAME_COMPARE_MAX = 2048,
+    MUX_SOCKET_SLOTS = 46, // indexed by address family number
+    PACKET_SIZE_MAX = 65515,
+    STREAM_TEXT_OVERHEAD = 27,
+};
+
+struct stream {
+    int type;
+    char *argument; // never null: "" when none was configured
+    char *rrd_file; // multiplexer: database file, or null
+    stream *next;
+    probe_states probe_state;
+};
+
+struct stream_list {
+    stream *first;
+};
+
+struct source {
+    char *name; // numeric host text
+    sockaddr_storage socket_address;
+    stream_list streams;
+    source *next;
+};
+
+struct source_list {
+    source *first;
+};
+
+struct mux {
+    char *name;
+    char *address;
+    char *port;
+    char *from_address;
+    source_list sources;
+    int sockets[MUX_SOCKET_SLOTS];
+    int send_socket;
+    int elapsed;
+    int interval;
+    packet_header header;
+    int offset;
+    int packet_size;
+    uint8_t *packet;
+    sockaddr_storage socket_address;
+    stream_list streams;
+    unsigned int send_errors;
+    mux *next;
+};
+
+struct mux_list {
+    mux *first;
+};
+
+stream *stream_new(int type, const char *argument);
+stream *source_find_stream(const source *src, int type, const char *argument);
+stream *source_add_stream(source *src, int type, const char *argument);
+stream *mux_find_stream(const mux *m, int type, const char *argument);
+stream *mux_add_stream(mux *m, int type, const char *argument);
+
+source *source_list_find(const source_list *list, const char *name);
+source *source_list_find_by_address(const source_list *list, const sockaddr_storage *address);
+source *source_list_add(source_list *list, const char *name);
+
+mux *mux_list_find(const mux_list *list, const char *name);
+mux *mux_list_add(mux_list *list, const char *name);
+mux *mux_list_rename(mux_list *list, mux *m, const char *name);
+
+void stream_list_free(stream_list *list);
+void source_list_free(source_list *list);
+void mux_list_free(mux_list *list);
+
+int stream_list_wire_size(const stream_list *list);
+// Bytes the monitor's records of these streams take, by the type packed.
+int stream_list_send_size(const stream_list *list);
+int source_list_max_wire_size(const source_list *list);
+int source_list_max_text_size(const source_list *list);
+void mux_init_send_packet(mux *m);
+void mux_init_receive_packet(mux *m);

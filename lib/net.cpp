@@ -1,0 +1,166 @@
+#include "net.h"
+
+#include <cstdio>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+
+#include "error.h"
+#include "lists.h"
+
+char numeric_host[NUMERIC_HOST_SIZE];
+char numeric_service[NUMERIC_SERVICE_SIZE];
+sockaddr_storage resolved_address;
+
+static void store_address(sockaddr_storage *to, const sockaddr *from, socklen_t length)
+{
+    memset(to, 0, sizeof(*to));
+    if (length > sizeof(*to))
+        length = sizeof(*to);
+    memcpy(to, from, length);
+}
+
+socklen_t sockaddr_length(const sockaddr_storage *address)
+{
+    switch (address->ss_family) {
+    case AF_INET:
+        return sizeof(sockaddr_in);
+    case AF_INET6:
+        return sizeof(sockaddr_in6);
+    default:
+        return sizeof(sockaddr_storage);
+    }
+}
+
+int getip(const char *host, int family)
+{
+    addrinfo hints;
+    memset(&hints, 0, sizeof(hints));
+    hints.ai_family = family;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo *result = nullptr;
+    int numeric = 1;
+    int rc = getaddrinfo(host, nullptr, &hints, &result);
+    if (rc != 0) {
+        numeric = 0;
+        hints.ai_flags = 0;
+        rc = getaddrinfo(host, nullptr, &hints, &result);
+        if (rc != 0) {
+            debug("getaddrinfo(%.200s, %d): %.200s", host, family, gai_strerror(rc));
+            return 0;
+        }
+    }
+    if (result == nullptr || result->ai_addr == nullptr) {
+        debug("getip(%.200s, family): could not get numeric host via getaddrinfo nor getnameinfo",
+              host);
+        if (result)
+            freeaddrinfo(result);
+        return 0;
+    }
+    if (numeric) {
+        snprintf(numeric_host, sizeof(numeric_host), "%.1024s", host);
+    } else {
+        rc = getnameinfo(result->ai_addr, result->ai_addrlen, numeric_host, sizeof(numeric_host),
+                         nullptr, 0, NI_NUMERICHOST);
+        if (rc != 0) {
+            debug("getnameinfo(%.200s, %d): %.200s", host, family, gai_strerror(rc));
+            freeaddrinfo(result);
+            return 0;
+        }
+    }
+    store_address(&resolved_address, result->ai_addr, result->ai_addrlen);
+    freeaddrinfo(result);
+    return 1;
+}
+
+int getaddr(const char *host, const char *service, int socktype, int flags)
+{
+    addrinfo hints;
+    memset(&hints, 0, sizeof(hints));
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = socktype;
+    hints.ai_flags = flags | AI_NUMERICHOST;
+    addrinfo *result = nullptr;
+    int rc = getaddrinfo(host, service, &hints, &result);
+    if (rc != 0) {
+        hints.ai_flags = flags;
+        rc = getaddrinfo(host, service, &hints, &result);
+        if (rc != 0) {
+            warning("getaddrinfo(%.200s): %.200s", host, gai_strerror(rc));
+            return 0;
+        }
+    }
+    if (result->ai_addrlen > sizeof(sockaddr_storage))
+        fatal("%s:%d: internal error: getaddr returned bigger sockaddr than expected (%d>%d)",
+              __FILE__, __LINE__, static_cast<int>(result->ai_addrlen),
+              static_cast<int>(sizeof(sockaddr_storage)));
+    store_address(&resolved_address, result->ai_addr, result->ai_addrlen);
+    freeaddrinfo(result);
+    return 1;
+}
+
+void get_sockaddr(sockaddr_storage *out, int family, int socktype, int flags, const char *host,
+                  const char *service)
+{
+    addrinfo hints;
+    memset(&hints, 0, sizeof(hints));
+    hints.ai_family = family;
+    hints.ai_socktype = socktype;
+    hints.ai_flags = flags;
+    addrinfo *result = nullptr;
+    if (getaddrinfo(host, service, &hints, &result) != 0 || result == nullptr)
+        fatal("could not get sockaddr address");
+    store_address(out, result->ai_addr, result->ai_addrlen);
+    freeaddrinfo(result);
+}
+
+void copy_sockaddr(const sockaddr *from, sockaddr_storage *to)
+{
+    store_address(to, from, sockaddr_length(reinterpret_cast<const sockaddr_storage *>(from)));
+}
+
+int numeric_names(const sockaddr_storage *address)
+{
+    strcpy(numeric_host, "<unknown>");
+    strcpy(numeric_service, "<unknown>");
+    int rc = getnameinfo(reinterpret_cast<const sockaddr *>(address), sockaddr_length(address),
+                         numeric_host, sizeof(numeric_host), numeric_service,
+                         sizeof(numeric_service), NI_NUMERICHOST | NI_NUMERICSERV);
+    if (rc != 0) {
+        strcpy(numeric_host, "<unknown>");
+        strcpy(numeric_service, "<unknown>");
+    }
+    return rc;
+}
+
+int same_address(const sockaddr_storage *a, const sockaddr_storage *b)
+{
+    if (a == nullptr || b == nullptr || a->ss_family != b->ss_family)
+        return 0;
+    if (a->ss_family == AF_INET) {
+        auto x = reinterpret_cast<const sockaddr_in *>(a);
+        auto y = reinterpret_cast<const sockaddr_in *>(b);
+        return memcmp(&x->sin_addr, &y->sin_addr, sizeof(x->sin_addr)) == 0;
+    }
+    if (a->ss_family == AF_INET6) {
+        auto x = reinterpret_cast<const sockaddr_in6 *>(a);
+        auto y = reinterpret_cast<const sockaddr_in6 *>(b);
+        return memcmp(&x->sin6_addr, &y->sin6_addr, sizeof(x->sin6_addr)) == 0;
+    }
+    return 0;
+}
+
+int lookup_source_address(source *src, int family)
+{
+    if (!getip(src->name, family))
+        return 0;
+    memcpy(&src->socket_address, &resolved_address, sizeof(resolved_address));
+    return 1;
+}
+
+void lookup_mux_address(mux *m, int socktype)
+{
+    if (!getaddr(m->address, m->port, socktype, AI_PASSIVE))
+        fatal("could not get address information for %.200s %.200s", m->address, m->port);
+    memcpy(&m->socket_address, &resolved_address, sizeof(resolved_address));
+}

@@ -1,0 +1,28 @@
+// Address helpers over the resolver for the configuration readers and the
+// UDP transports. Results are handed over in three process-wide buffers,
+// overwritten by each call: single-threaded callers use them at once.
+// Every socket address is kept in a zeroed 128-byte sockaddr_storage.
+#pragma once
+
+#include <sys/socket.h>
+
+struct mux;
+struct source;
+
+enum { NUMERIC_HOST_SIZE = 1025, NUMERIC_SERVICE_SIZE = 32 };
+
+extern char numeric_host[NUMERIC_HOST_SIZE];
+extern char numeric_service[NUMERIC_SERVICE_SIZE];
+extern sockaddr_storage resolved_address;
+
+int getip(const char *host, int family);
+int getaddr(const char *host, const char *service, int socktype, int flags);
+void get_sockaddr(sockaddr_storage *out, int family, int socktype, int flags, const char *host,
+                  const char *service);
+void copy_sockaddr(const sockaddr *from, sockaddr_storage *to);
+int numeric_names(const sockaddr_storage *address);
+int same_address(const sockaddr_storage *a, const sockaddr_storage *b);
+int lookup_source_address(source *src, int family);
+void lookup_mux_address(mux *m, int socktype);
+// The length of the address held in a storage, by its family.
+socklen_t sockaddr_length(const sockaddr_storage *address);

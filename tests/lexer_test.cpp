@@ -1,0 +1,204 @@
+#include <gtest/gtest.h>
+#include <string>
+
+#include "error.h"
+#include "lexer.h"
+#include "log_capture.h"
+#include "temp_dir.h"
+
+namespace {
+
+struct token {
+    int code;
+    int kind;
+    std::string text;
+    long value;
+    int line;
+};
+
+struct Lexer : ::testing::Test {
+    temp_dir dir;
+    log_capture log;
+    std::string path;
+
+    std::vector<token> tokens(const std::string &text)
+    {
+        path = dir.write("conf", text);
+        lexer *lx = lexer_open(path.c_str());
+        std::vector<token> out;
+        while (lexer_next(lx))
+            out.push_back({lx->code, lx->kind, lx->token, lx->value, lx->line});
+        lexer_close(lx);
+        return out;
+    }
+};
+
+TEST_F(Lexer, KeywordsIgnoreCaseButNotQuotes)
+{
+    auto t = tokens("MONITOR Monitor monitor \"monitor\" 'if2'");
+    ASSERT_EQ(5u, t.size());
+    for (int i = 0; i < 3; i++)
+        EXPECT_EQ(TOK_MONITOR, t[i].code);
+    EXPECT_EQ(TOK_NONE, t[3].code);
+    EXPECT_EQ(KIND_STRING, t[3].kind);
+    EXPECT_EQ("monitor", t[3].text);
+    EXPECT_EQ("if2", t[4].text);
+}
+
+TEST_F(Lexer, PunctuationSplitsWords)
+{
+    auto t = tokens("cpu(0),{x}");
+    ASSERT_EQ(8u, t.size());
+    EXPECT_EQ(TOK_CPU, t[0].code);
+    EXPECT_EQ(TOK_LPAREN, t[1].code);
+    EXPECT_EQ(KIND_NUMBER, t[2].kind);
+    EXPECT_EQ(0, t[2].value);
+    EXPECT_EQ(TOK_RPAREN, t[3].code);
+    EXPECT_EQ(TOK_COMMA, t[4].code);
+    EXPECT_EQ(TOK_LBRACE, t[5].code);
+    EXPECT_EQ("x", t[6].text);
+    EXPECT_EQ(TOK_RBRACE, t[7].code);
+}
+
+TEST_F(Lexer, NumbersAreDigitsOnlyBelow65536)
+{
+    auto t = tokens("every 5seconds 65535 -1 0x10 007");
+    ASSERT_EQ(6u, t.size());
+    EXPECT_EQ(TOK_EVERY, t[0].code);
+    EXPECT_EQ(KIND_STRING, t[1].kind);
+    EXPECT_EQ(TOK_NONE, t[1].code);
+    EXPECT_EQ(KIND_NUMBER, t[2].kind);
+    EXPECT_EQ(65535, t[2].value);
+    EXPECT_EQ(KIND_STRING, t[3].kind);
+    EXPECT_EQ(KIND_STRING, t[4].kind);
+    EXPECT_EQ(7, t[5].value);
+}
+
+TEST_F(Lexer, CommentsEndWordsAndRunToEndOfLine)
+{
+    auto t = tokens("load#comment mem\n  # whole line\nio");
+    ASSERT_EQ(2u, t.size());
+    EXPECT_EQ(TOK_LOAD, t[0].code);
+    EXPECT_EQ(TOK_IO, t[1].code);
+}
+
+TEST_F(Lexer, QuotedTextKeepsEverythingAndCountsLines)
+{
+    auto t = tokens("'a b\n#{}\"' \"\" x\ny");
+    ASSERT_EQ(4u, t.size());
+    EXPECT_EQ("a b\n#{}\"", t[0].text);
+    EXPECT_EQ(2, t[0].line);
+    EXPECT_EQ("", t[1].text);
+    EXPECT_EQ(KIND_STRING, t[1].kind);
+    // A word at the end of a line is reported on the next one.
+    EXPECT_EQ("x", t[2].text);
+    EXPECT_EQ(3, t[2].line);
+    EXPECT_EQ("y", t[3].text);
+}
+
+TEST_F(Lexer, QuotesInsideWordsAreOrdinary)
+{
+    auto t = tokens("it's");
+    ASSERT_EQ(1u, t.size());
+    EXPECT_EQ("it's", t[0].text);
+}
+
+TEST_F(Lexer, UnbalancedQuoteReportsTheLastLine)
+{
+    auto t = tokens("monitor 'abc\n\ndef");
+    ASSERT_EQ(1u, t.size());
+    EXPECT_TRUE(log.has(path + ":3: unbalanced \"'\"")) << log.dump();
+    tokens("\"x\n");
+    EXPECT_TRUE(log.has(path + ":2: unbalanced '\"'")) << log.dump();
+}
+
+TEST_F(Lexer, WordOnSecondLineAfterEmptyFirstLine)
+{
+    auto t = tokens("\nab cd");
+    ASSERT_EQ(2u, t.size());
+    EXPECT_EQ(2, t[0].line);
+}
+
+TEST_F(Lexer, UngetReturnsTheSameToken)
+{
+    path = dir.write("conf", "every 10 x");
+    lexer *lx = lexer_open(path.c_str());
+    ASSERT_EQ(1, lexer_next(lx));
+    ASSERT_EQ(1, lexer_next(lx));
+    int line = lx->line;
+    lexer_unget(lx);
+    lexer_unget(lx);
+    ASSERT_EQ(1, lexer_next(lx));
+    EXPECT_EQ(KIND_NUMBER, lx->kind);
+    EXPECT_EQ(10, lx->value);
+    EXPECT_STREQ("10", lx->token);
+    EXPECT_EQ(line, lx->line);
+    ASSERT_EQ(1, lexer_next(lx));
+    EXPECT_STREQ("x", lx->token);
+    // The last word ran into the end of the file: a pushed-back token is
+    // not reported again, but it stays current.
+    lexer_unget(lx);
+    EXPECT_EQ(0, lexer_next(lx));
+    EXPECT_STREQ("x", lx->token);
+    lexer_close(lx);
+}
+
+TEST_F(Lexer, EmptyAndCommentOnlyFilesEndAtOnce)
+{
+    EXPECT_TRUE(tokens("").empty());
+    EXPECT_TRUE(tokens("   \n\t# only a comment\n# another").empty());
+    EXPECT_TRUE(tokens("# no newline at the end").empty());
+}
+
+TEST_F(Lexer, TokensSpanBlockBoundaries)
+{
+    std::string text(2045, ' ');
+    text += "monitor";
+    auto t = tokens(text);
+    ASSERT_EQ(1u, t.size());
+    EXPECT_EQ(TOK_MONITOR, t[0].code);
+}
+
+TEST_F(Lexer, UnopenableFileWarns)
+{
+    EXPECT_EQ(nullptr, lexer_open("/nonexistent/conf"));
+    EXPECT_TRUE(log.has("could not open file \"/nonexistent/conf\":No such file or directory"));
+    lexer_close(nullptr);
+    lexer_unget(nullptr);
+    EXPECT_EQ(0, lexer_next(nullptr));
+}
+
+TEST_F(Lexer, ExpectedCutsTheFoundTokenToEightCharacters)
+{
+    path = dir.write("conf", "\nabcdefghijkl");
+    lexer *lx = lexer_open(path.c_str());
+    lexer_next(lx);
+    lexer_expected(lx, "monitor");
+    EXPECT_TRUE(log.has(path + ":2: expected 'monitor' found 'abcdefgh'")) << log.dump();
+    lexer_close(lx);
+}
+
+TEST_F(Lexer, KeywordTableLookups)
+{
+    EXPECT_STREQ("if", keyword_name(TOK_IF));
+    EXPECT_STREQ("{", keyword_name(TOK_LBRACE));
+    EXPECT_EQ(nullptr, keyword_name(99));
+    EXPECT_EQ(TOK_NONE, keyword_lookup("nothing"));
+    EXPECT_EQ(TOK_WRITE, keyword_lookup("WRITE"));
+}
+
+TEST_F(Lexer, NumberTooLargeEndsTheProcess)
+{
+    path = dir.write("conf", "monitor\n65536");
+    EXPECT_EXIT((daemonized = 0, tokens("monitor\n65536")), ::testing::ExitedWithCode(1),
+                "fatal: .*conf:2: parse error at '65536': number too large");
+}
+
+TEST_F(Lexer, OverlongTokenEndsTheProcess)
+{
+    std::string word(2048, 'w');
+    EXPECT_EXIT((daemonized = 0, tokens(word)), ::testing::ExitedWithCode(1), "fatal: .*conf:1: parse error at 'www");
+    EXPECT_EQ(1u, tokens(std::string(2047, 'w')).size());
+}
+
+} // namespace

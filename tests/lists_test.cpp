@@ -1,0 +1,190 @@
+#include <arpa/inet.h>
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+
+#include "lists.h"
+#include "log_capture.h"
+#include "types.h"
+
+namespace {
+
+struct Lists : ::testing::Test {
+    log_capture log;
+    mux_list muxes = {};
+    ~Lists() override { mux_list_free(&muxes); }
+};
+
+TEST_F(Lists, DuplicateStreamIsRefused)
+{
+    mux *m = mux_list_add(&muxes, "<unknown mux>");
+    ASSERT_NE(nullptr, mux_add_stream(m, STREAM_CPU, "0"));
+    EXPECT_EQ(nullptr, mux_add_stream(m, STREAM_CPU, "0"));
+    EXPECT_EQ(nullptr, m->streams.first->next);
+    // Same argument, other type: another stream.
+    EXPECT_NE(nullptr, mux_add_stream(m, STREAM_IO1, "0"));
+    EXPECT_NE(nullptr, mux_find_stream(m, STREAM_CPU, "0"));
+}
+
+TEST_F(Lists, ListsWalkInReverseOrderOfAddition)
+{
+    mux *m = mux_list_add(&muxes, "m");
+    mux_add_stream(m, STREAM_CPU, "first");
+    mux_add_stream(m, STREAM_CPU, "second");
+    mux_add_stream(m, STREAM_CPU, "third");
+    const char *expect[] = {"third", "second", "first"};
+    int i = 0;
+    for (stream *s = m->streams.first; s; s = s->next)
+        EXPECT_STREQ(expect[i++], s->argument);
+    EXPECT_EQ(3, i);
+    mux_list_add(&muxes, "n");
+    EXPECT_STREQ("n", muxes.first->name);
+}
+
+TEST_F(Lists, RenameRefusesAnyTakenName)
+{
+    mux *a = mux_list_add(&muxes, "a");
+    mux *b = mux_list_add(&muxes, "b");
+    EXPECT_EQ(nullptr, mux_list_rename(&muxes, a, "a"));
+    EXPECT_EQ(nullptr, mux_list_rename(&muxes, a, "b"));
+    EXPECT_EQ(a, mux_list_rename(&muxes, a, "c"));
+    EXPECT_STREQ("c", a->name);
+    EXPECT_EQ(nullptr, mux_list_add(&muxes, "b"));
+    EXPECT_EQ(b, mux_list_find(&muxes, "b"));
+    EXPECT_EQ(nullptr, mux_list_rename(nullptr, a, "d"));
+    EXPECT_EQ(nullptr, mux_list_rename(&muxes, nullptr, "d"));
+}
+
+TEST_F(Lists, SourceStreamsMatchTypeAndExactArgument)
+{
+    source_list sources = {};
+    source *s = source_list_add(&sources, "10.0.0.5");
+    ASSERT_NE(nullptr, s);
+    EXPECT_EQ(nullptr, source_list_add(&sources, "10.0.0.5"));
+    EXPECT_EQ(nullptr, source_list_add(nullptr, "x"));
+    stream *load = source_add_stream(s, STREAM_LOAD, "");
+    EXPECT_EQ(load, source_find_stream(s, STREAM_LOAD, ""));
+    EXPECT_EQ(nullptr, source_find_stream(s, STREAM_LOAD, nullptr));
+    EXPECT_EQ(nullptr, source_find_stream(nullptr, STREAM_LOAD, ""));
+    EXPECT_EQ(nullptr, source_add_stream(nullptr, STREAM_LOAD, ""));
+    EXPECT_EQ(s, source_list_find(&sources, "10.0.0.5"));
+    source_list_free(&sources);
+}
+
+TEST_F(Lists, SourcesAreFoundByAddressIgnoringPort)
+{
+    source_list sources = {};
+    source *s = source_list_add(&sources, "127.0.0.1");
+    auto *in = reinterpret_cast<sockaddr_in *>(&s->socket_address);
+    in->sin_family = AF_INET;
+    in->sin_port = htons(1);
+    inet_pton(AF_INET, "127.0.0.1", &in->sin_addr);
+    sockaddr_storage from = {};
+    auto *f = reinterpret_cast<sockaddr_in *>(&from);
+    f->sin_family = AF_INET;
+    f->sin_port = htons(5555);
+    inet_pton(AF_INET, "127.0.0.1", &f->sin_addr);
+    EXPECT_EQ(s, source_list_find_by_address(&sources, &from));
+    inet_pton(AF_INET, "127.0.0.2", &f->sin_addr);
+    EXPECT_EQ(nullptr, source_list_find_by_address(&sources, &from));
+    source_list empty = {};
+    EXPECT_EQ(nullptr, source_list_find_by_address(&empty, &from));
+    EXPECT_EQ(nullptr, source_list_find_by_address(nullptr, &from));
+    source_list_free(&sources);
+}
+
+TEST_F(Lists, LoneLoadGetsA24ByteSendBuffer)
+{
+    mux *m = mux_list_add(&muxes, "m");
+    mux_add_stream(m, STREAM_LOAD, "");
+    EXPECT_EQ(8, stream_list_wire_size(&m->streams));
+    mux_init_send_packet(m);
+    EXPECT_EQ(24, m->packet_size);
+    EXPECT_TRUE(log.has("probo packet size=24"));
+}
+
+TEST_F(Lists, NarrowTypesGetRoomForTheWideRecordsActuallyPacked)
+{
+    struct {
+        int type;
+        int packed_record;
+    } cases[] = {{STREAM_MEM1, 2 + 40}, {STREAM_IO1, 2 + 40}, {STREAM_IF1, 2 + 80}};
+    for (auto c : cases) {
+        mux_list list = {};
+        mux *m = mux_list_add(&list, "m");
+        mux_add_stream(m, c.type, "");
+        mux_init_send_packet(m);
+        EXPECT_EQ(15 + c.packed_record + 1, m->packet_size) << c.type;
+        // The receiving side still counts the configured type.
+        EXPECT_EQ(2 + stream_type_byte_width(c.type), stream_list_wire_size(&m->streams));
+        mux_list_free(&list);
+    }
+}
+
+TEST_F(Lists, ReceiveBuffersAreTwiceTheLargestSource)
+{
+    mux *m = mux_list_add(&muxes, "m");
+    mux_init_receive_packet(m);
+    EXPECT_EQ(32, m->packet_size);
+    source *s = source_list_add(&m->sources, "10.0.0.1");
+    source_add_stream(s, STREAM_LOAD, "");
+    mux_init_receive_packet(m);
+    EXPECT_EQ(48, m->packet_size);
+    EXPECT_TRUE(log.has("colvo packet size=48"));
+    source *t = source_list_add(&m->sources, "10.0.0.2");
+    source_add_stream(t, STREAM_IF, "em0");
+    source_add_stream(t, STREAM_LOAD, "");
+    EXPECT_EQ(2 + 3 + 80 + 8, source_list_max_wire_size(&m->sources));
+}
+
+TEST_F(Lists, ChurnBudgetCountsNamesArgumentsAndTextWidths)
+{
+    source_list sources = {};
+    EXPECT_EQ(0, source_list_max_text_size(&sources));
+    source *s = source_list_add(&sources, "10.0.0.5");
+    source_add_stream(s, STREAM_CPU, "0");
+    EXPECT_EQ(8 + 1 + (3 + 1 + 40 + 27), source_list_max_text_size(&sources));
+    source_list_free(&sources);
+}
+
+TEST_F(Lists, OversizedConfigurationsAreCappedOnBothSides)
+{
+    mux *m = mux_list_add(&muxes, "m");
+    // One load stream whose argument makes the list exactly 65500 bytes.
+    std::string arg(65500 - 8, 'x');
+    mux_add_stream(m, STREAM_LOAD, arg.c_str());
+    ASSERT_EQ(65500, stream_list_wire_size(&m->streams));
+    mux_init_send_packet(m);
+    EXPECT_EQ(65515, m->packet_size);
+    EXPECT_TRUE(log.has("transport max packet size is not enough to transport all streams"));
+    log.clear();
+    source *s = source_list_add(&m->sources, "10.0.0.1");
+    source_add_stream(s, STREAM_LOAD, arg.c_str());
+    mux_init_receive_packet(m);
+    EXPECT_EQ(65515, m->packet_size);
+    EXPECT_TRUE(log.has("transport max packet size is not enough to transport all streams"));
+}
+
+TEST_F(Lists, FreeAcceptsAbsentListsAndClosesSockets)
+{
+    mux_list_free(nullptr);
+    source_list_free(nullptr);
+    stream_list_free(nullptr);
+    mux *m = mux_list_add(&muxes, "m");
+    m->send_socket = socket(AF_INET, SOCK_DGRAM, 0);
+    m->sockets[AF_INET] = socket(AF_INET, SOCK_DGRAM, 0);
+    int a = m->send_socket, b = m->sockets[AF_INET];
+    mux_list_free(&muxes);
+    muxes.first = nullptr;
+    EXPECT_EQ(-1, fcntl(a, F_GETFD));
+    EXPECT_EQ(-1, fcntl(b, F_GETFD));
+}
+
+TEST(ListsDeath, UnknownStreamTypeIsFatal)
+{
+    EXPECT_EXIT(stream_new(19, ""), ::testing::ExitedWithCode(1),
+                "internal error: stream type unknown");
+}
+
+} // namespace

@@ -1,0 +1,136 @@
+#include <arpa/inet.h>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <netdb.h>
+#include <netinet/in.h>
+
+#include "error.h"
+#include "lists.h"
+#include "log_capture.h"
+#include "net.h"
+
+namespace {
+
+static sockaddr_storage v4(const char *text, int port)
+{
+    sockaddr_storage s = {};
+    auto *in = reinterpret_cast<sockaddr_in *>(&s);
+    in->sin_family = AF_INET;
+    in->sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, text, &in->sin_addr);
+    return s;
+}
+
+static sockaddr_storage v6(const char *text, int port)
+{
+    sockaddr_storage s = {};
+    auto *in = reinterpret_cast<sockaddr_in6 *>(&s);
+    in->sin6_family = AF_INET6;
+    in->sin6_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET6, text, &in->sin6_addr);
+    return s;
+}
+
+TEST(Net, NumericHostsResolveInTheirOwnFamilyOnly)
+{
+    log_capture log;
+    ASSERT_EQ(1, getip("127.0.0.1", AF_INET));
+    EXPECT_STREQ("127.0.0.1", numeric_host);
+    EXPECT_EQ(AF_INET, resolved_address.ss_family);
+    EXPECT_EQ(0, getip("127.0.0.1", AF_INET6));
+    EXPECT_TRUE(log.contains("getaddrinfo(127.0.0.1, 10): ")) << log.dump();
+    ASSERT_EQ(1, getip("::1", AF_INET6));
+    EXPECT_STREQ("::1", numeric_host);
+    EXPECT_EQ(0, getip("::1", AF_INET));
+}
+
+TEST(Net, NamesResolveToNumericText)
+{
+    log_capture log;
+    ASSERT_EQ(1, getip("localhost", AF_INET));
+    EXPECT_STREQ("127.0.0.1", numeric_host);
+    EXPECT_EQ(0, getip("no-such-host.invalid", AF_INET));
+}
+
+TEST(Net, SameAddressComparesFamilyAndHostOnly)
+{
+    sockaddr_storage a = v4("127.0.0.1", 1), b = v4("127.0.0.1", 2), c = v4("127.0.0.2", 1);
+    sockaddr_storage d = v6("::1", 1), e = v6("::1", 9);
+    EXPECT_TRUE(same_address(&a, &b));
+    EXPECT_FALSE(same_address(&a, &c));
+    EXPECT_FALSE(same_address(&a, &d));
+    EXPECT_TRUE(same_address(&d, &e));
+    EXPECT_FALSE(same_address(nullptr, &a));
+    EXPECT_FALSE(same_address(&a, nullptr));
+    sockaddr_storage unix_a = {}, unix_b = {};
+    unix_a.ss_family = unix_b.ss_family = AF_UNIX;
+    EXPECT_FALSE(same_address(&unix_a, &unix_b));
+}
+
+TEST(Net, PassiveIpv6WildcardWithPort)
+{
+    sockaddr_storage out;
+    memset(&out, 0xAA, sizeof(out));
+    get_sockaddr(&out, AF_INET6, SOCK_DGRAM, AI_PASSIVE, nullptr, "2100");
+    auto *in6 = reinterpret_cast<sockaddr_in6 *>(&out);
+    EXPECT_EQ(AF_INET6, in6->sin6_family);
+    EXPECT_EQ(2100, ntohs(in6->sin6_port));
+    EXPECT_TRUE(IN6_IS_ADDR_UNSPECIFIED(&in6->sin6_addr));
+    // Beyond the address the storage is zero.
+    const uint8_t *raw = reinterpret_cast<const uint8_t *>(&out);
+    for (size_t i = sizeof(sockaddr_in6); i < sizeof(out); i++)
+        ASSERT_EQ(0, raw[i]);
+}
+
+TEST(Net, NumericNamesAndUnknownFallback)
+{
+    sockaddr_storage a = v6("::1", 2100);
+    EXPECT_EQ(0, numeric_names(&a));
+    EXPECT_STREQ("::1", numeric_host);
+    EXPECT_STREQ("2100", numeric_service);
+    sockaddr_storage bad = {};
+    bad.ss_family = 250;
+    EXPECT_NE(0, numeric_names(&bad));
+    EXPECT_STREQ("<unknown>", numeric_host);
+    EXPECT_STREQ("<unknown>", numeric_service);
+}
+
+TEST(Net, CopyClearsTheRestOfTheStorage)
+{
+    sockaddr_storage from = v4("10.1.2.3", 77), to;
+    memset(&to, 0xFF, sizeof(to));
+    copy_sockaddr(reinterpret_cast<sockaddr *>(&from), &to);
+    EXPECT_EQ(0, memcmp(&from, &to, sizeof(to)));
+}
+
+TEST(Net, LookupHelpersFillTheRecords)
+{
+    log_capture log;
+    mux_list list = {};
+    mux *m = mux_list_add(&list, "m");
+    m->address = strdup("127.0.0.1");
+    m->port = strdup("2100");
+    lookup_mux_address(m, SOCK_DGRAM);
+    auto *in = reinterpret_cast<sockaddr_in *>(&m->socket_address);
+    EXPECT_EQ(2100, ntohs(in->sin_port));
+    source *s = source_list_add(&m->sources, "::1");
+    EXPECT_EQ(0, lookup_source_address(s, AF_INET));
+    EXPECT_EQ(1, lookup_source_address(s, AF_INET6));
+    EXPECT_EQ(AF_INET6, s->socket_address.ss_family);
+    mux_list_free(&list);
+}
+
+TEST(NetDeath, UnresolvableAddressesAreFatalWhereTheyMustBe)
+{
+    daemonized = 0;
+    sockaddr_storage out;
+    EXPECT_EXIT(get_sockaddr(&out, AF_INET, SOCK_DGRAM, AI_PASSIVE, "::1", "0"),
+                ::testing::ExitedWithCode(1), "fatal: could not get sockaddr address");
+    mux m = {};
+    m.address = const_cast<char *>("no-such-host.invalid");
+    m.port = const_cast<char *>("2100");
+    EXPECT_EXIT(lookup_mux_address(&m, SOCK_DGRAM), ::testing::ExitedWithCode(1),
+                "fatal: could not get address information for no-such-host.invalid 2100");
+}
+
+} // namespace
