@@ -1,0 +1,234 @@
+// colvo, the multiplexer: options, start-up, the receive loop and reload.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <libgen.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "colvo.h"
+#include "config.h"
+#include "crc32.h"
+#include "error.h"
+#include "xmalloc.h"
+
+enum { EXIT_USAGE = 64, EXIT_QUIT = 75, CWD_BUFFER = 1024 };
+
+static int test_mode;
+static int list_mode;
+static volatile sig_atomic_t reload_requested;
+static volatile sig_atomic_t quit_signal;
+
+static void on_hup(int)
+{
+    reload_requested = 1;
+}
+
+static void on_quit(int sig)
+{
+    quit_signal = sig;
+}
+
+[[noreturn]] static void usage(const char *program)
+{
+    info("usage: %s [-d] [-l] [-v] [-f cfgfile]", program);
+    exit(EXIT_USAGE);
+}
+
+static char *absolute_path(const char *name)
+{
+    if (name[0] == '/')
+        return xstrdup(name);
+    char cwd[CWD_BUFFER];
+    if (getcwd(cwd, sizeof(cwd)) == nullptr)
+        fatal("could not get working directory");
+    size_t length = strlen(cwd) + 1 + strlen(name) + 1;
+    char *path = static_cast<char *>(xmalloc(length));
+    snprintf(path, length, "%s/%s", cwd, name);
+    return path;
+}
+
+static void list_files(const char *path)
+{
+    mux_list muxes = {};
+    if (!load_config(&muxes, path, 0))
+        fatal("configuration contained errors; quitting");
+    if (muxes.first == nullptr)
+        fatal("%s:%d: mux not found", __FILE__, __LINE__);
+    for (const source *src = muxes.first->sources.first; src; src = src->next)
+        for (const stream *s = src->streams.first; s; s = s->next)
+            if (s->rrd_file)
+                info("%.200s", s->rrd_file);
+    mux_list_free(&muxes);
+    exit(0);
+}
+
+static int open_fifo()
+{
+    if (unlink(COLVO_FIFO) != 0 && errno != ENOENT)
+        fatal("cannot create fifo %s for reporting; %s", COLVO_FIFO, strerror(errno));
+    if (mkfifo(COLVO_FIFO, 0644) != 0 || chmod(COLVO_FIFO, 0644) != 0)
+        fatal("cannot create fifo %s for reporting; %s", COLVO_FIFO, strerror(errno));
+    // Both ends held open: writes never block and never raise SIGPIPE.
+    int fd = open(COLVO_FIFO, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        fatal("cannot open fifo %s for reporting; %s", COLVO_FIFO, strerror(errno));
+    return fd;
+}
+
+static void detach()
+{
+    if (daemon(0, 0) != 0)
+        fatal("daemonize failed");
+    daemonized = 1;
+    FILE *pid = fopen(COLVO_PIDFILE, "w");
+    if (pid) {
+        fprintf(pid, "%u\n", static_cast<unsigned>(getpid()));
+        fclose(pid);
+    }
+}
+
+// Signals stay blocked except while waiting, so one arriving at any moment
+// ends the next wait at once and is never lost.
+static void install_signals(sigset_t *wait_mask)
+{
+    struct sigaction sa;
+    memset(&sa, 0, sizeof(sa));
+    sigemptyset(&sa.sa_mask);
+    sa.sa_handler = on_hup;
+    sigaction(SIGHUP, &sa, nullptr);
+    sa.sa_handler = on_quit;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGQUIT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
+    static const int handled[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (int sig : handled)
+        sigaddset(&blocked, sig);
+    sigprocmask(SIG_BLOCK, &blocked, wait_mask);
+    for (int sig : handled)
+        sigdelset(wait_mask, sig);
+}
+
+struct churn {
+    char *buffer;
+    int size;
+};
+
+static void size_churnbuffer(churn *c, const mux *m)
+{
+    int size = source_list_max_text_size(&m->sources);
+    if (size < 1)
+        size = 1;
+    if (c->buffer && size == c->size)
+        return;
+    if (c->buffer)
+        xfree(c->buffer);
+    debug("size of churnbuffer = %d", size);
+    c->buffer = static_cast<char *>(xmalloc(static_cast<size_t>(size)));
+    c->size = size;
+}
+
+static void reload(const char *path, mux_list *current, churn *c)
+{
+    mux_list fresh = {};
+    if (!load_config(&fresh, path, 1)) {
+        info("new configuration contains errors; keeping old configuration");
+        mux_list_free(&fresh);
+        return;
+    }
+    info("read configuration file '%.100s' successfully", path);
+    // The old sockets close first, so the new ones can bind the same port.
+    mux_list_free(current);
+    *current = fresh;
+    open_mux_sockets(current->first);
+    mux_init_receive_packet(current->first);
+    size_churnbuffer(c, current->first);
+}
+
+int main(int argc, char **argv)
+{
+    debug_mode = 0;
+    daemonized = 0;
+    const char *program = basename(argv[0]);
+    char *path = xstrdup(COLVO_CONFIG);
+
+    int ch;
+    while ((ch = getopt(argc, argv, "df:ltv")) != -1) {
+        switch (ch) {
+        case 'd':
+            debug_mode = 1;
+            break;
+        case 'f':
+            xfree(path);
+            path = absolute_path(optarg);
+            break;
+        case 'l':
+            list_mode = 1;
+            break;
+        case 't':
+            test_mode = 1;
+            break;
+        case 'v':
+            info("colvo version %s", VERSION);
+            usage(program);
+        default:
+            usage(program);
+        }
+    }
+
+    if (list_mode)
+        list_files(path);
+
+    mux_list muxes = {};
+    if (!load_config(&muxes, path, 1))
+        fatal("configuration contained errors; quitting");
+    if (test_mode) {
+        info("%s: ok", path);
+        exit(0);
+    }
+
+    int fifo = open_fifo();
+    // Give up a set-group-id privilege; the user id stays.
+    if (setegid(getgid()) != 0 || setgid(getgid()) != 0) {
+    }
+    if (!debug_mode)
+        detach();
+    info("colvo version %s", VERSION);
+    if (debug_mode)
+        info("program id=%d", static_cast<int>(getpid()));
+
+    churn c = {nullptr, 0};
+    size_churnbuffer(&c, muxes.first);
+    mux_init_receive_packet(muxes.first);
+    sigset_t wait_mask;
+    install_signals(&wait_mask);
+    crc32_init_table();
+    if (open_mux_sockets(muxes.first) == 0)
+        fatal("no sockets could be opened for incoming probo traffic");
+
+    int rrd_errors = 0;
+    for (;;) {
+        source *src = nullptr;
+        int received = 0;
+        int accepted = wait_for_packet(muxes.first, &src, &received, &wait_mask);
+        if (quit_signal) {
+            info("received signal %d - quitting", static_cast<int>(quit_signal));
+            exit(EXIT_QUIT);
+        }
+        if (reload_requested) {
+            reload_requested = 0;
+            info("hup received");
+            reload(path, &muxes, &c);
+            continue;
+        }
+        if (!accepted)
+            continue;
+        process_packet(muxes.first, src, received, c.buffer, c.size, fifo, &rrd_errors);
+    }
+}

@@ -1,0 +1,362 @@
+// The multiplexer's configuration: one mux statement (address and port to
+// listen on) and source sections naming accepted streams and the database
+// file of each, written one by one or guessed from a data directory.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "colvo.h"
+#include "error.h"
+#include "lexer.h"
+#include "net.h"
+#include "types.h"
+#include "xmalloc.h"
+
+enum { TEXT_BUFFER = 2048, ARGUMENT_KEPT = 63 };
+
+static const char STREAM_KEYWORDS[] =
+    "{cpu|cpuiow|df|if|if1|io|io1|mem|mem1|pf|pfq|mbuf|debug|proc|sensor|smart|load|flukso}";
+
+struct rrd_name_rule {
+    int type;
+    const char *prefix;
+    int use_argument;
+};
+
+static const rrd_name_rule rrd_name_rules[] = {
+    {STREAM_CPU, "cpu", 1},     {STREAM_CPUIOW, "cpuiow", 1}, {STREAM_DF, "df_", 1},
+    {STREAM_IF, "if_", 1},      {STREAM_IF1, "if_", 1},       {STREAM_IO, "io_", 1},
+    {STREAM_IO1, "io1_", 1},    {STREAM_MEM, "mem", 0},       {STREAM_MEM1, "mem", 0},
+    {STREAM_PF, "pf", 0},       {STREAM_PFQ, "pfq_", 1},      {STREAM_MBUF, "mbuf", 0},
+    {STREAM_DEBUG, "debug", 0}, {STREAM_PROC, "proc_", 1},    {STREAM_SENSOR, "sensor_", 1},
+    {STREAM_SMART, "smart_", 1}, {STREAM_LOAD, "load", 0},    {STREAM_FLUKSO, "flukso_", 1},
+};
+
+int make_rrd_file_name(char *buffer, int room, int type, const char *argument)
+{
+    const rrd_name_rule *rule = nullptr;
+    for (const rrd_name_rule &r : rrd_name_rules)
+        if (r.type == type)
+            rule = &r;
+    if (rule == nullptr) {
+        warning("%.200s:%d: internal error: type (%d) unknown", __FILE__, __LINE__, type);
+        return 0;
+    }
+    int n = snprintf(buffer, static_cast<size_t>(room), "/%s%s.rrd", rule->prefix,
+                     rule->use_argument ? argument : "");
+    if (n < 0 || n >= room)
+        return 0;
+    // Arguments such as /dev/ada0p2 must not make directories.
+    char *arg = buffer + 1 + strlen(rule->prefix);
+    for (char *end = buffer + n - 4; arg < end; arg++)
+        if (*arg == '/')
+            *arg = '_';
+    return 1;
+}
+
+static int resolve_host(const lexer *lx)
+{
+    if (getip(lx->token, AF_INET) || getip(lx->token, AF_INET6))
+        return 1;
+    warning("%.200s:%d: could not resolve '%.200s'", lx->filename, lx->line, lx->token);
+    return 0;
+}
+
+static int read_mux(lexer *lx, mux_list *muxes)
+{
+    if (muxes->first) {
+        warning("%.200s:%d: only one mux statement allowed", lx->filename, lx->line);
+        return 0;
+    }
+    lexer_next(lx);
+    if (!resolve_host(lx))
+        return 0;
+    mux *m = mux_list_add(muxes, "<unknown mux>");
+    m->address = xstrdup(numeric_host);
+
+    lexer_next(lx);
+    if (lx->code == TOK_PORT || lx->code == TOK_COMMA)
+        lexer_next(lx);
+    if (lx->kind == KIND_NUMBER) {
+        m->port = xstrdup(lx->token);
+    } else {
+        lexer_unget(lx);
+        m->port = xstrdup("2100");
+    }
+    char name[TEXT_BUFFER];
+    snprintf(name, sizeof(name), "%s %s", m->address, m->port);
+    if (mux_list_rename(muxes, m, name) == nullptr)
+        fatal("%s:%d: internal error: dual mux", __FILE__, __LINE__);
+    return 1;
+}
+
+// A stream keyword (current token) with its optional "(argument)".
+struct stream_spec {
+    int type;
+    char keyword[TEXT_BUFFER];
+    char argument[TEXT_BUFFER];
+};
+
+static int read_stream_spec(lexer *lx, stream_spec *spec)
+{
+    spec->type = stream_type_from_token(lx->code);
+    snprintf(spec->keyword, sizeof(spec->keyword), "%s", lx->token);
+    spec->argument[0] = '\0';
+    lexer_next(lx);
+    if (lx->code != TOK_LPAREN) {
+        lexer_unget(lx);
+        return 1;
+    }
+    lexer_next(lx);
+    if (lx->code == TOK_RPAREN) {
+        lexer_expected(lx, "<stream argument>");
+        return 0;
+    }
+    snprintf(spec->argument, sizeof(spec->argument), "%s", lx->token);
+    lexer_next(lx);
+    if (lx->code != TOK_RPAREN) {
+        lexer_expected(lx, ")");
+        return 0;
+    }
+    return 1;
+}
+
+static int read_accept(lexer *lx, source *src)
+{
+    lexer_next(lx);
+    if (lx->code != TOK_LBRACE) {
+        lexer_expected(lx, "{");
+        return 0;
+    }
+    while (lexer_next(lx)) {
+        if (lx->code == TOK_COMMA)
+            continue;
+        if (lx->code == TOK_RBRACE)
+            return 1;
+        if (!token_is_stream_type(lx->code)) {
+            lexer_expected(lx, STREAM_KEYWORDS);
+            return 0;
+        }
+        stream_spec spec;
+        if (!read_stream_spec(lx, &spec))
+            return 0;
+        if (strlen(spec.argument) > ARGUMENT_KEPT) {
+            warning("%.200s:%d: argument '%.200s' too long for network format, will accept "
+                    "initial 63 chars only",
+                    lx->filename, lx->line, spec.argument);
+            spec.argument[ARGUMENT_KEPT] = '\0';
+        }
+        if (source_add_stream(src, spec.type, spec.argument) == nullptr) {
+            warning("%.200s:%d: stream %.200s(%.200s) redefined", lx->filename, lx->line,
+                    spec.keyword, spec.argument);
+            return 0;
+        }
+    }
+    // End of file: the section's loop reports the missing brace.
+    return 1;
+}
+
+static int can_open(const char *path)
+{
+    int fd = open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    close(fd);
+    return 1;
+}
+
+static int read_datadir(lexer *lx, source *src, int check)
+{
+    lexer_next(lx);
+    const char *written = lx->token;
+    if (written[0] != '/') {
+        warning("%.200s:%d: datadir path '%.200s' is not absolute", lx->filename, lx->line,
+                written);
+        return 0;
+    }
+    if (check) {
+        struct stat st;
+        if (stat(written, &st) != 0) {
+            warning("%.200s:%d: could not stat datadir path '%.200s'", lx->filename, lx->line,
+                    written);
+            return 0;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            warning("%.200s:%d: datadir path '%.200s' is not a directory", lx->filename,
+                    lx->line, written);
+            return 0;
+        }
+    }
+    char path[TEXT_BUFFER];
+    snprintf(path, sizeof(path), "%s", written);
+    size_t length = strlen(path);
+    if (length > 0 && path[length - 1] == '/')
+        path[--length] = '\0';
+
+    for (stream *s = src->streams.first; s; s = s->next) {
+        if (s->rrd_file)
+            continue;
+        if (!make_rrd_file_name(path + length, TEXT_BUFFER - static_cast<int>(length), s->type,
+                                s->argument)) {
+            if (s->argument[0])
+                warning("%.200s:%d: failed to construct stream %.200s(%.200s) filename using "
+                        "datadir '%.200s'",
+                        lx->filename, lx->line, stream_type_name(s->type), s->argument, written);
+            else
+                warning("%.200s:%d: failed to construct stream %.200s) filename using datadir "
+                        "'%.200s'",
+                        lx->filename, lx->line, stream_type_name(s->type), written);
+            return 0;
+        }
+        if (check && !can_open(path)) {
+            warning("%.200s:%d: file '%.200s', guessed by datadir,  cannot be opened",
+                    lx->filename, lx->line, path);
+            continue;
+        }
+        s->rrd_file = xstrdup(path);
+    }
+    path[length] = '\0';
+    return 1;
+}
+
+static int read_write(lexer *lx, source *src, int check)
+{
+    lexer_next(lx);
+    if (!token_is_stream_type(lx->code)) {
+        lexer_expected(lx, STREAM_KEYWORDS);
+        return 0;
+    }
+    stream_spec spec;
+    if (!read_stream_spec(lx, &spec))
+        return 0;
+    lexer_next(lx);
+    if (lx->code != TOK_IN) {
+        lexer_expected(lx, "in");
+        return 0;
+    }
+    lexer_next(lx);
+    const char *path = lx->token;
+    stream *s = source_find_stream(src, spec.type, spec.argument);
+    if (s == nullptr) {
+        if (spec.argument[0])
+            warning("%.200s:%d: stream %.200s(%.200s) is not accepted for %.200s", lx->filename,
+                    lx->line, spec.keyword, spec.argument, src->name);
+        else
+            warning("%.200s:%d: stream %.200s is not accepted for %.200s", lx->filename,
+                    lx->line, spec.keyword, src->name);
+        return 0;
+    }
+    if (check) {
+        if (!can_open(path)) {
+            warning("%.200s:%d: file '%.200s' cannot be opened", lx->filename, lx->line, path);
+            return 0;
+        }
+        if (s->rrd_file)
+            warning("%.200s:%d: file '%.200s' overwrites previous definition '%.200s'",
+                    lx->filename, lx->line, path, s->rrd_file);
+    }
+    if (s->rrd_file)
+        xfree(s->rrd_file);
+    s->rrd_file = xstrdup(path);
+    return 1;
+}
+
+static int read_source(lexer *lx, source_list *sources, int check)
+{
+    lexer_next(lx);
+    if (!resolve_host(lx))
+        return 0;
+    source *src = source_list_add(sources, numeric_host);
+    if (src == nullptr) {
+        // One section per host: a second one would be read into nothing.
+        warning("%.200s:%d: source '%.200s' is already defined", lx->filename, lx->line,
+                numeric_host);
+        return 0;
+    }
+    lexer_next(lx);
+    if (lx->code != TOK_LBRACE) {
+        lexer_expected(lx, "{");
+        return 0;
+    }
+    for (;;) {
+        if (!lexer_next(lx)) {
+            warning("%.200s:%d: missing close brace on source statement", lx->filename,
+                    lx->line);
+            return 0;
+        }
+        int ok;
+        switch (lx->code) {
+        case TOK_RBRACE:
+            return 1;
+        case TOK_ACCEPT:
+            ok = read_accept(lx, src);
+            break;
+        case TOK_DATADIR:
+            ok = read_datadir(lx, src, check);
+            break;
+        case TOK_WRITE:
+            ok = read_write(lx, src, check);
+            break;
+        default:
+            lexer_expected(lx, "accept|datadir|write");
+            ok = 0;
+        }
+        if (!ok)
+            return 0;
+    }
+}
+
+static int check_sources(const char *path, const source_list *sources)
+{
+    for (const source *src = sources->first; src; src = src->next) {
+        if (src->streams.first == nullptr) {
+            warning("%.200s: no streams accepted for source '%.200s'", path, src->name);
+            return 0;
+        }
+        for (const stream *s = src->streams.first; s; s = s->next)
+            if (s->rrd_file == nullptr)
+                warning("%.200s: no filename specified for stream '%.200s(%.200s)' in source "
+                        "'%.200s'",
+                        path, stream_type_name(s->type), s->argument, src->name);
+    }
+    return 1;
+}
+
+int load_config(mux_list *out, const char *path, int check)
+{
+    source_list sources = {};
+    lexer *lx = lexer_open(path);
+    if (lx == nullptr)
+        return 0;
+    while (lexer_next(lx)) {
+        int ok;
+        if (lx->code == TOK_SOURCE) {
+            ok = read_source(lx, &sources, check);
+        } else if (lx->code == TOK_MUX) {
+            ok = read_mux(lx, out);
+        } else {
+            lexer_expected(lx, "mux|source");
+            ok = 0;
+        }
+        if (!ok) {
+            source_list_free(&sources);
+            lexer_close(lx);
+            return 0;
+        }
+    }
+    lexer_close(lx);
+    if (out->first == nullptr) {
+        warning("%.200s: no mux statement seen", path);
+        source_list_free(&sources);
+        return 0;
+    }
+    out->first->sources = sources;
+    if (sources.first == nullptr) {
+        warning("%.200s: no source section seen", path);
+        return 0;
+    }
+    return check_sources(path, &out->first->sources);
+}
