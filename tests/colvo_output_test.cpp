@@ -1,0 +1,289 @@
+#include <arpa/inet.h>
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "colvo.h"
+#include "crc32.h"
+#include "log_capture.h"
+#include "types.h"
+#include "udp.h"
+
+namespace {
+
+// Database calls, recorded; a failure can be forced.
+std::vector<std::vector<std::string>> updates;
+bool fail_updates;
+bool error_pending;
+int cleared;
+
+int record_update(int argc, char **argv)
+{
+    updates.emplace_back(argv, argv + argc);
+    error_pending = fail_updates;
+    return fail_updates ? -1 : 0;
+}
+int record_test_error() { return error_pending; }
+const char *record_get_error() { return "not an RRD file"; }
+void record_clear_error()
+{
+    error_pending = false;
+    cleared++;
+}
+const rrd_backend recorder = {record_update, record_test_error, record_get_error,
+                              record_clear_error};
+
+struct Output : ::testing::Test {
+    log_capture log;
+    mux_list muxes = {};
+    mux *m;
+    source *src;
+    int fifo[2];
+    int rrd_errors = 0;
+    std::vector<char> churn;
+
+    Output()
+    {
+        crc32_init_table();
+        updates.clear();
+        fail_updates = false;
+        cleared = 0;
+        rrd_backend_current = &recorder;
+        m = mux_list_add(&muxes, "127.0.0.1 2100");
+        src = source_list_add(&m->sources, "10.0.0.5");
+        auto *in = reinterpret_cast<sockaddr_in *>(&src->socket_address);
+        in->sin_family = AF_INET;
+        inet_pton(AF_INET, "10.0.0.5", &in->sin_addr);
+        pipe2(fifo, O_NONBLOCK);
+    }
+    ~Output() override
+    {
+        rrd_backend_current = &librrd_backend;
+        mux_list_free(&muxes);
+        close(fifo[0]);
+        close(fifo[1]);
+    }
+
+    stream *accept(int type, const char *arg, const char *file = nullptr)
+    {
+        stream *s = source_add_stream(src, type, arg);
+        if (file)
+            s->rrd_file = strdup(file);
+        return s;
+    }
+
+    void ready()
+    {
+        mux_init_receive_packet(m);
+        churn.assign(static_cast<size_t>(source_list_max_text_size(&m->sources)), 'x');
+    }
+
+    // Feeds bytes as if received from the source, returning the FIFO line.
+    std::string feed(const std::vector<uint8_t> &bytes)
+    {
+        memcpy(m->packet, bytes.data(), std::min<size_t>(bytes.size(), m->packet_size));
+        sockaddr_storage from = src->socket_address;
+        reinterpret_cast<sockaddr_in *>(&from)->sin_port = htons(40000);
+        source *found = nullptr;
+        int received = static_cast<int>(std::min<size_t>(bytes.size(), m->packet_size));
+        if (!accept_datagram(m, received, &from, &found))
+            return "<rejected>";
+        process_packet(m, found, received, churn.data(), static_cast<int>(churn.size()), fifo[1],
+                       &rrd_errors);
+        char buf[70000];
+        ssize_t n = read(fifo[0], buf, sizeof(buf));
+        return n > 0 ? std::string(buf, static_cast<size_t>(n)) : "";
+    }
+};
+
+TEST_F(Output, LineAndUpdateTextOfOneLoadStream)
+{
+    accept(STREAM_LOAD, "", "/db/load.rrd");
+    ready();
+    EXPECT_EQ("10.0.0.5;load::1234567890:0.15:0.10:0.05;\n",
+              feed(make_packet(1234567890, {load_record(0.15, 0.10, 0.05)})));
+    ASSERT_EQ(1u, updates.size());
+    EXPECT_EQ((std::vector<std::string>{"rrdupdate", "--", "/db/load.rrd",
+                                        "1234567890:0.15:0.10:0.05"}),
+              updates[0]);
+    EXPECT_TRUE(log.has("rrdupdate -- /db/load.rrd 1234567890:0.15:0.10:0.05"));
+    EXPECT_TRUE(log.has("churnbuffer used: 42")) << log.dump();
+}
+
+TEST_F(Output, TimestampIsItsLow32Bits)
+{
+    accept(STREAM_LOAD, "");
+    ready();
+    EXPECT_EQ("10.0.0.5;load::1:0.00:0.00:0.00;\n",
+              feed(make_packet(0x100000001ull, {load_record(0, 0, 0)})));
+}
+
+TEST_F(Output, AcceptedStreamsInPacketOrderOthersSkipped)
+{
+    accept(STREAM_CPU, "0", "/db/cpu0.rrd");
+    accept(STREAM_IF, "em0");
+    ready();
+    std::string line = feed(
+        make_packet(7, {if_record("em0", 10), load_record(1, 2, 3), cpu_record("0", 5)}));
+    EXPECT_EQ("10.0.0.5;if:em0:7:10:11:12:13:14:15:16:17:18:19;cpu:0:7:5.00:0.00:1.00:0.00:94.00;\n",
+              line);
+    EXPECT_TRUE(log.has("ignored unaccepted stream load(0) from 10.0.0.5"));
+    // The stream without a file is shown but not stored.
+    ASSERT_EQ(1u, updates.size());
+    EXPECT_EQ("/db/cpu0.rrd", updates[0][2]);
+}
+
+TEST_F(Output, ArgumentMustMatchExactly)
+{
+    accept(STREAM_CPU, "0");
+    ready();
+    EXPECT_EQ("10.0.0.5;\n", feed(make_packet(7, {cpu_record("00", 5)})));
+    EXPECT_TRUE(log.has("ignored unaccepted stream cpu(00) from 10.0.0.5"));
+}
+
+TEST_F(Output, TypeWithoutNameIsSkippedByNumber)
+{
+    accept(STREAM_LOAD, "");
+    accept(STREAM_IF, "em0");
+    ready();
+    uint8_t buf[128] = {};
+    int n = pack_stream(buf, sizeof(buf), "x", STREAM_ALLFORMATS, 0ull, 0ull, 0ull, 0ull, 0.0, 0.0,
+                        0.0, 0.0, 0u, 0u, 0u, 0u, 0u, 0u, 0u, 0u, 0.0, 0.0, 0.0, 0.0, 0u, 0u, 0u,
+                        0u);
+    std::vector<uint8_t> odd(buf, buf + n);
+    EXPECT_EQ("10.0.0.5;load::9:1.00:1.00:1.00;\n",
+              feed(make_packet(9, {odd, load_record(1, 1, 1)})));
+    EXPECT_TRUE(log.has("ignored unaccepted stream 18(x) from 10.0.0.5")) << log.dump();
+}
+
+TEST_F(Output, VersionZeroGivesTheSourceOnly)
+{
+    accept(STREAM_LOAD, "", "/db/load.rrd");
+    ready();
+    EXPECT_EQ("10.0.0.5;\n", feed(make_packet(9, {load_record(1, 1, 1)}, 0)));
+    EXPECT_TRUE(log.has("unsupported packet version - ignoring data"));
+    EXPECT_TRUE(updates.empty());
+}
+
+TEST_F(Output, VersionOneArgumentsAreCutTo15)
+{
+    accept(STREAM_IF, "abcdefghijklmno");
+    ready();
+    EXPECT_EQ("10.0.0.5;if:abcdefghijklmno:9:1:2:3:4:5:6:7:8:9:10;\n",
+              feed(make_packet(9, {if_record("abcdefghijklmno", 1)}, 1)));
+}
+
+TEST_F(Output, RecordRunningPastTheDatagramIsNotRendered)
+{
+    accept(STREAM_LOAD, "");
+    accept(STREAM_IF, "em0", "/db/if.rrd");
+    ready();
+    // A long packet first, so the buffer holds stale bytes beyond the next.
+    feed(make_packet(1, {load_record(1, 1, 1), if_record("em0", 1)}));
+    updates.clear();
+    // The header claims the if record, the datagram stops 20 bytes short.
+    auto full = make_packet(2, {load_record(2, 2, 2), if_record("em0", 100)});
+    std::vector<uint8_t> cut(full.begin(), full.end() - 20);
+    packet_header h;
+    header_from_wire(cut.data(), &h);
+    h.crc = 0;
+    header_to_wire(cut.data(), &h);
+    h.crc = crc32_compute(cut.data(), cut.size());
+    header_to_wire(cut.data(), &h);
+    EXPECT_EQ("10.0.0.5;load::2:2.00:2.00:2.00;\n", feed(cut));
+    EXPECT_TRUE(updates.empty());
+    EXPECT_TRUE(log.contains("runs past the end of the packet")) << log.dump();
+}
+
+TEST_F(Output, FiveDatabaseErrorsThenSilence)
+{
+    accept(STREAM_LOAD, "", "/db/broken.rrd");
+    ready();
+    fail_updates = true;
+    for (int i = 0; i < 8; i++)
+        feed(make_packet(100 + static_cast<uint64_t>(i), {load_record(1, 1, 1)}));
+    EXPECT_EQ(5, log.count("rrd_update:not an RRD file"));
+    EXPECT_TRUE(log.has("rrdupdate -- /db/broken.rrd 100:1.00:1.00:1.00"));
+    EXPECT_EQ(1, log.count("maximum rrd errors reached - will stop reporting them"));
+    EXPECT_FALSE(log.contains("/db/broken.rrd 105:"));
+    EXPECT_EQ(8, cleared);
+    EXPECT_EQ(5, rrd_errors);
+}
+
+TEST_F(Output, ChurnBufferBoundsTheLine)
+{
+    accept(STREAM_IF, "em0");
+    ready();
+    // A buffer far too small: the line is cut, never overrun.
+    churn.assign(20, 'x');
+    std::string line = feed(make_packet(5, {if_record("em0", 1)}));
+    EXPECT_LE(line.size(), 19u);
+    EXPECT_EQ(0u, line.rfind("10.0.0.5;if:em0:5", 0)) << line;
+    EXPECT_TRUE(log.contains("buffer overflow"));
+}
+
+TEST_F(Output, FullFifoDropsLines)
+{
+    accept(STREAM_LOAD, "");
+    ready();
+    char junk[4096];
+    memset(junk, 'j', sizeof(junk));
+    while (write(fifo[1], junk, sizeof(junk)) > 0) {
+    }
+    log.clear();
+    memcpy(m->packet, make_packet(1, {load_record(1, 1, 1)}).data(), 23);
+    accept_datagram(m, 23, &src->socket_address, &src);
+    process_packet(m, src, 23, churn.data(), static_cast<int>(churn.size()), fifo[1], &rrd_errors);
+    EXPECT_TRUE(log.has("write is short -- no client listening?"));
+}
+
+struct Intake : Output {};
+
+TEST_F(Intake, ChecksSenderLengthCrcAndVersion)
+{
+    accept(STREAM_LOAD, "");
+    ready();
+    auto good = make_packet(1, {load_record(1, 1, 1)});
+    EXPECT_NE("<rejected>", feed(good));
+    EXPECT_TRUE(log.has("good data received from 10.0.0.5:40000"));
+
+    auto flipped = good;
+    flipped[20] ^= 4;
+    EXPECT_EQ("<rejected>", feed(flipped));
+    EXPECT_TRUE(log.has("ignored packet with bad crc from 10.0.0.5:40000"));
+
+    EXPECT_EQ("<rejected>", feed(make_packet(1, {load_record(1, 1, 1)}, 3)));
+    EXPECT_TRUE(log.has("ignored packet with unsupported version 3 from 10.0.0.5:40000"));
+
+    for (size_t n = 0; n < 15; n++) {
+        log.clear();
+        EXPECT_EQ("<rejected>", feed(std::vector<uint8_t>(good.begin(), good.begin() + n)));
+        EXPECT_TRUE(log.has("ignored packet with bad crc from 10.0.0.5:40000")) << n;
+    }
+
+    sockaddr_storage stranger = src->socket_address;
+    inet_pton(AF_INET, "10.0.0.6", &reinterpret_cast<sockaddr_in *>(&stranger)->sin_addr);
+    source *found = src;
+    EXPECT_EQ(0, accept_datagram(m, static_cast<int>(good.size()), &stranger, &found));
+    EXPECT_EQ(nullptr, found);
+    EXPECT_TRUE(log.has("ignored data from 10.0.0.6:0"));
+}
+
+TEST_F(Intake, PacketLargerThanTheBufferIsReportedAsOversized)
+{
+    accept(STREAM_LOAD, "");
+    ready();
+    ASSERT_EQ(48, m->packet_size);
+    std::vector<std::vector<uint8_t>> many;
+    for (int i = 0; i < 6; i++)
+        many.push_back(load_record(i, i, i));
+    EXPECT_EQ("<rejected>", feed(make_packet(1, many)));
+    EXPECT_TRUE(log.has("ignored oversized packet from 10.0.0.5:40000; client and server have "
+                        "different stream configurations"));
+}
+
+} // namespace

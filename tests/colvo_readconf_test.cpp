@@ -1,0 +1,248 @@
+#include <gtest/gtest.h>
+#include <string>
+
+#include "colvo.h"
+#include "log_capture.h"
+#include "temp_dir.h"
+#include "types.h"
+
+namespace {
+
+struct ColvoConfig : ::testing::Test {
+    temp_dir dir;
+    log_capture log;
+    mux_list muxes = {};
+    std::string path;
+
+    ~ColvoConfig() override { mux_list_free(&muxes); }
+
+    int load(const std::string &text, int check = 1)
+    {
+        mux_list_free(&muxes);
+        muxes.first = nullptr;
+        log.clear();
+        path = dir.write("colvo.conf", text);
+        return load_config(&muxes, path.c_str(), check);
+    }
+
+    std::string at(int line) const { return path + ":" + std::to_string(line) + ": "; }
+    const source *first_source() const { return muxes.first->sources.first; }
+};
+
+TEST_F(ColvoConfig, MuxPortForms)
+{
+    const char *forms[][2] = {{"mux 127.0.0.1", "2100"},
+                              {"mux 127.0.0.1 port 2200", "2200"},
+                              {"mux 127.0.0.1, 2201", "2201"},
+                              {"mux 127.0.0.1 2202", "2202"},
+                              {"mux 127.0.0.1 port", "2100"}};
+    for (auto &f : forms) {
+        ASSERT_EQ(1, load(std::string(f[0]) + "\nsource 127.0.0.1 { accept { load } }"))
+            << f[0] << log.dump();
+        EXPECT_STREQ(f[1], muxes.first->port) << f[0];
+        EXPECT_EQ(std::string("127.0.0.1 ") + f[1], muxes.first->name);
+    }
+}
+
+TEST_F(ColvoConfig, HostNamesAreStoredNumeric)
+{
+    ASSERT_EQ(1, load("mux localhost\nsource localhost { accept { load } }"));
+    EXPECT_STREQ("127.0.0.1", muxes.first->address);
+    EXPECT_STREQ("127.0.0.1", first_source()->name);
+    EXPECT_EQ(0, load("mux 127.0.0.1 source no-such-host.invalid { }"));
+    EXPECT_TRUE(log.has(at(1) + "could not resolve 'no-such-host.invalid'")) << log.dump();
+}
+
+TEST_F(ColvoConfig, MuxStatementRules)
+{
+    EXPECT_EQ(0, load("source 127.0.0.1 { accept { load } }"));
+    EXPECT_TRUE(log.has(path + ": no mux statement seen"));
+    EXPECT_EQ(0, load("mux 127.0.0.1\nmux 127.0.0.1 2101\n"));
+    EXPECT_TRUE(log.has(at(2) + "only one mux statement allowed")) << log.dump();
+    EXPECT_EQ(0, load("mux 127.0.0.1"));
+    EXPECT_TRUE(log.has(path + ": no source section seen"));
+    EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { }"));
+    EXPECT_TRUE(log.has(path + ": no streams accepted for source '127.0.0.1'"));
+    EXPECT_EQ(0, load("mux 127.0.0.1 banana\n"));
+    EXPECT_TRUE(log.has(at(2) + "expected 'mux|source' found 'banana'"));
+}
+
+TEST_F(ColvoConfig, AcceptBlocks)
+{
+    ASSERT_EQ(1, load("mux 127.0.0.1 source 127.0.0.1 { accept { load, cpu(0) if2(em0) "
+                      "if1(em0) } }"));
+    const stream *s = first_source()->streams.first;
+    EXPECT_EQ(STREAM_IF1, s->type);
+    EXPECT_EQ(STREAM_IF, s->next->type);
+    EXPECT_STREQ("em0", s->next->argument);
+    EXPECT_EQ(STREAM_LOAD, s->next->next->next->type);
+    EXPECT_TRUE(log.has(path + ": no filename specified for stream 'load()' in source "
+                               "'127.0.0.1'"))
+        << log.dump();
+
+    EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { if(em0) if(em0) } }"));
+    EXPECT_TRUE(log.has(at(1) + "stream if(em0) redefined"));
+    EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { if() } }"));
+    EXPECT_TRUE(log.has(at(1) + "expected '<stream argument>' found ')'"));
+    EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { if(em0 } }"));
+    EXPECT_TRUE(log.has(at(1) + "expected ')' found '}'"));
+    EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { banana } }"));
+    EXPECT_TRUE(log.has(at(1) +
+                        "expected '{cpu|cpuiow|df|if|if1|io|io1|mem|mem1|pf|pfq|mbuf|debug|proc|"
+                        "sensor|smart|load|flukso}' found 'banana'"));
+    EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept load }"));
+    EXPECT_TRUE(log.has(at(1) + "expected '{' found 'load'"));
+    EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { banana }"));
+    EXPECT_TRUE(log.has(at(1) + "expected 'accept|datadir|write' found 'banana'"));
+}
+
+TEST_F(ColvoConfig, MissingCloseBrace)
+{
+    EXPECT_EQ(0, load("mux 127.0.0.1\nsource 127.0.0.1 {\n accept { load }\n"));
+    EXPECT_TRUE(log.has(at(4) + "missing close brace on source statement")) << log.dump();
+    EXPECT_EQ(0, load("mux 127.0.0.1\nsource 127.0.0.1 {\n accept { load "));
+    EXPECT_TRUE(log.contains("missing close brace on source statement")) << log.dump();
+}
+
+TEST_F(ColvoConfig, SecondSectionForOneHostFails)
+{
+    EXPECT_EQ(0, load("mux 127.0.0.1\nsource 127.0.0.1 { accept { load } }\nsource localhost "
+                      "{ accept { mem } }"));
+    EXPECT_TRUE(log.has(at(3) + "source '127.0.0.1' is already defined")) << log.dump();
+}
+
+TEST_F(ColvoConfig, LongArgumentsAreCutTo63)
+{
+    std::string a70(70, 'a');
+    ASSERT_EQ(1, load("mux 127.0.0.1 source 127.0.0.1 { accept { proc(" + a70 + ") } }"));
+    EXPECT_TRUE(log.has(at(1) + "argument '" + a70 +
+                        "' too long for network format, will accept initial 63 chars only"));
+    EXPECT_EQ(std::string(63, 'a'), first_source()->streams.first->argument);
+    std::string rrd = dir.write("p.rrd", "");
+    EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { proc(" + a70 + ") } write proc(" +
+                      a70 + ") in " + rrd + " }"));
+    EXPECT_TRUE(log.has(at(1) + "stream proc(" + a70 + ") is not accepted for 127.0.0.1"));
+}
+
+TEST_F(ColvoConfig, DatadirNamingRule)
+{
+    char buf[2048];
+    struct {
+        int type;
+        const char *arg;
+        const char *name;
+    } cases[] = {{STREAM_IF, "em0", "/if_em0.rrd"},
+                 {STREAM_CPU, "0", "/cpu0.rrd"},
+                 {STREAM_DF, "/dev/ada0p2", "/df__dev_ada0p2.rrd"},
+                 {STREAM_MEM, "", "/mem.rrd"},
+                 {STREAM_MEM1, "ignored", "/mem.rrd"},
+                 {STREAM_IO1, "ada0", "/io1_ada0.rrd"},
+                 {STREAM_PFQ, "em0/std", "/pfq_em0_std.rrd"}};
+    for (auto &c : cases) {
+        ASSERT_EQ(1, make_rrd_file_name(buf, sizeof(buf), c.type, c.arg));
+        EXPECT_STREQ(c.name, buf);
+    }
+    EXPECT_EQ(0, make_rrd_file_name(buf, 9, STREAM_LOAD, ""));
+    EXPECT_EQ(1, make_rrd_file_name(buf, 10, STREAM_LOAD, ""));
+    EXPECT_EQ(0, make_rrd_file_name(buf, sizeof(buf), STREAM_ALLFORMATS, ""));
+    EXPECT_TRUE(log.contains("internal error: type (18) unknown"));
+}
+
+TEST_F(ColvoConfig, DatadirGuessesForStreamsAcceptedBeforeIt)
+{
+    std::string rrd = dir.path() + "/rrd";
+    dir.write("rrd/if_em0.rrd", "");
+    dir.write("rrd/cpu0.rrd", "");
+    ASSERT_EQ(1, load("mux 127.0.0.1 source 127.0.0.1 {\n accept { if(em0) if1(em0) cpu(0) }\n "
+                      "datadir " + rrd + "/\n accept { load }\n}"));
+    const stream *load_s = first_source()->streams.first;
+    EXPECT_EQ(nullptr, load_s->rrd_file);
+    const stream *cpu = load_s->next;
+    EXPECT_EQ(rrd + "/cpu0.rrd", cpu->rrd_file);
+    EXPECT_EQ(rrd + "/if_em0.rrd", cpu->next->rrd_file);
+    EXPECT_EQ(rrd + "/if_em0.rrd", cpu->next->next->rrd_file);
+}
+
+TEST_F(ColvoConfig, DatadirChecks)
+{
+    std::string rrd = dir.path() + "/rrd";
+    dir.write("rrd/keep", "");
+    dir.write("plain", "");
+    EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } datadir rrd }"));
+    EXPECT_TRUE(log.has(at(1) + "datadir path 'rrd' is not absolute"));
+    EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } datadir /nonexistent }"));
+    EXPECT_TRUE(log.has(at(1) + "could not stat datadir path '/nonexistent'"));
+    EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } datadir " +
+                      dir.file("plain") + " }"));
+    EXPECT_TRUE(log.has(at(1) + "datadir path '" + dir.file("plain") + "' is not a directory"));
+
+    // Guessed files that do not exist: warned, left without a file.
+    ASSERT_EQ(1, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } datadir " + rrd + " }"));
+    EXPECT_TRUE(log.has(at(1) + "file '" + rrd + "/load.rrd', guessed by datadir,  cannot be "
+                                                 "opened"));
+    EXPECT_TRUE(log.has(path + ": no filename specified for stream 'load()' in source "
+                               "'127.0.0.1'"));
+    EXPECT_EQ(nullptr, first_source()->streams.first->rrd_file);
+    // Without checking the guesses are kept, even for a missing directory.
+    ASSERT_EQ(1, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } datadir /nowhere/ }", 0));
+    EXPECT_STREQ("/nowhere/load.rrd", first_source()->streams.first->rrd_file);
+}
+
+TEST_F(ColvoConfig, DatadirNameThatDoesNotFit)
+{
+    std::string deep = "/" + std::string(2040, 'd');
+    EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { if(em0) } datadir " + deep +
+                          " }",
+                      0));
+    EXPECT_TRUE(log.contains("failed to construct stream if(em0) filename using datadir"));
+    EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } datadir " + deep + " }",
+                      0));
+    EXPECT_TRUE(log.contains("failed to construct stream load) filename using datadir"));
+}
+
+TEST_F(ColvoConfig, WriteAndDatadirPrecedence)
+{
+    std::string rrd = dir.path() + "/rrd";
+    std::string guessed = dir.write("rrd/load.rrd", "");
+    std::string written = dir.write("mine.rrd", "");
+    ASSERT_EQ(1, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } datadir " + rrd +
+                      " write load in " + written + " }"));
+    EXPECT_EQ(written, first_source()->streams.first->rrd_file);
+    EXPECT_TRUE(log.has(at(1) + "file '" + written + "' overwrites previous definition '" +
+                        guessed + "'"));
+    ASSERT_EQ(1, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } write load in " +
+                      written + " datadir " + rrd + " }"));
+    EXPECT_EQ(written, first_source()->streams.first->rrd_file);
+    EXPECT_FALSE(log.contains("overwrites"));
+}
+
+TEST_F(ColvoConfig, WriteErrors)
+{
+    std::string written = dir.write("mine.rrd", "");
+    EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } write cpu(0) in " +
+                      written + " }"));
+    EXPECT_TRUE(log.has(at(1) + "stream cpu(0) is not accepted for 127.0.0.1"));
+    EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { cpu(0) } write load in " +
+                      written + " }"));
+    EXPECT_TRUE(log.has(at(1) + "stream load is not accepted for 127.0.0.1"));
+    EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } write load in "
+                      "/nonexistent/x.rrd }"));
+    EXPECT_TRUE(log.has(at(1) + "file '/nonexistent/x.rrd' cannot be opened"));
+    EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } write load to x }"));
+    EXPECT_TRUE(log.has(at(1) + "expected 'in' found 'to'"));
+    EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } write banana in x }"));
+    EXPECT_TRUE(log.contains("expected '{cpu|cpuiow|"));
+    // Unchecked: the missing file is taken as written.
+    ASSERT_EQ(1, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } write load in /a.rrd "
+                      "write load in /b.rrd }",
+                      0));
+    EXPECT_STREQ("/b.rrd", first_source()->streams.first->rrd_file);
+}
+
+TEST_F(ColvoConfig, UnreadableFileFails)
+{
+    EXPECT_EQ(0, load_config(&muxes, "/nonexistent/colvo.conf", 1));
+    EXPECT_TRUE(log.contains("could not open file \"/nonexistent/colvo.conf\""));
+}
+
+} // namespace

@@ -1,0 +1,147 @@
+#include "daemon.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+static pid_t spawn(const std::string &binary, const std::vector<std::string> &args, int *out,
+                   const std::string &cwd)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        dup2(fds[1], 2);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+            _exit(127);
+        std::vector<char *> argv;
+        argv.push_back(const_cast<char *>(binary.c_str()));
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        // Unblock what a test runner may have blocked.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        execv(binary.c_str(), argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    *out = fds[0];
+    return pid;
+}
+
+daemon_process::daemon_process(const std::string &binary, const std::vector<std::string> &args)
+{
+    pid_ = spawn(binary, args, &out_, "");
+}
+
+daemon_process::~daemon_process()
+{
+    if (pid_ > 0 && status_ == -1) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0)
+        close(out_);
+}
+
+static int remaining(std::chrono::steady_clock::time_point deadline)
+{
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+bool daemon_process::read_some(int timeout_ms)
+{
+    if (out_ < 0)
+        return false;
+    pollfd p = {out_, POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) <= 0)
+        return false;
+    char buf[4096];
+    ssize_t n = read(out_, buf, sizeof(buf));
+    if (n <= 0) {
+        close(out_);
+        out_ = -1;
+        return false;
+    }
+    output_.append(buf, static_cast<size_t>(n));
+    return true;
+}
+
+bool daemon_process::wait_for(const std::string &fragment, int timeout_ms)
+{
+    return wait_for_count(fragment, 1, timeout_ms);
+}
+
+bool daemon_process::wait_for_count(const std::string &fragment, int count, int timeout_ms)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (count_of(output_, fragment) < count) {
+        int left = remaining(deadline);
+        if (left == 0 || (!read_some(left) && out_ < 0))
+            return count_of(output_, fragment) >= count;
+    }
+    return true;
+}
+
+void daemon_process::signal(int sig)
+{
+    if (pid_ > 0)
+        kill(pid_, sig);
+}
+
+int daemon_process::wait_exit(int timeout_ms)
+{
+    if (status_ != -1)
+        return status_;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    // The output pipe closes when the process ends.
+    while (out_ >= 0) {
+        int left = remaining(deadline);
+        if (left == 0)
+            return -1;
+        read_some(left);
+    }
+    int status = 0;
+    if (waitpid(pid_, &status, 0) != pid_)
+        return -1;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return status_;
+}
+
+int run_command(const std::string &binary, const std::vector<std::string> &args,
+                std::string *output, const std::string &cwd)
+{
+    int out = -1;
+    pid_t pid = spawn(binary, args, &out, cwd);
+    std::string text;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(out, buf, sizeof(buf))) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0)
+            text.append(buf, static_cast<size_t>(n));
+    close(out);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (output)
+        *output = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int count_of(const std::string &text, const std::string &fragment)
+{
+    int n = 0;
+    for (size_t at = text.find(fragment); at != std::string::npos;
+         at = text.find(fragment, at + 1))
+        n++;
+    return n;
+}

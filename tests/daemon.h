@@ -1,0 +1,37 @@
+// Runs the real daemons and tools for end-to-end tests: spawn with merged
+// output on a pipe, wait for text on it (never a timed sleep), signal, and
+// collect the exit status.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+class daemon_process {
+  public:
+    daemon_process(const std::string &binary, const std::vector<std::string> &args);
+    ~daemon_process();
+    // Reads output until it contains fragment (searched from the start) or
+    // the time runs out.
+    bool wait_for(const std::string &fragment, int timeout_ms = 5000);
+    // As wait_for, counting occurrences.
+    bool wait_for_count(const std::string &fragment, int count, int timeout_ms = 5000);
+    const std::string &output() const { return output_; }
+    void signal(int sig);
+    // Exit status, or -1 when the process did not end in time.
+    int wait_exit(int timeout_ms = 5000);
+    pid_t pid() const { return pid_; }
+
+  private:
+    bool read_some(int timeout_ms);
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int status_ = -1;
+    std::string output_;
+};
+
+// Runs a command to its end; gives the exit status and the merged output.
+int run_command(const std::string &binary, const std::vector<std::string> &args,
+                std::string *output, const std::string &cwd = "");
+
+int count_of(const std::string &text, const std::string &fragment);

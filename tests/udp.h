@@ -1,0 +1,33 @@
+// Loopback UDP helpers for end-to-end tests: free ports, a listener, a
+// sender, and packets built with the real codec.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+int free_udp_port(int family = 2);
+
+class udp_socket {
+  public:
+    // Bound to the host (numeric) and port; port 0 picks one.
+    udp_socket(const std::string &host, int port = 0);
+    ~udp_socket();
+    int port() const { return port_; }
+    bool send_to(const std::string &host, int port, const std::vector<uint8_t> &bytes);
+    // One datagram, or an empty vector when none came in time.
+    std::vector<uint8_t> receive(int timeout_ms = 5000);
+
+  private:
+    int fd_ = -1;
+    int family_ = 0;
+    int port_ = 0;
+};
+
+// A packet: header with the given version and timestamp, then the records;
+// length and CRC set as the monitor does.
+std::vector<uint8_t> make_packet(uint64_t timestamp, const std::vector<std::vector<uint8_t>> &records,
+                                 int version = 2);
+std::vector<uint8_t> load_record(double a, double b, double c);
+std::vector<uint8_t> cpu_record(const std::string &cpu, double user);
+std::vector<uint8_t> if_record(const std::string &name, uint64_t base);
