@@ -2,7 +2,6 @@
 // FIFO line in the churn buffer and stored in its round-robin database; the
 // line goes into the FIFO in one write. The walk over the records never
 // reads past the bytes received.
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -23,20 +22,17 @@ static char *line_end(line_writer *w)
     return w->start + w->used;
 }
 
-static void line_append(line_writer *w, const char *format, ...)
-    __attribute__((format(printf, 2, 3)));
-
-static void line_append(line_writer *w, const char *format, ...)
+static void line_text(line_writer *w, const char *text)
 {
     int room = w->size - w->used;
-    if (room <= 0)
+    int n = static_cast<int>(strnlen(text, static_cast<size_t>(room > 0 ? room : 0)));
+    if (n >= room)
+        n = room - 1;
+    if (n < 0)
         return;
-    va_list ap;
-    va_start(ap, format);
-    int n = vsnprintf(line_end(w), static_cast<size_t>(room), format, ap);
-    va_end(ap);
-    if (n > 0)
-        w->used += n < room ? n : room - 1;
+    memcpy(line_end(w), text, static_cast<size_t>(n));
+    w->used += n;
+    *line_end(w) = '\0';
 }
 
 static char RRD_ARG0[] = "rrdupdate";
@@ -67,8 +63,10 @@ void process_packet(mux *m, const source *src, int received, char *churnbuffer, 
     line_writer w = {churnbuffer, churn_size, 0};
     if (churn_size > 0)
         churnbuffer[0] = '\0';
-    line_append(&w, "%s;", src->name);
-    unsigned timestamp = static_cast<unsigned>(m->header.timestamp);
+    line_text(&w, src->name);
+    line_text(&w, ";");
+    char stamp[16];
+    snprintf(stamp, sizeof(stamp), "%u", static_cast<unsigned>(m->header.timestamp));
 
     // The header's length, but never past what arrived or the buffer.
     int end = m->header.length;
@@ -103,9 +101,12 @@ void process_packet(mux *m, const source *src, int received, char *churnbuffer, 
                   u.argument[0] ? u.argument : "0", src->name);
             continue;
         }
-        line_append(&w, "%s:%s:", stream_type_name(u.type), u.argument);
+        line_text(&w, stream_type_name(u.type));
+        line_text(&w, ":");
+        line_text(&w, u.argument);
+        line_text(&w, ":");
         char *update_text = line_end(&w);
-        line_append(&w, "%u", timestamp);
+        line_text(&w, stamp);
         int room = w.size - w.used;
         if (room > 0) {
             render_stream(&u, line_end(&w), room, RENDER_FIELDS);
@@ -114,9 +115,9 @@ void process_packet(mux *m, const source *src, int received, char *churnbuffer, 
         // The update text runs from the timestamp to the end of the line.
         if (accepted->rrd_file)
             store(accepted, update_text, rrd_errors);
-        line_append(&w, ";");
+        line_text(&w, ";");
     }
-    line_append(&w, "\n");
+    line_text(&w, "\n");
     ssize_t written = write(fifo, churnbuffer, static_cast<size_t>(w.used));
     if (written < w.used)
         debug("write is short -- no client listening?");

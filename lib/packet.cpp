@@ -199,6 +199,46 @@ int unpack_stream_v1(const uint8_t *record, int available, unpacked_stream *resu
     return unpack_stream(UNPACK_ARGUMENT_V1, record, available, result);
 }
 
+// ":" and the decimal digits of v, as ":%llu" prints them; the daemon
+// renders every value of every packet, and printf is most of that cost.
+static int field_unsigned(char *out, uint64_t v)
+{
+    static const char pairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                                "8081828384858687888990919293949596979899";
+    char digits[20];
+    int n = 20;
+    while (v >= 100) {
+        unsigned pair = static_cast<unsigned>(v % 100) * 2;
+        v /= 100;
+        digits[--n] = pairs[pair + 1];
+        digits[--n] = pairs[pair];
+    }
+    if (v >= 10) {
+        digits[--n] = pairs[v * 2 + 1];
+        digits[--n] = pairs[v * 2];
+    } else {
+        digits[--n] = static_cast<char>('0' + v);
+    }
+    int length = 20 - n;
+    out[0] = ':';
+    memcpy(out + 1, digits + n, static_cast<size_t>(length));
+    out[length + 1] = '\0';
+    return length + 1;
+}
+
+// A c value as ":%3.2f" prints v / 100.0: the quotient is within one ulp of
+// a two-decimal number, so rounding gives back exactly these digits.
+static int field_hundredths(char *out, uint16_t v)
+{
+    int n = field_unsigned(out, v / 100u);
+    out[n] = '.';
+    out[n + 1] = static_cast<char>('0' + (v % 100u) / 10);
+    out[n + 2] = static_cast<char>('0' + v % 10u);
+    out[n + 3] = '\0';
+    return n + 3;
+}
+
 int render_stream(const unpacked_stream *s, char *buf, int capacity, int style)
 {
     int written = 0;
@@ -218,11 +258,13 @@ int render_stream(const unpacked_stream *s, char *buf, int capacity, int style)
         char *out = buf + written;
         size_t room = static_cast<size_t>(w);
         int n = 0;
+        int fields = style == RENDER_FIELDS;
         switch (*f) {
         case 'L': {
             uint64_t v;
             memcpy(&v, d, sizeof(v));
-            n = snprintf(out, room, fmt, static_cast<unsigned long long>(v));
+            n = fields ? field_unsigned(out, v)
+                       : snprintf(out, room, fmt, static_cast<unsigned long long>(v));
             break;
         }
         case 'D': {
@@ -234,23 +276,25 @@ int render_stream(const unpacked_stream *s, char *buf, int capacity, int style)
         case 'l': {
             uint32_t v;
             memcpy(&v, d, sizeof(v));
-            n = snprintf(out, room, fmt, static_cast<unsigned long>(v));
+            n = fields ? field_unsigned(out, v) : snprintf(out, room, fmt, static_cast<unsigned long>(v));
             break;
         }
         case 's': {
             uint16_t v;
             memcpy(&v, d, sizeof(v));
-            n = snprintf(out, room, fmt, static_cast<unsigned>(v));
+            n = fields ? field_unsigned(out, v) : snprintf(out, room, fmt, static_cast<unsigned>(v));
             break;
         }
         case 'c': {
             uint16_t v;
             memcpy(&v, d, sizeof(v));
-            n = snprintf(out, room, fmt, static_cast<double>(v) / 100.0);
+            n = fields ? field_hundredths(out, v)
+                       : snprintf(out, room, fmt, static_cast<double>(v) / 100.0);
             break;
         }
         case 'b':
-            n = snprintf(out, room, fmt, static_cast<unsigned>(d[0]));
+            n = fields ? field_unsigned(out, d[0])
+                       : snprintf(out, room, fmt, static_cast<unsigned>(d[0]));
             break;
         }
         // The widths fit every value; a cut would only come from a bad table.

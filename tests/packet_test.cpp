@@ -232,6 +232,72 @@ TEST_F(Packet, WidestValuesFitTheirTextWidths)
     EXPECT_GT(render_stream(&u, text, 400, RENDER_PRETTY), 0);
 }
 
+TEST_F(Packet, FieldTextEqualsThePrintfFormats)
+{
+    // Every integer and c value renders as its printf field format would.
+    unpacked_stream u = {};
+    u.type = STREAM_ALLFORMATS;
+    uint64_t seed = 88172645463325252ull;
+    for (int round = 0; round < 2000; round++) {
+        for (uint8_t &b : u.data) {
+            seed ^= seed << 13;
+            seed ^= seed >> 7;
+            seed ^= seed << 17;
+            b = static_cast<uint8_t>(seed >> (round % 56));
+        }
+        char text[400];
+        ASSERT_GT(render_stream(&u, text, sizeof(text), RENDER_FIELDS), 0);
+        std::string expect;
+        int in = 0;
+        for (const char *f = stream_type_format(STREAM_ALLFORMATS); *f; f++) {
+            char one[32];
+            const uint8_t *d = u.data + in;
+            uint64_t v64;
+            int64_t d64;
+            uint32_t v32;
+            uint16_t v16;
+            switch (*f) {
+            case 'L':
+                memcpy(&v64, d, 8);
+                snprintf(one, sizeof(one), ":%llu", static_cast<unsigned long long>(v64));
+                break;
+            case 'D':
+                memcpy(&d64, d, 8);
+                snprintf(one, sizeof(one), ":%7.6f", static_cast<double>(d64) / 1000 / 1000);
+                break;
+            case 'l':
+                memcpy(&v32, d, 4);
+                snprintf(one, sizeof(one), ":%lu", static_cast<unsigned long>(v32));
+                break;
+            case 's':
+                memcpy(&v16, d, 2);
+                snprintf(one, sizeof(one), ":%u", static_cast<unsigned>(v16));
+                break;
+            case 'c':
+                memcpy(&v16, d, 2);
+                snprintf(one, sizeof(one), ":%3.2f", v16 / 100.0);
+                break;
+            default:
+                snprintf(one, sizeof(one), ":%u", static_cast<unsigned>(d[0]));
+            }
+            expect += one;
+            in += value_byte_width(*f);
+        }
+        ASSERT_EQ(expect, text);
+    }
+    // Every c value, exhaustively.
+    for (unsigned v = 0; v <= 65535; v++) {
+        unpacked_stream c = {};
+        c.type = STREAM_LOAD;
+        uint16_t v16 = static_cast<uint16_t>(v);
+        memcpy(c.data, &v16, 2);
+        char text[64], expect[64];
+        render_stream(&c, text, sizeof(text), RENDER_FIELDS);
+        snprintf(expect, sizeof(expect), ":%3.2f:0.00:0.00", v / 100.0);
+        ASSERT_STREQ(expect, text);
+    }
+}
+
 TEST_F(Packet, UnpackRejectsTypesOutOfRange)
 {
     const uint8_t ff[] = {0xFF, 0, 0, 0};
