@@ -1,0 +1,24 @@
+#include "probe.h"
+#include "probes.h"
+
+probe_entry probe_table[PROBE_TABLE_SIZE] = {
+    {STREAM_IO1, 0, nullptr, io_start, io_sample, io_pack},
+    {STREAM_CPU, 0, nullptr, cpu_start, cpu_sample, cpu_pack},
+    {STREAM_MEM1, 0, nullptr, mem_start, mem_sample, mem_pack},
+    {STREAM_IF1, 0, nullptr, if_start, if_sample, if_pack},
+    {STREAM_PF, 0, pf_prepare, pf_start, pf_sample, pf_pack},
+    {STREAM_DEBUG, 0, nullptr, debug_start, nullptr, debug_pack},
+    {STREAM_PROC, 0, proc_prepare, proc_start, proc_sample, proc_pack},
+    {STREAM_MBUF, 0, nullptr, mbuf_start, nullptr, mbuf_pack},
+    {STREAM_SENSOR, 0, sensor_prepare, sensor_start, nullptr, sensor_pack},
+    {STREAM_IO, 0, nullptr, io_start, io_sample, io_pack},
+    {STREAM_PFQ, 0, pfq_prepare, pfq_start, pfq_sample, pfq_pack},
+    {STREAM_DF, 0, nullptr, df_start, df_sample, df_pack},
+    {STREAM_MEM, 0, nullptr, mem_start, mem_sample, mem_pack},
+    {STREAM_IF, 0, nullptr, if_start, if_sample, if_pack},
+    {STREAM_CPUIOW, 0, nullptr, cpuiow_start, cpuiow_sample, cpuiow_pack},
+    {STREAM_SMART, 0, nullptr, smart_start, smart_sample, smart_pack},
+    {STREAM_LOAD, 0, nullptr, load_start, load_sample, load_pack},
+    {STREAM_FLUKSO, 0, nullptr, flukso_start, flukso_sample, flukso_pack},
+    {STREAM_TYPE_COUNT, 0, nullptr, nullptr, nullptr, nullptr},
+};

@@ -1,0 +1,39 @@
+// The operations of every probe module, as the probe table refers to them.
+#pragma once
+
+#include <cstdint>
+
+#include "lists.h"
+
+#define PROBE_OPS(name)                                                                           \
+    void name##_start(stream *s);                                                                 \
+    void name##_sample();                                                                         \
+    int32_t name##_pack(uint8_t *buffer, int32_t space, stream *s);
+
+PROBE_OPS(cpu)
+PROBE_OPS(mem)
+PROBE_OPS(if)
+PROBE_OPS(io)
+PROBE_OPS(df)
+PROBE_OPS(proc)
+PROBE_OPS(pfq)
+PROBE_OPS(smart)
+PROBE_OPS(load)
+PROBE_OPS(pf)
+PROBE_OPS(cpuiow)
+PROBE_OPS(flukso)
+#undef PROBE_OPS
+
+void proc_prepare();
+void pfq_prepare();
+void pf_prepare();
+void sensor_prepare();
+void sensor_start(stream *s);
+int32_t sensor_pack(uint8_t *buffer, int32_t space, stream *s);
+void mbuf_start(stream *s);
+int32_t mbuf_pack(uint8_t *buffer, int32_t space, stream *s);
+void debug_start(stream *s);
+int32_t debug_pack(uint8_t *buffer, int32_t space, stream *s);
+
+// log2 of a page size, as the probes turn page counts into bytes.
+unsigned page_shift(long page_size);

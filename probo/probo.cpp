@@ -1,0 +1,248 @@
+// probo, the monitor: options, start-up, privilege drop, signals and the
+// measurement loop with reload.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <grp.h>
+#include <libgen.h>
+#include <pwd.h>
+#include <sys/select.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "config.h"
+#include "crc32.h"
+#include "error.h"
+#include "probo.h"
+#include "xmalloc.h"
+
+enum { EXIT_USAGE = 64, EXIT_QUIT = 1 };
+
+static const char PRIVSEP_USER[] = "_probo";
+
+static int test_mode;
+static int unprivileged_mode;
+static volatile sig_atomic_t reload_requested;
+static volatile sig_atomic_t quit_signal;
+static int tick;
+static time_t measurement_time;
+
+// Handlers only note what happened; the loop reports and acts.
+static void on_alarm(int) {}
+
+static void on_hup(int)
+{
+    reload_requested = 1;
+}
+
+static void on_quit(int sig)
+{
+    quit_signal = sig;
+}
+
+[[noreturn]] static void usage(const char *program)
+{
+    info("usage: %s [-d] [-t] [-u] [-v] [-f cfgfile]", program);
+    exit(EXIT_USAGE);
+}
+
+static void drop_privileges()
+{
+    if (unprivileged_mode) {
+        if (setegid(getgid()) != 0 || setgid(getgid()) != 0 || seteuid(getuid()) != 0 ||
+            setuid(getuid()) != 0)
+            fatal("can't drop privileges: %.200s", strerror(errno));
+        return;
+    }
+    errno = 0;
+    passwd *pw = getpwnam(PRIVSEP_USER);
+    if (pw == nullptr)
+        fatal("could not get user information for user '%.200s': %.200s", PRIVSEP_USER,
+              errno ? strerror(errno) : "no such user");
+    if (chroot(pw->pw_dir) != 0)
+        fatal("chroot failed: %.200s", strerror(errno));
+    if (chdir("/") != 0)
+        fatal("chdir / failed: %.200s", strerror(errno));
+    gid_t group = pw->pw_gid;
+    if (setgroups(1, &group) != 0)
+        fatal("can't setgroups: %.200s", strerror(errno));
+    if (setgid(group) != 0)
+        fatal("can't set group id: %.200s", strerror(errno));
+    if (setegid(group) != 0)
+        fatal("can't set effective group id: %.200s", strerror(errno));
+    if (setuid(pw->pw_uid) != 0)
+        fatal("can't set user id: %.200s", strerror(errno));
+    if (seteuid(pw->pw_uid) != 0)
+        fatal("can't set effective user id: %.200s", strerror(errno));
+}
+
+// Signals stay blocked except during the loop's sleep, so none is lost
+// between checking the flags and sleeping.
+static void install_signals(sigset_t *wait_mask)
+{
+    static const struct {
+        int sig;
+        void (*handler)(int);
+    } handlers[] = {{SIGALRM, on_alarm}, {SIGHUP, on_hup}, {SIGINT, on_quit},
+                    {SIGQUIT, on_quit},  {SIGTERM, on_quit}};
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (auto &h : handlers) {
+        struct sigaction sa;
+        memset(&sa, 0, sizeof(sa));
+        sigemptyset(&sa.sa_mask);
+        sa.sa_handler = h.handler;
+        sigaction(h.sig, &sa, nullptr);
+        sigaddset(&blocked, h.sig);
+    }
+    sigprocmask(SIG_BLOCK, &blocked, wait_mask);
+    for (auto &h : handlers)
+        sigdelset(wait_mask, h.sig);
+}
+
+static void setup_muxes(mux_list *list)
+{
+    if (list->first == nullptr)
+        fatal("empty mux list");
+    tick = mux_list_tick(list);
+    for (mux *m = list->first; m; m = m->next) {
+        mux_init_send_packet(m);
+        open_mux_socket(m);
+        for (stream *s = m->streams.first; s; s = s->next)
+            probe_table[s->type].start(s);
+    }
+    itimerval timer;
+    timer.it_interval.tv_sec = tick;
+    timer.it_interval.tv_usec = 0;
+    timer.it_value = timer.it_interval;
+    if (setitimer(ITIMER_REAL, &timer, nullptr) != 0)
+        fatal("alarm setup failed: %.200s", strerror(errno));
+}
+
+static void reload(const char *path, mux_list *current)
+{
+    if (!unprivileged_mode) {
+        info("configuration unreachable because of privsep; keeping old configuration");
+        return;
+    }
+    mux_list fresh = {};
+    if (!read_config(&fresh, path)) {
+        info("new configuration contains errors; keeping old configuration");
+        mux_list_free(&fresh);
+        return;
+    }
+    mux_list_free(current);
+    *current = fresh;
+    info("read configuration file '%.200s' successfully", path);
+    setup_muxes(current);
+}
+
+static void write_pid_file(FILE *pid)
+{
+    if (pid == nullptr)
+        return;
+    fprintf(pid, "%u\n", static_cast<unsigned>(getpid()));
+    fclose(pid);
+}
+
+int main(int argc, char **argv)
+{
+    debug_mode = 0;
+    daemonized = 0;
+    unprivileged_mode = 0;
+    const char *program = basename(argv[0]);
+    char *path = xstrdup(PROBO_CONFIG);
+
+    int ch;
+    while ((ch = getopt(argc, argv, "df:tuv")) != -1) {
+        switch (ch) {
+        case 'd':
+            debug_mode = 1;
+            break;
+        case 'f':
+            xfree(path);
+            path = xstrdup(optarg);
+            break;
+        case 't':
+            test_mode = 1;
+            break;
+        case 'u':
+            unprivileged_mode = 1;
+            break;
+        case 'v':
+            info("probo version %s", VERSION);
+            usage(program);
+        default:
+            usage(program);
+        }
+    }
+
+    mux_list muxes = {};
+    if (!read_config(&muxes, path))
+        fatal("configuration file contained errors - aborting");
+    if (test_mode) {
+        info("%s: ok", path);
+        exit(0);
+    }
+
+    for (const mux *m = muxes.first; m; m = m->next)
+        for (const stream *s = m->streams.first; s; s = s->next)
+            probe_table[s->type].in_use = 1;
+    for (probe_entry &entry : probe_table)
+        if (entry.in_use && entry.prepare)
+            entry.prepare();
+
+    FILE *pid = fopen(PROBO_PIDFILE, "w");
+    if (pid == nullptr)
+        warning("could not open \"%.200s\", %.200s", PROBO_PIDFILE, strerror(errno));
+    if (!debug_mode) {
+        if (daemon(0, 0) != 0)
+            fatal("daemonize failed: %.200s", strerror(errno));
+        daemonized = 1;
+        write_pid_file(pid);
+    } else if (pid) {
+        fclose(pid);
+    }
+
+    drop_privileges();
+    info("probo version %s", VERSION);
+    if (debug_mode)
+        info("program id=%d", static_cast<int>(getpid()));
+    sigset_t wait_mask;
+    install_signals(&wait_mask);
+    crc32_init_table();
+    setup_muxes(&muxes);
+
+    time_t last_measurement = time(nullptr);
+    for (;;) {
+        timespec sleep_time = {2 * tick, 0};
+        pselect(0, nullptr, nullptr, nullptr, &sleep_time, &wait_mask);
+        if (quit_signal) {
+            info("received signal %d - quitting", static_cast<int>(quit_signal));
+            exit(EXIT_QUIT);
+        }
+        time_t now = time(nullptr);
+        measurement_time = now;
+        if (reload_requested) {
+            reload_requested = 0;
+            info("hup received");
+            reload(path, &muxes);
+            continue;
+        }
+        switch (decide_measurement(now, last_measurement, tick)) {
+        case MEASURE_SKIP:
+            debug("did not sleep %d seconds - skipping a measurement", tick);
+            continue;
+        case MEASURE_TIME_CHANGE:
+            info("last update seems long ago - assuming system time change");
+            break;
+        case MEASURE_NORMAL:
+            break;
+        }
+        last_measurement = now;
+        if (muxes.first)
+            measure(&muxes, measurement_time, tick);
+    }
+}

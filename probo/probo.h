@@ -1,0 +1,36 @@
+// The monitor's modules: configuration reader, mux transport and the
+// measurement pass of the loop.
+#pragma once
+
+#include <ctime>
+
+#include "lists.h"
+#include "probe.h"
+
+// readconf: fills list from the monitor statements of path; 1 on success.
+int read_config(mux_list *list, const char *path);
+
+// transport
+void open_mux_socket(mux *m);
+void begin_packet(mux *m, time_t timestamp);
+void add_stream_to_packet(stream *s, mux *m);
+void finish_packet(mux *m);
+void send_packet(mux *m);
+
+enum { SEND_ERRORS_REPORTED = 50 };
+
+// measurement
+enum measure_decision {
+    MEASURE_SKIP,        // woke too early after the last measurement
+    MEASURE_NORMAL,
+    MEASURE_TIME_CHANGE, // clock set back, or a pause of more than two ticks
+};
+
+int gcd(int a, int b);
+// The timer period: the gcd of all intervals. All-zero intervals give 1, so
+// the loop never spins.
+int mux_list_tick(const mux_list *list);
+measure_decision decide_measurement(time_t now, time_t last_measurement, int tick);
+// One measurement: sample each type once for the due muxes, then build and
+// send their packets, all with the timestamp now.
+void measure(mux_list *list, time_t now, int tick);

@@ -1,0 +1,186 @@
+// The monitor's configuration: monitor statements, each naming a set of
+// streams and one destination mux with its interval.
+#include <cstdio>
+#include <cstring>
+#include <sys/socket.h>
+
+#include "error.h"
+#include "lexer.h"
+#include "net.h"
+#include "probo.h"
+#include "types.h"
+#include "xmalloc.h"
+
+enum { NAME_BUFFER = 2048, DEFAULT_INTERVAL = 5, SHORT_INTERVAL = 4 };
+
+static const char STREAM_KEYWORDS[] =
+    "{cpu|cpuiow|df|if|if1|io|io1|load|mem|mem1|pf|pfq|mbuf|debug|proc|sensor|smart|load|flukso}";
+
+static int resolve(const lexer *lx)
+{
+    if (getip(lx->token, AF_INET) || getip(lx->token, AF_INET6))
+        return 1;
+    warning("%.200s:%d: could not resolve '%.200s'", lx->filename, lx->line, lx->token);
+    return 0;
+}
+
+static int read_stream(lexer *lx, mux *m)
+{
+    int type = stream_type_from_token(lx->code);
+    char keyword[NAME_BUFFER];
+    snprintf(keyword, sizeof(keyword), "%s", lx->token);
+    char argument[NAME_BUFFER] = "";
+    lexer_next(lx);
+    if (lx->code == TOK_LPAREN) {
+        lexer_next(lx);
+        if (lx->code == TOK_RPAREN) {
+            lexer_expected(lx, "<stream argument>");
+            return 0;
+        }
+        snprintf(argument, sizeof(argument), "%s", lx->token);
+        lexer_next(lx);
+        if (lx->code != TOK_RPAREN) {
+            lexer_expected(lx, ")");
+            return 0;
+        }
+    } else {
+        lexer_unget(lx);
+    }
+    if (strlen(argument) > PACKET_MAX_ARGUMENT)
+        warning("%.200s:%d: argument '%.200s' too long for network format, will send leading 63 "
+                "chars only",
+                lx->filename, lx->line, argument);
+    if (mux_add_stream(m, type, argument) == nullptr) {
+        warning("%.200s:%d: stream %.200s(%.200s) redefined", lx->filename, lx->line, keyword,
+                argument);
+        return 0;
+    }
+    return 1;
+}
+
+static int read_stream_list(lexer *lx, mux *m)
+{
+    lexer_next(lx);
+    if (lx->code != TOK_LBRACE) {
+        lexer_expected(lx, keyword_name(TOK_LBRACE));
+        return 0;
+    }
+    if (!lexer_next(lx))
+        return 1;
+    for (;;) {
+        if (token_is_stream_type(lx->code)) {
+            if (!read_stream(lx, m))
+                return 0;
+        } else if (lx->code == TOK_RBRACE) {
+            return 1;
+        } else if (lx->code != TOK_COMMA) {
+            lexer_expected(lx, STREAM_KEYWORDS);
+            return 0;
+        }
+        if (!lexer_next(lx))
+            return 1;
+    }
+}
+
+static int read_mux_address(lexer *lx, mux_list *list, mux *m)
+{
+    // The host may be the file's last word, pushed back: use it regardless.
+    lexer_next(lx);
+    if (!resolve(lx))
+        return 0;
+    m->address = xstrdup(numeric_host);
+
+    if (!lexer_next(lx)) {
+        m->port = xstrdup("2100");
+    } else {
+        if (lx->code == TOK_PORT || lx->code == TOK_COMMA)
+            lexer_next(lx);
+        if (lx->kind == KIND_NUMBER) {
+            m->port = xstrdup(lx->token);
+        } else {
+            lexer_unget(lx);
+            m->port = xstrdup("2100");
+        }
+    }
+    char name[NAME_BUFFER];
+    snprintf(name, sizeof(name), "%s %s (%ds)", m->address, m->port, m->interval);
+    if (mux_list_rename(list, m, name) == nullptr) {
+        warning("%.200s:%d: monitored data for host '%.200s' has already been specified",
+                lx->filename, lx->line, name);
+        return 0;
+    }
+    return 1;
+}
+
+static int read_monitor(lexer *lx, mux_list *list)
+{
+    mux *m = mux_list_add(list, "<unknown mux>");
+    if (!read_stream_list(lx, m))
+        return 0;
+
+    m->interval = DEFAULT_INTERVAL;
+    lexer_next(lx);
+    if (lx->code == TOK_EVERY) {
+        lexer_next(lx);
+        if (lx->code == TOK_SECOND) {
+            m->interval = 1;
+        } else if (lx->kind == KIND_NUMBER) {
+            m->interval = static_cast<int>(lx->value);
+            lexer_next(lx);
+            if (lx->code != TOK_SECONDS)
+                lexer_expected(lx, "seconds");
+        } else {
+            lexer_expected(lx, "<number> ");
+            return 0;
+        }
+        lexer_next(lx);
+    }
+    if (lx->code != TOK_STREAM) {
+        lexer_expected(lx, "stream");
+        return 0;
+    }
+    lexer_next(lx);
+    if (lx->code == TOK_FROM) {
+        lexer_next(lx);
+        if (!resolve(lx))
+            return 0;
+        m->from_address = xstrdup(lx->token);
+        lexer_next(lx);
+    }
+    if (lx->code != TOK_TO)
+        lexer_unget(lx);
+    return read_mux_address(lx, list, m);
+}
+
+int read_config(mux_list *list, const char *path)
+{
+    lexer *lx = lexer_open(path);
+    if (lx == nullptr)
+        return 0;
+    while (lexer_next(lx)) {
+        if (lx->code != TOK_MONITOR) {
+            lexer_expected(lx, "monitor");
+            lexer_close(lx);
+            return 0;
+        }
+        if (!read_monitor(lx, list)) {
+            lexer_close(lx);
+            return 0;
+        }
+    }
+    for (const mux *m = list->first; m; m = m->next) {
+        if (strcmp(m->name, "<unknown mux>") == 0) {
+            lexer_close(lx);
+            return 0;
+        }
+        if (m->streams.first == nullptr) {
+            warning("%.200s: no monitors selected for mux '%.200s'", path, m->name);
+            lexer_close(lx);
+            return 0;
+        }
+        if (m->interval <= SHORT_INTERVAL)
+            warning("%.200s: monitoring set to every %d s", path, m->interval);
+    }
+    lexer_close(lx);
+    return 1;
+}

@@ -1,0 +1,65 @@
+// The mux transport: one bound UDP socket per mux, one packet per due mux
+// built in its buffer (header, packed streams, length, CRC-32) and sent.
+// Send failures are counted and reported in batches; they never stop the
+// monitor.
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include "crc32.h"
+#include "error.h"
+#include "net.h"
+#include "probo.h"
+
+void open_mux_socket(mux *m)
+{
+    lookup_mux_address(m, SOCK_DGRAM);
+    int family = m->socket_address.ss_family;
+    sockaddr_storage local;
+    get_sockaddr(&local, family, SOCK_DGRAM, AI_PASSIVE, m->from_address, "0");
+    m->send_socket = socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (m->send_socket < 0) {
+        m->send_socket = 0;
+        fatal("could not obtain socket: %.200s", strerror(errno));
+    }
+    if (bind(m->send_socket, reinterpret_cast<const sockaddr *>(&local), sockaddr_length(&local)) != 0)
+        fatal("could not bind socket: %.200s", strerror(errno));
+    info("sending packets to udp %.200s", m->name);
+}
+
+void begin_packet(mux *m, time_t timestamp)
+{
+    // Packing leaves each argument's terminating zero to this clearing.
+    memset(m->packet, 0, static_cast<size_t>(m->packet_size));
+    m->header.version = PACKET_VERSION;
+    m->header.timestamp = static_cast<uint64_t>(timestamp);
+    m->offset = header_to_wire(m->packet, &m->header);
+}
+
+void add_stream_to_packet(stream *s, mux *m)
+{
+    m->offset += probe_table[s->type].pack(m->packet + m->offset, m->packet_size - m->offset, s);
+}
+
+void finish_packet(mux *m)
+{
+    m->header.length = static_cast<uint16_t>(m->offset);
+    m->header.crc = 0;
+    header_to_wire(m->packet, &m->header);
+    m->header.crc = crc32_compute(m->packet, static_cast<size_t>(m->offset));
+    header_to_wire(m->packet, &m->header);
+}
+
+void send_packet(mux *m)
+{
+    ssize_t sent = sendto(m->send_socket, m->packet, static_cast<size_t>(m->offset), 0,
+                          reinterpret_cast<const sockaddr *>(&m->socket_address),
+                          sockaddr_length(&m->socket_address));
+    if (sent != m->offset)
+        m->send_errors++;
+    if (m->send_errors >= SEND_ERRORS_REPORTED) {
+        warning("%d updates to mux(%.200s) lost due to send errors", m->send_errors, m->name);
+        m->send_errors = 0;
+    }
+}

@@ -1,0 +1,20 @@
+// The stand-in's own knobs, for tests only: the daemons never call these.
+// The stand-in reads kernel figures from files below a root directory
+// ("/" unless a test points it at a fixture tree). Each file is opened once,
+// before the monitor drops its privileges, and read again with pread, so it
+// keeps working inside the chroot.
+#pragma once
+
+#include <cstddef>
+
+enum standin_file {
+    SF_MEMINFO,
+    SF_SWAPS,
+    SF_LOADAVG,
+    SF_COUNT,
+};
+
+// Closes every file and opens them again below dir ("" for the real root).
+void standin_set_root(const char *dir);
+// The whole file, NUL-terminated; its length, or -1 with errno set.
+int standin_read(standin_file file, char *buffer, size_t size);

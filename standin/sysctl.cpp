@@ -1,0 +1,188 @@
+// sysctl and sysctlnametomib for the MIBs the probes use, answered from the
+// Linux kernel's figures. Unknown MIBs fail with ENOENT, as FreeBSD's do.
+#include <sys/sysctl.h>
+#include <sys/vmmeter.h>
+#include <vm/vm_param.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "standin.h"
+
+enum {
+    // FreeBSD numbers its dynamic nodes from 0x100; so do we.
+    OID_NSWAPDEV = 0x100,
+    OID_SWAP_INFO = 0x101,
+    TEXT_BUFFER = 16384,
+};
+
+// A "Key:  value kB" line of /proc/meminfo, in bytes.
+static int meminfo_bytes(const char *text, const char *key, uint64_t *bytes)
+{
+    size_t length = strlen(key);
+    for (const char *line = text; line && *line; line = strchr(line, '\n'), line = line ? line + 1 : nullptr) {
+        if (strncmp(line, key, length) == 0 && line[length] == ':') {
+            char *end;
+            unsigned long long kib = strtoull(line + length + 1, &end, 10);
+            if (end == line + length + 1)
+                return 0;
+            *bytes = kib * 1024;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+static uint64_t page_size()
+{
+    return static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+// Copies a result as the kernel does: length query without a buffer, ENOMEM
+// when the buffer is too small.
+static int deliver(const void *value, size_t size, void *oldp, size_t *oldlenp)
+{
+    if (oldp == nullptr) {
+        if (oldlenp)
+            *oldlenp = size;
+        return 0;
+    }
+    if (oldlenp == nullptr || *oldlenp < size) {
+        if (oldlenp && oldp) {
+            memcpy(oldp, value, *oldlenp);
+        }
+        errno = ENOMEM;
+        return -1;
+    }
+    memcpy(oldp, value, size);
+    *oldlenp = size;
+    return 0;
+}
+
+static int fail(int error)
+{
+    errno = error;
+    return -1;
+}
+
+static int read_vmtotal(const int *, u_int, void *oldp, size_t *oldlenp)
+{
+    char text[TEXT_BUFFER];
+    uint64_t active, free_bytes;
+    if (standin_read(SF_MEMINFO, text, sizeof(text)) < 0)
+        return -1;
+    if (!meminfo_bytes(text, "Active", &active) || !meminfo_bytes(text, "MemFree", &free_bytes))
+        return fail(ENOENT);
+    vmtotal t;
+    memset(&t, 0, sizeof(t));
+    t.t_arm = active / page_size();
+    t.t_free = free_bytes / page_size();
+    return deliver(&t, sizeof(t), oldp, oldlenp);
+}
+
+static int read_physmem(const int *, u_int, void *oldp, size_t *oldlenp)
+{
+    char text[TEXT_BUFFER];
+    uint64_t total;
+    if (standin_read(SF_MEMINFO, text, sizeof(text)) < 0)
+        return -1;
+    if (!meminfo_bytes(text, "MemTotal", &total))
+        return fail(ENOENT);
+    unsigned long physmem = total;
+    return deliver(&physmem, sizeof(physmem), oldp, oldlenp);
+}
+
+// The device lines of /proc/swaps, after its heading.
+static const char *swap_line(const char *text, int index)
+{
+    const char *line = strchr(text, '\n');
+    for (int i = 0; line && i <= index; i++) {
+        line++;
+        if (*line == '\0')
+            return nullptr;
+        if (i == index)
+            return line;
+        line = strchr(line, '\n');
+    }
+    return nullptr;
+}
+
+static int read_nswapdev(const int *, u_int, void *oldp, size_t *oldlenp)
+{
+    char text[TEXT_BUFFER];
+    if (standin_read(SF_SWAPS, text, sizeof(text)) < 0)
+        return -1;
+    int count = 0;
+    while (swap_line(text, count))
+        count++;
+    return deliver(&count, sizeof(count), oldp, oldlenp);
+}
+
+static int read_swap_info(const int *name, u_int, void *oldp, size_t *oldlenp)
+{
+    char text[TEXT_BUFFER];
+    if (standin_read(SF_SWAPS, text, sizeof(text)) < 0)
+        return -1;
+    const char *line = swap_line(text, name[2]);
+    if (line == nullptr)
+        return fail(ENOENT);
+    char path[256], kind[32];
+    unsigned long long size_kib, used_kib;
+    if (sscanf(line, "%255s %31s %llu %llu", path, kind, &size_kib, &used_kib) != 4)
+        return fail(ENOENT);
+    xswdev x;
+    memset(&x, 0, sizeof(x));
+    x.xsw_version = XSWDEV_VERSION;
+    x.xsw_nblks = static_cast<int>(size_kib * 1024 / page_size());
+    x.xsw_used = static_cast<int>(used_kib * 1024 / page_size());
+    return deliver(&x, sizeof(x), oldp, oldlenp);
+}
+
+struct mib_row {
+    const char *name;
+    int mib[3];
+    u_int length;    // components of the name
+    u_int arguments; // components after the name (a device index)
+    int (*read)(const int *name, u_int namelen, void *oldp, size_t *oldlenp);
+};
+
+static const mib_row mib_table[] = {
+    {"vm.vmtotal", {CTL_VM, VM_TOTAL}, 2, 0, read_vmtotal},
+    {"hw.physmem", {CTL_HW, HW_PHYSMEM}, 2, 0, read_physmem},
+    {"vm.nswapdev", {CTL_VM, OID_NSWAPDEV}, 2, 0, read_nswapdev},
+    {"vm.swap_info", {CTL_VM, OID_SWAP_INFO}, 2, 1, read_swap_info},
+};
+
+extern "C" int sysctl(const int *name, u_int namelen, void *oldp, size_t *oldlenp,
+                      const void *newp, size_t newlen)
+{
+    if (newp != nullptr || newlen != 0)
+        return fail(EPERM);
+    for (const mib_row &row : mib_table) {
+        if (namelen != row.length + row.arguments ||
+            memcmp(name, row.mib, row.length * sizeof(int)) != 0)
+            continue;
+        if (row.arguments && name[row.length] < 0)
+            return fail(ENOENT);
+        return row.read(name, namelen, oldp, oldlenp);
+    }
+    return fail(ENOENT);
+}
+
+extern "C" int sysctlnametomib(const char *name, int *mibp, size_t *sizep)
+{
+    for (const mib_row &row : mib_table) {
+        if (strcmp(name, row.name) != 0)
+            continue;
+        if (*sizep < row.length)
+            return fail(ENOMEM);
+        memcpy(mibp, row.mib, row.length * sizeof(int));
+        *sizep = row.length;
+        return 0;
+    }
+    return fail(ENOENT);
+}

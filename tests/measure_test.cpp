@@ -1,0 +1,192 @@
+// The measurement pass: sampling once per type for due muxes only, packet
+// building and the send error batches, with counting probes in the table.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include "codec.h"
+#include "crc32.h"
+#include "error.h"
+#include "log_capture.h"
+#include "probo.h"
+#include "udp.h"
+
+namespace {
+
+int samples[PROBE_TABLE_SIZE];
+int packs[PROBE_TABLE_SIZE];
+
+template <int T> void count_sample() { samples[T]++; }
+template <int T> int32_t count_pack(uint8_t *buffer, int32_t space, stream *s)
+{
+    packs[T]++;
+    return pack_stream(buffer, space, s->argument, STREAM_LOAD, 1.0, 2.0, 3.0);
+}
+
+struct Measure : ::testing::Test {
+    log_capture log;
+    probe_entry saved[PROBE_TABLE_SIZE];
+    mux_list muxes = {};
+    udp_socket listener{"127.0.0.1"};
+
+    Measure()
+    {
+        crc32_init_table();
+        memcpy(saved, probe_table, sizeof(saved));
+        memset(samples, 0, sizeof(samples));
+        memset(packs, 0, sizeof(packs));
+        probe_table[STREAM_LOAD].sample = count_sample<STREAM_LOAD>;
+        probe_table[STREAM_LOAD].pack = count_pack<STREAM_LOAD>;
+        probe_table[STREAM_MEM].sample = count_sample<STREAM_MEM>;
+        probe_table[STREAM_MEM].pack = count_pack<STREAM_MEM>;
+        probe_table[STREAM_MEM1].sample = count_sample<STREAM_MEM1>;
+        probe_table[STREAM_MEM1].pack = count_pack<STREAM_MEM1>;
+    }
+    ~Measure() override
+    {
+        memcpy(probe_table, saved, sizeof(saved));
+        mux_list_free(&muxes);
+    }
+
+    mux *add_mux(const char *name, int interval, std::vector<int> types)
+    {
+        mux *m = mux_list_add(&muxes, name);
+        m->interval = interval;
+        m->address = strdup("127.0.0.1");
+        m->port = strdup(std::to_string(listener.port()).c_str());
+        for (int t : types)
+            mux_add_stream(m, t, std::to_string(t).c_str());
+        mux_init_send_packet(m);
+        open_mux_socket(m);
+        return m;
+    }
+};
+
+TEST_F(Measure, GcdAndTick)
+{
+    EXPECT_EQ(5, gcd(10, 15));
+    EXPECT_EQ(7, gcd(0, 7));
+    EXPECT_EQ(7, gcd(7, 0));
+    add_mux("a", 10, {STREAM_LOAD});
+    add_mux("b", 15, {STREAM_LOAD});
+    EXPECT_EQ(5, mux_list_tick(&muxes));
+    mux_list empty_intervals = {};
+    mux *z = mux_list_add(&empty_intervals, "z");
+    z->interval = 0;
+    EXPECT_EQ(1, mux_list_tick(&empty_intervals));
+    mux_list_free(&empty_intervals);
+}
+
+TEST_F(Measure, EachTypeSampledOncePerMeasurementForDueMuxesOnly)
+{
+    mux *ten = add_mux("ten", 10, {STREAM_LOAD, STREAM_MEM});
+    mux *fifteen = add_mux("fifteen", 15, {STREAM_LOAD, STREAM_MEM1});
+    int tick = mux_list_tick(&muxes);
+    int sent_ten = 0, sent_fifteen = 0;
+    for (int i = 1; i <= 6; i++) {
+        memset(samples, 0, sizeof(samples));
+        memset(packs, 0, sizeof(packs));
+        measure(&muxes, 1000 + i * tick, tick);
+        bool ten_due = i % 2 == 0, fifteen_due = i % 3 == 0;
+        EXPECT_EQ(ten_due || fifteen_due ? 1 : 0, samples[STREAM_LOAD]) << i;
+        EXPECT_EQ(ten_due ? 1 : 0, samples[STREAM_MEM]) << i;
+        EXPECT_EQ(fifteen_due ? 1 : 0, samples[STREAM_MEM1]) << i;
+        EXPECT_EQ((ten_due ? 1 : 0) + (fifteen_due ? 1 : 0), packs[STREAM_LOAD]) << i;
+        sent_ten += ten_due;
+        sent_fifteen += fifteen_due;
+    }
+    EXPECT_EQ(0, ten->elapsed);
+    EXPECT_EQ(0, fifteen->elapsed);
+    // Every packet that went out, in order, with one timestamp for both at i = 6.
+    std::vector<uint64_t> stamps;
+    for (int n = 0; n < sent_ten + sent_fifteen; n++) {
+        auto p = listener.receive(1000);
+        ASSERT_FALSE(p.empty());
+        packet_header h;
+        header_from_wire(p.data(), &h);
+        EXPECT_EQ(p.size(), h.length);
+        EXPECT_EQ(2, h.version);
+        stamps.push_back(h.timestamp);
+    }
+    EXPECT_EQ((std::vector<uint64_t>{1010, 1015, 1020, 1030, 1030}), stamps);
+}
+
+TEST_F(Measure, PacketCarriesStreamsInListOrderWithItsCrc)
+{
+    add_mux("m", 5, {STREAM_LOAD, STREAM_MEM});
+    measure(&muxes, 4242, 5);
+    auto p = listener.receive(1000);
+    ASSERT_EQ(15u + 2 * (2 + 2 + 6), p.size());
+    packet_header h;
+    header_from_wire(p.data(), &h);
+    EXPECT_EQ(4242u, h.timestamp);
+    // Last configured first.
+    EXPECT_EQ("12", std::string(reinterpret_cast<char *>(p.data() + 16)));
+    EXPECT_EQ("16", std::string(reinterpret_cast<char *>(p.data() + 26)));
+    uint32_t crc = h.crc;
+    memset(p.data(), 0, 4);
+    EXPECT_EQ(crc, crc32_compute(p.data(), p.size()));
+}
+
+TEST_F(Measure, TimingDecisions)
+{
+    EXPECT_EQ(MEASURE_NORMAL, decide_measurement(105, 100, 5));
+    EXPECT_EQ(MEASURE_NORMAL, decide_measurement(110, 100, 5));
+    EXPECT_EQ(MEASURE_SKIP, decide_measurement(104, 100, 5));
+    EXPECT_EQ(MEASURE_SKIP, decide_measurement(100, 100, 5));
+    EXPECT_EQ(MEASURE_TIME_CHANGE, decide_measurement(111, 100, 5));
+    EXPECT_EQ(MEASURE_TIME_CHANGE, decide_measurement(99, 100, 5));
+}
+
+TEST_F(Measure, SendErrorsAreReportedEveryFifty)
+{
+    mux *m = add_mux("127.0.0.1 2100 (5s)", 5, {STREAM_LOAD});
+    int good = m->send_socket;
+    int broken = open("/dev/null", O_WRONLY);
+    begin_packet(m, 1);
+    finish_packet(m);
+    m->send_socket = broken;
+    for (int i = 0; i < 49; i++)
+        send_packet(m);
+    EXPECT_FALSE(log.contains("lost due to send errors"));
+    EXPECT_EQ(49u, m->send_errors);
+    // A success in between does not reset the count.
+    m->send_socket = good;
+    send_packet(m);
+    EXPECT_EQ(49u, m->send_errors);
+    m->send_socket = broken;
+    send_packet(m);
+    EXPECT_TRUE(log.has("50 updates to mux(127.0.0.1 2100 (5s)) lost due to send errors"));
+    EXPECT_EQ(0u, m->send_errors);
+    m->send_socket = good;
+    close(broken);
+}
+
+TEST_F(Measure, TwoMuxesToOneHostUseTwoSockets)
+{
+    mux *a = add_mux("a", 10, {STREAM_LOAD});
+    mux *b = add_mux("b", 15, {STREAM_LOAD});
+    sockaddr_in la, lb;
+    socklen_t n = sizeof(la);
+    getsockname(a->send_socket, reinterpret_cast<sockaddr *>(&la), &n);
+    n = sizeof(lb);
+    getsockname(b->send_socket, reinterpret_cast<sockaddr *>(&lb), &n);
+    EXPECT_NE(la.sin_port, lb.sin_port);
+}
+
+TEST(MeasureDeath, UnbindableFromAddressIsFatal)
+{
+    daemonized = 0;
+    mux_list list = {};
+    mux *m = mux_list_add(&list, "m");
+    m->address = strdup("127.0.0.1");
+    m->port = strdup("2100");
+    m->from_address = strdup("192.0.2.77");
+    EXPECT_EXIT(open_mux_socket(m), ::testing::ExitedWithCode(1),
+                "fatal: could not bind socket: Cannot assign requested address");
+    mux_list_free(&list);
+}
+
+} // namespace
