@@ -85,7 +85,8 @@ struct Output : ::testing::Test {
     // Feeds bytes as if received from the source, returning the FIFO line.
     std::string feed(const std::vector<uint8_t> &bytes)
     {
-        memcpy(m->packet, bytes.data(), std::min<size_t>(bytes.size(), m->packet_size));
+        if (!bytes.empty())
+            memcpy(m->packet, bytes.data(), std::min<size_t>(bytes.size(), m->packet_size));
         sockaddr_storage from = src->socket_address;
         reinterpret_cast<sockaddr_in *>(&from)->sin_port = htons(40000);
         source *found = nullptr;
