@@ -13,6 +13,7 @@
 #include "config.h"
 #include "crc32.h"
 #include "error.h"
+#include "signals.h"
 #include "xmalloc.h"
 
 enum { EXIT_USAGE = 64, EXIT_QUIT = 75, CWD_BUFFER = 1024 };
@@ -91,28 +92,11 @@ static void detach()
     }
 }
 
-// Signals stay blocked except while waiting, so one arriving at any moment
-// ends the next wait at once and is never lost.
 static void install_signals(sigset_t *wait_mask)
 {
-    struct sigaction sa;
-    memset(&sa, 0, sizeof(sa));
-    sigemptyset(&sa.sa_mask);
-    sa.sa_handler = on_hup;
-    sigaction(SIGHUP, &sa, nullptr);
-    sa.sa_handler = on_quit;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGQUIT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-
-    static const int handled[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    for (int sig : handled)
-        sigaddset(&blocked, sig);
-    sigprocmask(SIG_BLOCK, &blocked, wait_mask);
-    for (int sig : handled)
-        sigdelset(wait_mask, sig);
+    static const signal_action actions[] = {
+        {SIGHUP, on_hup}, {SIGINT, on_quit}, {SIGQUIT, on_quit}, {SIGTERM, on_quit}};
+    install_signal_actions(actions, 4, wait_mask);
 }
 
 struct churn {

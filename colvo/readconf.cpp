@@ -9,13 +9,14 @@
 #include <unistd.h>
 
 #include "colvo.h"
+#include "confread.h"
 #include "error.h"
 #include "lexer.h"
 #include "net.h"
 #include "types.h"
 #include "xmalloc.h"
 
-enum { TEXT_BUFFER = 2048, ARGUMENT_KEPT = 63 };
+enum { TEXT_BUFFER = SPEC_TEXT, ARGUMENT_KEPT = 63 };
 
 static const char STREAM_KEYWORDS[] =
     "{cpu|cpuiow|df|if|if1|io|io1|mem|mem1|pf|pfq|mbuf|debug|proc|sensor|smart|load|flukso}";
@@ -57,14 +58,6 @@ int make_rrd_file_name(char *buffer, int room, int type, const char *argument)
     return 1;
 }
 
-static int resolve_host(const lexer *lx)
-{
-    if (getip(lx->token, AF_INET) || getip(lx->token, AF_INET6))
-        return 1;
-    warning("%.200s:%d: could not resolve '%.200s'", lx->filename, lx->line, lx->token);
-    return 0;
-}
-
 static int read_mux(lexer *lx, mux_list *muxes)
 {
     if (muxes->first) {
@@ -72,7 +65,7 @@ static int read_mux(lexer *lx, mux_list *muxes)
         return 0;
     }
     lexer_next(lx);
-    if (!resolve_host(lx))
+    if (!resolve_host_token(lx))
         return 0;
     mux *m = mux_list_add(muxes, "<unknown mux>");
     m->address = xstrdup(numeric_host);
@@ -93,37 +86,6 @@ static int read_mux(lexer *lx, mux_list *muxes)
     return 1;
 }
 
-// A stream keyword (current token) with its optional "(argument)".
-struct stream_spec {
-    int type;
-    char keyword[TEXT_BUFFER];
-    char argument[TEXT_BUFFER];
-};
-
-static int read_stream_spec(lexer *lx, stream_spec *spec)
-{
-    spec->type = stream_type_from_token(lx->code);
-    snprintf(spec->keyword, sizeof(spec->keyword), "%s", lx->token);
-    spec->argument[0] = '\0';
-    lexer_next(lx);
-    if (lx->code != TOK_LPAREN) {
-        lexer_unget(lx);
-        return 1;
-    }
-    lexer_next(lx);
-    if (lx->code == TOK_RPAREN) {
-        lexer_expected(lx, "<stream argument>");
-        return 0;
-    }
-    snprintf(spec->argument, sizeof(spec->argument), "%s", lx->token);
-    lexer_next(lx);
-    if (lx->code != TOK_RPAREN) {
-        lexer_expected(lx, ")");
-        return 0;
-    }
-    return 1;
-}
-
 static int read_accept(lexer *lx, source *src)
 {
     lexer_next(lx);
@@ -136,12 +98,8 @@ static int read_accept(lexer *lx, source *src)
             continue;
         if (lx->code == TOK_RBRACE)
             return 1;
-        if (!token_is_stream_type(lx->code)) {
-            lexer_expected(lx, STREAM_KEYWORDS);
-            return 0;
-        }
         stream_spec spec;
-        if (!read_stream_spec(lx, &spec))
+        if (!read_stream_spec(lx, STREAM_KEYWORDS, &spec))
             return 0;
         if (strlen(spec.argument) > ARGUMENT_KEPT) {
             warning("%.200s:%d: argument '%.200s' too long for network format, will accept "
@@ -225,12 +183,8 @@ static int read_datadir(lexer *lx, source *src, int check)
 static int read_write(lexer *lx, source *src, int check)
 {
     lexer_next(lx);
-    if (!token_is_stream_type(lx->code)) {
-        lexer_expected(lx, STREAM_KEYWORDS);
-        return 0;
-    }
     stream_spec spec;
-    if (!read_stream_spec(lx, &spec))
+    if (!read_stream_spec(lx, STREAM_KEYWORDS, &spec))
         return 0;
     lexer_next(lx);
     if (lx->code != TOK_IN) {
@@ -267,7 +221,7 @@ static int read_write(lexer *lx, source *src, int check)
 static int read_source(lexer *lx, source_list *sources, int check)
 {
     lexer_next(lx);
-    if (!resolve_host(lx))
+    if (!resolve_host_token(lx))
         return 0;
     source *src = source_list_add(sources, numeric_host);
     if (src == nullptr) {

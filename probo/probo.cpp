@@ -15,6 +15,7 @@
 #include "config.h"
 #include "crc32.h"
 #include "error.h"
+#include "signals.h"
 #include "probo.h"
 #include "xmalloc.h"
 
@@ -78,28 +79,12 @@ static void drop_privileges()
         fatal("can't set effective user id: %.200s", strerror(errno));
 }
 
-// Signals stay blocked except during the loop's sleep, so none is lost
-// between checking the flags and sleeping.
 static void install_signals(sigset_t *wait_mask)
 {
-    static const struct {
-        int sig;
-        void (*handler)(int);
-    } handlers[] = {{SIGALRM, on_alarm}, {SIGHUP, on_hup}, {SIGINT, on_quit},
-                    {SIGQUIT, on_quit},  {SIGTERM, on_quit}};
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    for (auto &h : handlers) {
-        struct sigaction sa;
-        memset(&sa, 0, sizeof(sa));
-        sigemptyset(&sa.sa_mask);
-        sa.sa_handler = h.handler;
-        sigaction(h.sig, &sa, nullptr);
-        sigaddset(&blocked, h.sig);
-    }
-    sigprocmask(SIG_BLOCK, &blocked, wait_mask);
-    for (auto &h : handlers)
-        sigdelset(wait_mask, h.sig);
+    static const signal_action actions[] = {{SIGALRM, on_alarm}, {SIGHUP, on_hup},
+                                            {SIGINT, on_quit},   {SIGQUIT, on_quit},
+                                            {SIGTERM, on_quit}};
+    install_signal_actions(actions, 5, wait_mask);
 }
 
 static void setup_muxes(mux_list *list)

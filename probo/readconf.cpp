@@ -4,6 +4,7 @@
 #include <cstring>
 #include <sys/socket.h>
 
+#include "confread.h"
 #include "error.h"
 #include "lexer.h"
 #include "net.h"
@@ -11,48 +12,23 @@
 #include "types.h"
 #include "xmalloc.h"
 
-enum { NAME_BUFFER = 2048, DEFAULT_INTERVAL = 5, SHORT_INTERVAL = 4 };
+enum { NAME_BUFFER = SPEC_TEXT, DEFAULT_INTERVAL = 5, SHORT_INTERVAL = 4 };
 
 static const char STREAM_KEYWORDS[] =
     "{cpu|cpuiow|df|if|if1|io|io1|load|mem|mem1|pf|pfq|mbuf|debug|proc|sensor|smart|load|flukso}";
 
-static int resolve(const lexer *lx)
-{
-    if (getip(lx->token, AF_INET) || getip(lx->token, AF_INET6))
-        return 1;
-    warning("%.200s:%d: could not resolve '%.200s'", lx->filename, lx->line, lx->token);
-    return 0;
-}
-
 static int read_stream(lexer *lx, mux *m)
 {
-    int type = stream_type_from_token(lx->code);
-    char keyword[NAME_BUFFER];
-    snprintf(keyword, sizeof(keyword), "%s", lx->token);
-    char argument[NAME_BUFFER] = "";
-    lexer_next(lx);
-    if (lx->code == TOK_LPAREN) {
-        lexer_next(lx);
-        if (lx->code == TOK_RPAREN) {
-            lexer_expected(lx, "<stream argument>");
-            return 0;
-        }
-        snprintf(argument, sizeof(argument), "%s", lx->token);
-        lexer_next(lx);
-        if (lx->code != TOK_RPAREN) {
-            lexer_expected(lx, ")");
-            return 0;
-        }
-    } else {
-        lexer_unget(lx);
-    }
-    if (strlen(argument) > PACKET_MAX_ARGUMENT)
+    stream_spec spec;
+    if (!read_stream_spec(lx, STREAM_KEYWORDS, &spec))
+        return 0;
+    if (strlen(spec.argument) > PACKET_MAX_ARGUMENT)
         warning("%.200s:%d: argument '%.200s' too long for network format, will send leading 63 "
                 "chars only",
-                lx->filename, lx->line, argument);
-    if (mux_add_stream(m, type, argument) == nullptr) {
-        warning("%.200s:%d: stream %.200s(%.200s) redefined", lx->filename, lx->line, keyword,
-                argument);
+                lx->filename, lx->line, spec.argument);
+    if (mux_add_stream(m, spec.type, spec.argument) == nullptr) {
+        warning("%.200s:%d: stream %.200s(%.200s) redefined", lx->filename, lx->line,
+                spec.keyword, spec.argument);
         return 0;
     }
     return 1;
@@ -68,15 +44,10 @@ static int read_stream_list(lexer *lx, mux *m)
     if (!lexer_next(lx))
         return 1;
     for (;;) {
-        if (token_is_stream_type(lx->code)) {
-            if (!read_stream(lx, m))
-                return 0;
-        } else if (lx->code == TOK_RBRACE) {
+        if (lx->code == TOK_RBRACE)
             return 1;
-        } else if (lx->code != TOK_COMMA) {
-            lexer_expected(lx, STREAM_KEYWORDS);
+        if (lx->code != TOK_COMMA && !read_stream(lx, m))
             return 0;
-        }
         if (!lexer_next(lx))
             return 1;
     }
@@ -86,7 +57,7 @@ static int read_mux_address(lexer *lx, mux_list *list, mux *m)
 {
     // The host may be the file's last word, pushed back: use it regardless.
     lexer_next(lx);
-    if (!resolve(lx))
+    if (!resolve_host_token(lx))
         return 0;
     m->address = xstrdup(numeric_host);
 
@@ -142,7 +113,7 @@ static int read_monitor(lexer *lx, mux_list *list)
     lexer_next(lx);
     if (lx->code == TOK_FROM) {
         lexer_next(lx);
-        if (!resolve(lx))
+        if (!resolve_host_token(lx))
             return 0;
         m->from_address = xstrdup(lx->token);
         lexer_next(lx);

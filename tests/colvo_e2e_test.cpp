@@ -1,5 +1,7 @@
 // The real colvo binary on loopback.
 #include <csignal>
+#include <fstream>
+#include <unistd.h>
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
@@ -94,10 +96,19 @@ TEST_F(Colvo, LinesForAcceptedPacketsAndDatabaseUpdates)
     ASSERT_EQ(0, run_command(MKRRD, {"-f", conf}, &out));
     EXPECT_EQ("", out);
 
+    // A plain file in the FIFO's place is replaced; with -d no pid file.
+    unlink(COLVO_FIFO);
+    {
+        std::ofstream plain(COLVO_FIFO);
+        plain << "plain file\n";
+    }
+    unlink(COLVO_PIDFILE);
     auto d = start();
+    EXPECT_TRUE(d->wait_for("program id="));
     fifo_reader fifo(COLVO_FIFO);
     ASSERT_TRUE(fifo.is_open());
     struct stat st;
+    EXPECT_NE(0, stat(COLVO_PIDFILE, &st));
     ASSERT_EQ(0, stat(COLVO_FIFO, &st));
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
     EXPECT_EQ(0644u, st.st_mode & 0777);

@@ -1,0 +1,44 @@
+#include "confread.h"
+
+#include <cstdio>
+#include <sys/socket.h>
+
+#include "error.h"
+#include "net.h"
+#include "types.h"
+
+int read_stream_spec(lexer *lx, const char *keywords, stream_spec *spec)
+{
+    if (!token_is_stream_type(lx->code)) {
+        lexer_expected(lx, keywords);
+        return 0;
+    }
+    spec->type = stream_type_from_token(lx->code);
+    snprintf(spec->keyword, sizeof(spec->keyword), "%s", lx->token);
+    spec->argument[0] = '\0';
+    lexer_next(lx);
+    if (lx->code != TOK_LPAREN) {
+        lexer_unget(lx);
+        return 1;
+    }
+    lexer_next(lx);
+    if (lx->code == TOK_RPAREN) {
+        lexer_expected(lx, "<stream argument>");
+        return 0;
+    }
+    snprintf(spec->argument, sizeof(spec->argument), "%s", lx->token);
+    lexer_next(lx);
+    if (lx->code != TOK_RPAREN) {
+        lexer_expected(lx, ")");
+        return 0;
+    }
+    return 1;
+}
+
+int resolve_host_token(const lexer *lx)
+{
+    if (getip(lx->token, AF_INET) || getip(lx->token, AF_INET6))
+        return 1;
+    warning("%.200s:%d: could not resolve '%.200s'", lx->filename, lx->line, lx->token);
+    return 0;
+}

@@ -1,0 +1,22 @@
+// Pieces both configuration readers share: a stream specification (a
+// stream keyword with an optional "(argument)") and a host word resolved to
+// its numeric address.
+#pragma once
+
+#include "lexer.h"
+
+enum { SPEC_TEXT = 2048 };
+
+struct stream_spec {
+    int type;
+    char keyword[SPEC_TEXT];  // as written, for messages
+    char argument[SPEC_TEXT]; // "" when none was given
+};
+
+// Reads a specification starting at the current token; a token that is no
+// stream keyword is reported as expected keywords. 1 on success.
+int read_stream_spec(lexer *lx, const char *keywords, stream_spec *spec);
+
+// Resolves the current token as IPv4, else IPv6, leaving the numeric text
+// in numeric_host; warns and gives 0 when neither works.
+int resolve_host_token(const lexer *lx);
