@@ -70,15 +70,7 @@ static int read_mux(lexer *lx, mux_list *muxes)
     mux *m = mux_list_add(muxes, "<unknown mux>");
     m->address = xstrdup(numeric_host);
 
-    lexer_next(lx);
-    if (lx->code == TOK_PORT || lx->code == TOK_COMMA)
-        lexer_next(lx);
-    if (lx->kind == KIND_NUMBER) {
-        m->port = xstrdup(lx->token);
-    } else {
-        lexer_unget(lx);
-        m->port = xstrdup("2100");
-    }
+    m->port = read_port(lx);
     char name[TEXT_BUFFER];
     snprintf(name, sizeof(name), "%s %s", m->address, m->port);
     if (mux_list_rename(muxes, m, name) == nullptr)

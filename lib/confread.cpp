@@ -6,6 +6,7 @@
 #include "error.h"
 #include "net.h"
 #include "types.h"
+#include "xmalloc.h"
 
 int read_stream_spec(lexer *lx, const char *keywords, stream_spec *spec)
 {
@@ -33,6 +34,18 @@ int read_stream_spec(lexer *lx, const char *keywords, stream_spec *spec)
         return 0;
     }
     return 1;
+}
+
+char *read_port(lexer *lx)
+{
+    // At the end of input the token has no kind: the default port.
+    lexer_next(lx);
+    if (lx->code == TOK_PORT || lx->code == TOK_COMMA)
+        lexer_next(lx);
+    if (lx->kind == KIND_NUMBER)
+        return xstrdup(lx->token);
+    lexer_unget(lx);
+    return xstrdup("2100");
 }
 
 int resolve_host_token(const lexer *lx)

@@ -17,6 +17,11 @@ struct stream_spec {
 // stream keyword is reported as expected keywords. 1 on success.
 int read_stream_spec(lexer *lx, const char *keywords, stream_spec *spec);
 
+// The port after a host: "port" or "," then a number, or the number
+// alone; otherwise the token is pushed back and the port is "2100". An
+// allocated copy.
+char *read_port(lexer *lx);
+
 // Resolves the current token as IPv4, else IPv6, leaving the numeric text
 // in numeric_host; warns and gives 0 when neither works.
 int resolve_host_token(const lexer *lx);

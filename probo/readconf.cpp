@@ -61,18 +61,7 @@ static int read_mux_address(lexer *lx, mux_list *list, mux *m)
         return 0;
     m->address = xstrdup(numeric_host);
 
-    if (!lexer_next(lx)) {
-        m->port = xstrdup("2100");
-    } else {
-        if (lx->code == TOK_PORT || lx->code == TOK_COMMA)
-            lexer_next(lx);
-        if (lx->kind == KIND_NUMBER) {
-            m->port = xstrdup(lx->token);
-        } else {
-            lexer_unget(lx);
-            m->port = xstrdup("2100");
-        }
-    }
+    m->port = read_port(lx);
     char name[NAME_BUFFER];
     snprintf(name, sizeof(name), "%s %s (%ds)", m->address, m->port, m->interval);
     if (mux_list_rename(list, m, name) == nullptr) {
