@@ -80,19 +80,14 @@ int open_mux_sockets(mux *m)
     return count;
 }
 
-// The sender's numeric texts, made only when a message needs them: the
-// conversion costs more than the rest of the checks together.
-static void name_sender(const sockaddr_storage *from)
-{
-    numeric_names(from);
-}
-
+// The sender's numeric texts (numeric_names) are made only when a message
+// needs them: the conversion costs more than the rest of the checks.
 int accept_datagram(mux *m, int received, const sockaddr_storage *from, source **src)
 {
     *src = source_list_find_by_address(&m->sources, from);
     if (*src == nullptr) {
         if (debug_mode) {
-            name_sender(from);
+            numeric_names(from);
             debug("ignored data from %.200s:%.200s", numeric_host, numeric_service);
         }
         return 0;
@@ -100,7 +95,7 @@ int accept_datagram(mux *m, int received, const sockaddr_storage *from, source *
     // Too short for a header: nothing in it can be trusted, and the buffer
     // beyond it holds an older packet.
     if (received < PACKET_HEADER_SIZE) {
-        name_sender(from);
+        numeric_names(from);
         warning("ignored packet with bad crc from %.200s:%.200s", numeric_host, numeric_service);
         return 0;
     }
@@ -109,7 +104,7 @@ int accept_datagram(mux *m, int received, const sockaddr_storage *from, source *
     m->header.crc = 0;
     header_to_wire(m->packet, &m->header);
     if (crc32_compute(m->packet, static_cast<size_t>(received)) != sent_crc) {
-        name_sender(from);
+        numeric_names(from);
         if (m->packet_size < m->header.length)
             warning("ignored oversized packet from %.200s:%.200s; client and server have "
                     "different stream configurations",
@@ -120,13 +115,13 @@ int accept_datagram(mux *m, int received, const sockaddr_storage *from, source *
         return 0;
     }
     if (m->header.version >= FIRST_UNSUPPORTED_VERSION) {
-        name_sender(from);
+        numeric_names(from);
         warning("ignored packet with unsupported version %d from %.200s:%.200s",
                 m->header.version, numeric_host, numeric_service);
         return 0;
     }
     if (debug_mode) {
-        name_sender(from);
+        numeric_names(from);
         debug("good data received from %.200s:%.200s", numeric_host, numeric_service);
     }
     return 1;

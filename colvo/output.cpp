@@ -61,8 +61,6 @@ void process_packet(mux *m, const source *src, int received, char *churnbuffer, 
                     int fifo, int *rrd_errors)
 {
     line_writer w = {churnbuffer, churn_size, 0};
-    if (churn_size > 0)
-        churnbuffer[0] = '\0';
     line_text(&w, src->name);
     line_text(&w, ";");
     char stamp[16];
@@ -93,12 +91,14 @@ void process_packet(mux *m, const source *src, int received, char *churnbuffer, 
 
         const stream *accepted = source_find_stream(src, u.type, u.argument);
         if (accepted == nullptr) {
-            // Type 18 has no keyword: name it by its number.
-            char number[16];
-            snprintf(number, sizeof(number), "%d", u.type);
-            debug("ignored unaccepted stream %.16s(%.16s) from %.20s",
-                  u.type == STREAM_ALLFORMATS ? number : stream_type_name(u.type),
-                  u.argument[0] ? u.argument : "0", src->name);
+            if (debug_mode) {
+                // Type 18 has no keyword: name it by its number.
+                char number[16];
+                snprintf(number, sizeof(number), "%d", u.type);
+                debug("ignored unaccepted stream %.16s(%.16s) from %.20s",
+                      u.type == STREAM_ALLFORMATS ? number : stream_type_name(u.type),
+                      u.argument[0] ? u.argument : "0", src->name);
+            }
             continue;
         }
         line_text(&w, stream_type_name(u.type));

@@ -16,7 +16,7 @@
 #include "types.h"
 #include "xmalloc.h"
 
-enum { TEXT_BUFFER = SPEC_TEXT, ARGUMENT_KEPT = 63 };
+enum { TEXT_BUFFER = ITEM_TEXT, ARGUMENT_KEPT = 63 };
 
 static const char STREAM_KEYWORDS[] =
     "{cpu|cpuiow|df|if|if1|io|io1|mem|mem1|pf|pfq|mbuf|debug|proc|sensor|smart|load|flukso}";
@@ -90,18 +90,18 @@ static int read_accept(lexer *lx, source *src)
             continue;
         if (lx->code == TOK_RBRACE)
             return 1;
-        stream_spec spec;
-        if (!read_stream_spec(lx, STREAM_KEYWORDS, &spec))
+        stream_item item;
+        if (!read_stream_item(lx, STREAM_KEYWORDS, &item))
             return 0;
-        if (strlen(spec.argument) > ARGUMENT_KEPT) {
+        if (strlen(item.argument) > ARGUMENT_KEPT) {
             warning("%.200s:%d: argument '%.200s' too long for network format, will accept "
                     "initial 63 chars only",
-                    lx->filename, lx->line, spec.argument);
-            spec.argument[ARGUMENT_KEPT] = '\0';
+                    lx->filename, lx->line, item.argument);
+            item.argument[ARGUMENT_KEPT] = '\0';
         }
-        if (source_add_stream(src, spec.type, spec.argument) == nullptr) {
+        if (source_add_stream(src, item.type, item.argument) == nullptr) {
             warning("%.200s:%d: stream %.200s(%.200s) redefined", lx->filename, lx->line,
-                    spec.keyword, spec.argument);
+                    item.keyword, item.argument);
             return 0;
         }
     }
@@ -175,8 +175,8 @@ static int read_datadir(lexer *lx, source *src, int check)
 static int read_write(lexer *lx, source *src, int check)
 {
     lexer_next(lx);
-    stream_spec spec;
-    if (!read_stream_spec(lx, STREAM_KEYWORDS, &spec))
+    stream_item item;
+    if (!read_stream_item(lx, STREAM_KEYWORDS, &item))
         return 0;
     lexer_next(lx);
     if (lx->code != TOK_IN) {
@@ -185,14 +185,14 @@ static int read_write(lexer *lx, source *src, int check)
     }
     lexer_next(lx);
     const char *path = lx->token;
-    stream *s = source_find_stream(src, spec.type, spec.argument);
+    stream *s = source_find_stream(src, item.type, item.argument);
     if (s == nullptr) {
-        if (spec.argument[0])
+        if (item.argument[0])
             warning("%.200s:%d: stream %.200s(%.200s) is not accepted for %.200s", lx->filename,
-                    lx->line, spec.keyword, spec.argument, src->name);
+                    lx->line, item.keyword, item.argument, src->name);
         else
             warning("%.200s:%d: stream %.200s is not accepted for %.200s", lx->filename,
-                    lx->line, spec.keyword, src->name);
+                    lx->line, item.keyword, src->name);
         return 0;
     }
     if (check) {

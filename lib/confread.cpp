@@ -8,15 +8,15 @@
 #include "types.h"
 #include "xmalloc.h"
 
-int read_stream_spec(lexer *lx, const char *keywords, stream_spec *spec)
+int read_stream_item(lexer *lx, const char *keywords, stream_item *item)
 {
     if (!token_is_stream_type(lx->code)) {
         lexer_expected(lx, keywords);
         return 0;
     }
-    spec->type = stream_type_from_token(lx->code);
-    snprintf(spec->keyword, sizeof(spec->keyword), "%s", lx->token);
-    spec->argument[0] = '\0';
+    item->type = stream_type_from_token(lx->code);
+    snprintf(item->keyword, sizeof(item->keyword), "%s", lx->token);
+    item->argument[0] = '\0';
     lexer_next(lx);
     if (lx->code != TOK_LPAREN) {
         lexer_unget(lx);
@@ -27,7 +27,7 @@ int read_stream_spec(lexer *lx, const char *keywords, stream_spec *spec)
         lexer_expected(lx, "<stream argument>");
         return 0;
     }
-    snprintf(spec->argument, sizeof(spec->argument), "%s", lx->token);
+    snprintf(item->argument, sizeof(item->argument), "%s", lx->token);
     lexer_next(lx);
     if (lx->code != TOK_RPAREN) {
         lexer_expected(lx, ")");

@@ -1,21 +1,21 @@
-// Pieces both configuration readers share: a stream specification (a
-// stream keyword with an optional "(argument)") and a host word resolved to
+// Pieces both configuration readers share: a stream item (a stream
+// keyword with an optional "(argument)") and a host word resolved to
 // its numeric address.
 #pragma once
 
 #include "lexer.h"
 
-enum { SPEC_TEXT = 2048 };
+enum { ITEM_TEXT = 2048 };
 
-struct stream_spec {
+struct stream_item {
     int type;
-    char keyword[SPEC_TEXT];  // as written, for messages
-    char argument[SPEC_TEXT]; // "" when none was given
+    char keyword[ITEM_TEXT];  // as written, for messages
+    char argument[ITEM_TEXT]; // "" when none was given
 };
 
-// Reads a specification starting at the current token; a token that is no
+// Reads a stream item starting at the current token; a token that is no
 // stream keyword is reported as expected keywords. 1 on success.
-int read_stream_spec(lexer *lx, const char *keywords, stream_spec *spec);
+int read_stream_item(lexer *lx, const char *keywords, stream_item *item);
 
 // The port after a host: "port" or "," then a number, or the number
 // alone; otherwise the token is pushed back and the port is "2100". An

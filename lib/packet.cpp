@@ -246,14 +246,16 @@ int render_stream(const unpacked_stream *s, char *buf, int capacity, int style)
     if (capacity > 0)
         buf[0] = '\0';
     for (const char *f = stream_type_format(s->type); *f; f++) {
-        int w = value_text_width(*f);
+        // One lookup serves the widths and the format of this value.
+        const value_format *row = value_format_row(*f);
+        int w = row->text_width;
         if (buffer_would_overflow(capacity, written, w))
             return 0;
         if (style != RENDER_PRETTY && style != RENDER_FIELDS) {
             warning("%s:%d: unknown pretty identifier", __FILE__, __LINE__);
             return 0;
         }
-        const char *fmt = style == RENDER_FIELDS ? value_field_format(*f) : value_pretty_format(*f);
+        const char *fmt = style == RENDER_FIELDS ? row->field_format : row->pretty_format;
         const uint8_t *d = s->data + in;
         char *out = buf + written;
         size_t room = static_cast<size_t>(w);
@@ -299,7 +301,7 @@ int render_stream(const unpacked_stream *s, char *buf, int capacity, int style)
         }
         // The widths fit every value; a cut would only come from a bad table.
         written += n < w ? n : w - 1;
-        in += value_byte_width(*f);
+        in += row->byte_width;
     }
     return written;
 }

@@ -124,6 +124,11 @@ static const value_format *checked_format(char id, const char *file, int line)
     return v;
 }
 
+const value_format *value_format_row(char id)
+{
+    return checked_format(id, __FILE__, __LINE__);
+}
+
 int value_byte_width(char id)
 {
     return checked_format(id, __FILE__, __LINE__)->byte_width;

@@ -64,6 +64,8 @@ int token_is_stream_type(int token);
 // mem1 and if1 travel in the wide io, mem and if layouts.
 int stream_send_type(int type);
 
+// The row of a format character; a character without one is fatal.
+const value_format *value_format_row(char id);
 int value_byte_width(char id);
 int value_text_width(char id);
 const char *value_field_format(char id);

@@ -12,23 +12,23 @@
 #include "types.h"
 #include "xmalloc.h"
 
-enum { NAME_BUFFER = SPEC_TEXT, DEFAULT_INTERVAL = 5, SHORT_INTERVAL = 4 };
+enum { NAME_BUFFER = ITEM_TEXT, DEFAULT_INTERVAL = 5, SHORT_INTERVAL = 4 };
 
 static const char STREAM_KEYWORDS[] =
     "{cpu|cpuiow|df|if|if1|io|io1|load|mem|mem1|pf|pfq|mbuf|debug|proc|sensor|smart|load|flukso}";
 
 static int read_stream(lexer *lx, mux *m)
 {
-    stream_spec spec;
-    if (!read_stream_spec(lx, STREAM_KEYWORDS, &spec))
+    stream_item item;
+    if (!read_stream_item(lx, STREAM_KEYWORDS, &item))
         return 0;
-    if (strlen(spec.argument) > PACKET_MAX_ARGUMENT)
+    if (strlen(item.argument) > PACKET_MAX_ARGUMENT)
         warning("%.200s:%d: argument '%.200s' too long for network format, will send leading 63 "
                 "chars only",
-                lx->filename, lx->line, spec.argument);
-    if (mux_add_stream(m, spec.type, spec.argument) == nullptr) {
+                lx->filename, lx->line, item.argument);
+    if (mux_add_stream(m, item.type, item.argument) == nullptr) {
         warning("%.200s:%d: stream %.200s(%.200s) redefined", lx->filename, lx->line,
-                spec.keyword, spec.argument);
+                item.keyword, item.argument);
         return 0;
     }
     return 1;

@@ -20,11 +20,18 @@ enum {
     TEXT_BUFFER = 16384,
 };
 
+// The start of the line after this one, or null at the end of the text.
+static const char *next_line(const char *line)
+{
+    const char *newline = strchr(line, '\n');
+    return newline && newline[1] ? newline + 1 : nullptr;
+}
+
 // A "Key:  value kB" line of /proc/meminfo, in bytes.
 static int meminfo_bytes(const char *text, const char *key, uint64_t *bytes)
 {
     size_t length = strlen(key);
-    for (const char *line = text; line && *line; line = strchr(line, '\n'), line = line ? line + 1 : nullptr) {
+    for (const char *line = text; line; line = next_line(line)) {
         if (strncmp(line, key, length) == 0 && line[length] == ':') {
             char *end;
             unsigned long long kib = strtoull(line + length + 1, &end, 10);
@@ -99,16 +106,10 @@ static int read_physmem(const int *, u_int, void *oldp, size_t *oldlenp)
 // The device lines of /proc/swaps, after its heading.
 static const char *swap_line(const char *text, int index)
 {
-    const char *line = strchr(text, '\n');
-    for (int i = 0; line && i <= index; i++) {
-        line++;
-        if (*line == '\0')
-            return nullptr;
-        if (i == index)
-            return line;
-        line = strchr(line, '\n');
-    }
-    return nullptr;
+    const char *line = next_line(text);
+    for (int i = 0; line && i < index; i++)
+        line = next_line(line);
+    return line;
 }
 
 static int read_nswapdev(const int *, u_int, void *oldp, size_t *oldlenp)

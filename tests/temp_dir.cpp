@@ -29,7 +29,6 @@ std::string temp_dir::write(const std::string &name, const std::string &contents
 {
     std::string full = path_ + "/" + name;
     std::string dir = full.substr(0, full.rfind('/'));
-    std::string cmd;
     for (size_t i = path_.size() + 1; i < dir.size() + 1; i++)
         if (i == dir.size() || dir[i] == '/')
             mkdir(dir.substr(0, i).c_str(), 0755);
