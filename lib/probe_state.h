@@ -6,7 +6,33 @@
 
 #include <cstdint>
 
+enum { CPU_STATE_COUNT = 5, DF_SOURCE_SIZE = 64 };
+
+// cpu: one CPU's counters and shares, primed at start.
+struct cpu_probe_state {
+    uint8_t index;
+    int64_t current[CPU_STATE_COUNT];
+    int64_t previous[CPU_STATE_COUNT];
+    int64_t differences[CPU_STATE_COUNT];
+    int64_t shares[CPU_STATE_COUNT]; // per mille
+};
+
+// df: the mount source the argument resolved to; empty when none.
+struct df_probe_state {
+    char mount_source[DF_SOURCE_SIZE];
+};
+
+// smart: index of the stream's drive record.
+struct smart_probe_state {
+    int32_t drive;
+};
+
 union probe_states {
     uint64_t align;
+    cpu_probe_state cpu;
+    df_probe_state df;
+    smart_probe_state smart;
     unsigned char bytes[256];
 };
+
+static_assert(sizeof(probe_states) == 256, "the union keeps one size");

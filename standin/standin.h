@@ -11,6 +11,10 @@ enum standin_file {
     SF_MEMINFO,
     SF_SWAPS,
     SF_LOADAVG,
+    SF_STAT,       // kern.cp_times
+    SF_NETDEV,     // the interface MIB
+    SF_DISKSTATS,  // libdevstat
+    SF_MOUNTINFO,  // getmntinfo
     SF_COUNT,
 };
 

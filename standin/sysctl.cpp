@@ -11,17 +11,21 @@
 #include <cstring>
 #include <unistd.h>
 
+#include <net/if_mib.h>
+
+#include "internal.h"
 #include "standin.h"
 
 enum {
     // FreeBSD numbers its dynamic nodes from 0x100; so do we.
     OID_NSWAPDEV = 0x100,
     OID_SWAP_INFO = 0x101,
+    OID_CP_TIMES = 0x100,
     TEXT_BUFFER = 16384,
+    MIB_PREFIX_MAX = 6,
 };
 
-// The start of the line after this one, or null at the end of the text.
-static const char *next_line(const char *line)
+const char *standin_next_line(const char *line)
 {
     const char *newline = strchr(line, '\n');
     return newline && newline[1] ? newline + 1 : nullptr;
@@ -31,7 +35,7 @@ static const char *next_line(const char *line)
 static int meminfo_bytes(const char *text, const char *key, uint64_t *bytes)
 {
     size_t length = strlen(key);
-    for (const char *line = text; line; line = next_line(line)) {
+    for (const char *line = text; line; line = standin_next_line(line)) {
         if (strncmp(line, key, length) == 0 && line[length] == ':') {
             char *end;
             unsigned long long kib = strtoull(line + length + 1, &end, 10);
@@ -49,9 +53,7 @@ static uint64_t page_size()
     return static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
 }
 
-// Copies a result as the kernel does: length query without a buffer, ENOMEM
-// when the buffer is too small.
-static int deliver(const void *value, size_t size, void *oldp, size_t *oldlenp)
+int standin_deliver(const void *value, size_t size, void *oldp, size_t *oldlenp)
 {
     if (oldp == nullptr) {
         if (oldlenp)
@@ -70,7 +72,7 @@ static int deliver(const void *value, size_t size, void *oldp, size_t *oldlenp)
     return 0;
 }
 
-static int fail(int error)
+int standin_fail(int error)
 {
     errno = error;
     return -1;
@@ -83,12 +85,12 @@ static int read_vmtotal(const int *, u_int, void *oldp, size_t *oldlenp)
     if (standin_read(SF_MEMINFO, text, sizeof(text)) < 0)
         return -1;
     if (!meminfo_bytes(text, "Active", &active) || !meminfo_bytes(text, "MemFree", &free_bytes))
-        return fail(ENOENT);
+        return standin_fail(ENOENT);
     vmtotal t;
     memset(&t, 0, sizeof(t));
     t.t_arm = active / page_size();
     t.t_free = free_bytes / page_size();
-    return deliver(&t, sizeof(t), oldp, oldlenp);
+    return standin_deliver(&t, sizeof(t), oldp, oldlenp);
 }
 
 static int read_physmem(const int *, u_int, void *oldp, size_t *oldlenp)
@@ -98,17 +100,17 @@ static int read_physmem(const int *, u_int, void *oldp, size_t *oldlenp)
     if (standin_read(SF_MEMINFO, text, sizeof(text)) < 0)
         return -1;
     if (!meminfo_bytes(text, "MemTotal", &total))
-        return fail(ENOENT);
+        return standin_fail(ENOENT);
     unsigned long physmem = total;
-    return deliver(&physmem, sizeof(physmem), oldp, oldlenp);
+    return standin_deliver(&physmem, sizeof(physmem), oldp, oldlenp);
 }
 
 // The device lines of /proc/swaps, after its heading.
 static const char *swap_line(const char *text, int index)
 {
-    const char *line = next_line(text);
+    const char *line = standin_next_line(text);
     for (int i = 0; line && i < index; i++)
-        line = next_line(line);
+        line = standin_next_line(line);
     return line;
 }
 
@@ -120,7 +122,7 @@ static int read_nswapdev(const int *, u_int, void *oldp, size_t *oldlenp)
     int count = 0;
     while (swap_line(text, count))
         count++;
-    return deliver(&count, sizeof(count), oldp, oldlenp);
+    return standin_deliver(&count, sizeof(count), oldp, oldlenp);
 }
 
 static int read_swap_info(const int *name, u_int, void *oldp, size_t *oldlenp)
@@ -130,25 +132,25 @@ static int read_swap_info(const int *name, u_int, void *oldp, size_t *oldlenp)
         return -1;
     const char *line = swap_line(text, name[2]);
     if (line == nullptr)
-        return fail(ENOENT);
+        return standin_fail(ENOENT);
     char path[256], kind[32];
     unsigned long long size_kib, used_kib;
     if (sscanf(line, "%255s %31s %llu %llu", path, kind, &size_kib, &used_kib) != 4)
-        return fail(ENOENT);
+        return standin_fail(ENOENT);
     xswdev x;
     memset(&x, 0, sizeof(x));
     x.xsw_version = XSWDEV_VERSION;
     x.xsw_nblks = static_cast<int>(size_kib * 1024 / page_size());
     x.xsw_used = static_cast<int>(used_kib * 1024 / page_size());
-    return deliver(&x, sizeof(x), oldp, oldlenp);
+    return standin_deliver(&x, sizeof(x), oldp, oldlenp);
 }
 
 struct mib_row {
     const char *name;
-    int mib[3];
+    int mib[MIB_PREFIX_MAX];
     u_int length;    // components of the name
     u_int arguments; // components after the name (a device index)
-    int (*read)(const int *name, u_int namelen, void *oldp, size_t *oldlenp);
+    mib_reader *read;
 };
 
 static const mib_row mib_table[] = {
@@ -156,22 +158,31 @@ static const mib_row mib_table[] = {
     {"hw.physmem", {CTL_HW, HW_PHYSMEM}, 2, 0, read_physmem},
     {"vm.nswapdev", {CTL_VM, OID_NSWAPDEV}, 2, 0, read_nswapdev},
     {"vm.swap_info", {CTL_VM, OID_SWAP_INFO}, 2, 1, read_swap_info},
+    {"kern.cp_times", {CTL_KERN, OID_CP_TIMES}, 2, 0, read_cp_times},
+    {"kern.clockrate", {CTL_KERN, KERN_CLOCKRATE}, 2, 0, read_clockrate},
+    {"kern.maxproc", {CTL_KERN, KERN_MAXPROC}, 2, 0, read_maxproc},
+    {"kern.proc.all", {CTL_KERN, KERN_PROC, KERN_PROC_ALL}, 3, 0, read_proc_all},
+    {"net.link.generic.system.ifcount",
+     {CTL_NET, PF_LINK, NETLINK_GENERIC, IFMIB_SYSTEM, IFMIB_IFCOUNT}, 5, 0, read_ifcount},
+    // Then the row and IFDATA_GENERAL.
+    {"net.link.generic.ifdata", {CTL_NET, PF_LINK, NETLINK_GENERIC, IFMIB_IFDATA}, 4, 2,
+     read_ifdata},
 };
 
 extern "C" int sysctl(const int *name, u_int namelen, void *oldp, size_t *oldlenp,
                       const void *newp, size_t newlen)
 {
     if (newp != nullptr || newlen != 0)
-        return fail(EPERM);
+        return standin_fail(EPERM);
     for (const mib_row &row : mib_table) {
         if (namelen != row.length + row.arguments ||
             memcmp(name, row.mib, row.length * sizeof(int)) != 0)
             continue;
         if (row.arguments && name[row.length] < 0)
-            return fail(ENOENT);
+            return standin_fail(ENOENT);
         return row.read(name, namelen, oldp, oldlenp);
     }
-    return fail(ENOENT);
+    return standin_fail(ENOENT);
 }
 
 extern "C" int sysctlnametomib(const char *name, int *mibp, size_t *sizep)
@@ -180,10 +191,10 @@ extern "C" int sysctlnametomib(const char *name, int *mibp, size_t *sizep)
         if (strcmp(name, row.name) != 0)
             continue;
         if (*sizep < row.length)
-            return fail(ENOMEM);
+            return standin_fail(ENOMEM);
         memcpy(mibp, row.mib, row.length * sizeof(int));
         *sizep = row.length;
         return 0;
     }
-    return fail(ENOENT);
+    return standin_fail(ENOENT);
 }

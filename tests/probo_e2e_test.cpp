@@ -14,6 +14,7 @@
 #include "crc32.h"
 #include "daemon.h"
 #include "packet.h"
+#include "packet_check.h"
 #include "temp_dir.h"
 #include "types.h"
 #include "udp.h"
@@ -21,42 +22,6 @@
 namespace {
 
 const std::string PROBO = PROBO_BIN;
-
-struct received_packet {
-    packet_header header;
-    std::vector<uint8_t> bytes;
-    std::vector<int> types;
-    std::vector<unpacked_stream> streams;
-};
-
-// Checks a datagram as colvo would, and walks its records.
-received_packet parse(const std::vector<uint8_t> &bytes)
-{
-    received_packet p;
-    p.bytes = bytes;
-    EXPECT_GE(bytes.size(), 15u);
-    if (bytes.size() < 15)
-        return p;
-    header_from_wire(bytes.data(), &p.header);
-    EXPECT_EQ(bytes.size(), p.header.length);
-    EXPECT_EQ(2, p.header.version);
-    std::vector<uint8_t> zeroed = bytes;
-    memset(zeroed.data(), 0, 4);
-    crc32_init_table();
-    EXPECT_EQ(p.header.crc, crc32_compute(zeroed.data(), zeroed.size()));
-    int offset = 15;
-    while (offset < static_cast<int>(bytes.size())) {
-        unpacked_stream u;
-        int used = unpack_stream_v2(bytes.data() + offset, static_cast<int>(bytes.size()) - offset, &u);
-        if (used <= 0)
-            break;
-        p.types.push_back(u.type);
-        p.streams.push_back(u);
-        offset += used;
-    }
-    EXPECT_EQ(static_cast<int>(bytes.size()), offset);
-    return p;
-}
 
 struct Probo : ::testing::Test {
     temp_dir dir;

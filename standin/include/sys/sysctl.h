@@ -18,6 +18,11 @@
 #define CTL_MACHDEP 7
 #define CTL_USER 8
 
+#define KERN_MAXPROC 6
+#define KERN_CLOCKRATE 12
+#define KERN_PROC 14
+#define KERN_PROC_ALL 0
+
 #define HW_PHYSMEM 5
 
 extern "C" {

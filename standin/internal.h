@@ -1,0 +1,32 @@
+// What the stand-in's own files share: result delivery as FreeBSD's sysctl
+// does it, line walking, and the readers and request handlers that live in
+// one file per FreeBSD interface. Not for the probes.
+#pragma once
+
+#include <cstddef>
+#include <sys/types.h>
+
+// Copies a result as the kernel does: length query without a buffer, ENOMEM
+// (with the part that fits) when the buffer is too small.
+int standin_deliver(const void *value, size_t size, void *oldp, size_t *oldlenp);
+// errno = error; -1.
+int standin_fail(int error);
+// The start of the line after this one, or null at the end of the text.
+const char *standin_next_line(const char *line);
+
+// open(), on a descriptor above 2 (daemon() reuses 0 to 2), close-on-exec.
+int standin_open_high(const char *path, int flags);
+
+// One sysctl MIB: name and its length, result area and its length.
+typedef int mib_reader(const int *name, u_int namelen, void *oldp, size_t *oldlenp);
+mib_reader read_cp_times;  // cpu.cpp
+mib_reader read_ifcount;   // ifmib.cpp
+mib_reader read_ifdata;    // ifmib.cpp
+mib_reader read_clockrate; // proc.cpp
+mib_reader read_maxproc;   // proc.cpp
+mib_reader read_proc_all;  // proc.cpp
+
+// ioctl requests of FreeBSD drivers that Linux does not have.
+typedef int ioctl_handler(int fd, unsigned long request, void *argument);
+ioctl_handler standin_pf_ioctl;  // pf.cpp
+ioctl_handler standin_ata_ioctl; // cam.cpp

@@ -1,0 +1,1 @@
+// The real monitor on this host: pfq and smart figures against an independent reading (being built).

@@ -1,0 +1,1 @@
+// The real monitor on this host: proc figures against an independent reading (being built).

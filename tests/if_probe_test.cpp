@@ -1,0 +1,1 @@
+// The if probe against the stand-in pointed at fixture trees (being built).
