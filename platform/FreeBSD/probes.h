@@ -37,3 +37,7 @@ int32_t debug_pack(uint8_t *buffer, int32_t space, stream *s);
 
 // log2 of a page size, as the probes turn page counts into bytes.
 unsigned page_shift(long page_size);
+// Per-mille shares of the counters' summed change since the previous call,
+// rounded half up; stores current as previous. Returns the total change.
+int32_t percentages(int count, int64_t *shares, const int64_t *current, int64_t *previous,
+                    int64_t *differences);
