@@ -6,11 +6,16 @@
 #include <cstddef>
 #include <sys/types.h>
 
+#include "standin.h"
+
 // Copies a result as the kernel does: length query without a buffer, ENOMEM
 // (with the part that fits) when the buffer is too small.
 int standin_deliver(const void *value, size_t size, void *oldp, size_t *oldlenp);
 // errno = error; -1.
 int standin_fail(int error);
+// The whole file into a buffer of the caller's that grows as needed and
+// never shrinks (malloc'ed, as the C library's own); its length, or -1.
+int standin_read_all(standin_file file, char **buffer, size_t *size);
 // The start of the line after this one, or null at the end of the text.
 const char *standin_next_line(const char *line);
 

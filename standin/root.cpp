@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -65,9 +66,38 @@ int standin_read(standin_file file, char *buffer, size_t size)
         open_file(file);
     if (fds[file] < 0)
         return -1;
-    ssize_t n = pread(fds[file], buffer, size - 1, 0);
-    if (n < 0)
-        return -1;
-    buffer[n] = '\0';
-    return static_cast<int>(n);
+    // A /proc file hands out about a page per read: read on to its end.
+    size_t total = 0;
+    while (total + 1 < size) {
+        ssize_t n = pread(fds[file], buffer + total, size - 1 - total, static_cast<off_t>(total));
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        total += static_cast<size_t>(n);
+    }
+    buffer[total] = '\0';
+    return static_cast<int>(total);
+}
+
+int standin_read_all(standin_file file, char **buffer, size_t *size)
+{
+    for (;;) {
+        if (*size < 2) {
+            // Room for a few hundred lines before the first growth.
+            char *first = static_cast<char *>(malloc(65536));
+            if (first == nullptr)
+                return standin_fail(ENOMEM);
+            *buffer = first;
+            *size = 65536;
+        }
+        int n = standin_read(file, *buffer, *size);
+        if (n < 0 || static_cast<size_t>(n) + 1 < *size)
+            return n;
+        char *grown = static_cast<char *>(realloc(*buffer, *size * 2));
+        if (grown == nullptr)
+            return standin_fail(ENOMEM);
+        *buffer = grown;
+        *size *= 2;
+    }
 }

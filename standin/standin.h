@@ -22,3 +22,15 @@ enum standin_file {
 void standin_set_root(const char *dir);
 // The whole file, NUL-terminated; its length, or -1 with errno set.
 int standin_read(standin_file file, char *buffer, size_t size);
+
+// Figures of one mounted file system, as getmntinfo reports them.
+struct standin_fs_figures {
+    unsigned long long bsize, blocks, bfree;
+    long long bavail;
+    unsigned long long files;
+    long long ffree;
+};
+// Figures per mount point in place of the real file systems', for block
+// sizes and counts no real one has; 0 leaves the mount out. Null restores.
+typedef int standin_fs_reader(const char *mount_point, standin_fs_figures *figures);
+void standin_set_fs_reader(standin_fs_reader *reader);
