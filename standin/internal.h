@@ -21,6 +21,8 @@ const char *standin_next_line(const char *line);
 
 // open(), on a descriptor above 2 (daemon() reuses 0 to 2), close-on-exec.
 int standin_open_high(const char *path, int flags);
+// The same, for a path below the stand-in's root ("/proc").
+int standin_open_at_root(const char *path, int flags);
 
 // One sysctl MIB: name and its length, result area and its length.
 typedef int mib_reader(const int *name, u_int namelen, void *oldp, size_t *oldlenp);

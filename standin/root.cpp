@@ -23,11 +23,16 @@ static const char *const file_paths[SF_COUNT] = {
 static char root[PATH_MAX];
 static int fds[SF_COUNT];
 
+int standin_open_at_root(const char *path, int flags)
+{
+    char full[PATH_MAX];
+    snprintf(full, sizeof(full), "%s%s", root, path);
+    return standin_open_high(full, flags);
+}
+
 static void open_file(int i)
 {
-    char path[PATH_MAX];
-    snprintf(path, sizeof(path), "%s%s", root, file_paths[i]);
-    fds[i] = standin_open_high(path, O_RDONLY);
+    fds[i] = standin_open_at_root(file_paths[i], O_RDONLY);
 }
 
 int standin_open_high(const char *path, int flags)

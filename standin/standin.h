@@ -23,6 +23,10 @@ void standin_set_root(const char *dir);
 // The whole file, NUL-terminated; its length, or -1 with errno set.
 int standin_read(standin_file file, char *buffer, size_t size);
 
+// The process table as another kernel would report it: its statistics
+// clock rate and the size of each record; 0 keeps this kernel's.
+void standin_set_proc_kernel(int stathz, size_t record_size);
+
 // Figures of one mounted file system, as getmntinfo reports them.
 struct standin_fs_figures {
     unsigned long long bsize, blocks, bfree;
