@@ -1,0 +1,207 @@
+// colvo-top: a live view of colvo's FIFO, one row per host. On a terminal
+// it is an ncurses table; otherwise it prints one line per host every
+// second. It reopens the FIFO when colvo goes away or makes a new one.
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <curses.h>
+#include <fcntl.h>
+#include <libgen.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "config.h"
+#include "error.h"
+#include "signals.h"
+#include "top_screen.h"
+#include "top_table.h"
+#include "top_view.h"
+#include "xmalloc.h"
+
+enum { EXIT_USAGE = 64, READ_CHUNK = 65536, LINE_MAX_BYTES = 1 << 20, STATUS_TEXT = 512 };
+
+static volatile sig_atomic_t quit_requested;
+
+static void on_quit(int)
+{
+    quit_requested = 1;
+}
+
+static double now()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
+}
+
+// The FIFO and the part of a line read so far.
+struct fifo_input {
+    const char *path;
+    int fd = -1;
+    ino_t inode = 0;
+    char *buffer = nullptr;
+    size_t used = 0;
+    int discarding = 0; // within a line too long to keep
+
+    ~fifo_input()
+    {
+        if (fd >= 0)
+            close(fd);
+        if (buffer)
+            xfree(buffer);
+    }
+
+    void shut()
+    {
+        if (fd >= 0)
+            close(fd);
+        fd = -1;
+        used = 0;
+        discarding = 0;
+    }
+
+    // Opens the FIFO when it is not open or colvo made a new one.
+    void check()
+    {
+        struct stat st;
+        if (stat(path, &st) != 0) {
+            shut();
+            return;
+        }
+        if (fd >= 0 && st.st_ino == inode)
+            return;
+        shut();
+        // Non-blocking: opening waits for no writer.
+        fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        inode = st.st_ino;
+    }
+};
+
+static void take_lines(fifo_input *in, top_table *t, double at)
+{
+    char *start = in->buffer;
+    char *end = in->buffer + in->used;
+    char *nl;
+    while ((nl = static_cast<char *>(memchr(start, '\n', static_cast<size_t>(end - start))))) {
+        if (!in->discarding)
+            top_table_line(t, start, static_cast<size_t>(nl - start), at);
+        in->discarding = 0;
+        start = nl + 1;
+    }
+    in->used = static_cast<size_t>(end - start);
+    memmove(in->buffer, start, in->used);
+    if (in->used + READ_CHUNK > LINE_MAX_BYTES) {
+        in->used = 0;
+        in->discarding = 1;
+    }
+}
+
+static void read_fifo(fifo_input *in, top_table *t)
+{
+    for (;;) {
+        ssize_t n = read(in->fd, in->buffer + in->used, READ_CHUNK);
+        if (n > 0) {
+            in->used += static_cast<size_t>(n);
+            take_lines(in, t, now());
+            continue;
+        }
+        // No writer left: colvo went away. Reopened at the next second.
+        if (n == 0 || (errno != EAGAIN && errno != EINTR))
+            in->shut();
+        return;
+    }
+}
+
+static void print_hosts(const top_table *t, double at)
+{
+    for (int i = 0; i < t->count; i++) {
+        top_row r;
+        char line[512];
+        top_row_fill(&r, &t->hosts[i], at);
+        top_plain_line(line, sizeof(line), &t->hosts[i], &r);
+        printf("%s\n", line);
+    }
+    fflush(stdout);
+}
+
+static void status_text(char *buf, size_t room, const fifo_input *in, const top_table *t)
+{
+    if (in->fd < 0)
+        snprintf(buf, room, "waiting for %s   q quit", in->path);
+    else
+        snprintf(buf, room, "%s: %ld lines, %ld unreadable   q quit  j/k select  Enter streams",
+                 in->path, t->lines, t->skipped);
+}
+
+int main(int argc, char **argv)
+{
+    const char *program = basename(argv[0]);
+    fifo_input in;
+    in.path = COLVO_FIFO;
+    int ch;
+    while ((ch = getopt(argc, argv, "p:")) != -1) {
+        if (ch != 'p') {
+            info("usage: %s [-p fifo]", program);
+            exit(EXIT_USAGE);
+        }
+        in.path = optarg;
+    }
+    if (optind != argc) {
+        info("usage: %s [-p fifo]", program);
+        exit(EXIT_USAGE);
+    }
+    in.buffer = static_cast<char *>(xmalloc(LINE_MAX_BYTES));
+
+    // Installed before ncurses, which then leaves them alone.
+    static const signal_action actions[] = {
+        {SIGINT, on_quit}, {SIGTERM, on_quit}, {SIGHUP, on_quit}};
+    sigset_t wait_mask;
+    install_signal_actions(actions, 3, &wait_mask);
+
+    int terminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+    top_screen screen = {};
+    if (terminal)
+        screen_start();
+    top_table table = {};
+    double next_tick = now();
+    int running = 1;
+    int redraw = 1;
+    while (running && !quit_requested) {
+        double at = now();
+        if (at >= next_tick) {
+            in.check();
+            if (!terminal)
+                print_hosts(&table, at);
+            redraw = 1;
+            next_tick = floor(at) + 1;
+        }
+        if (terminal && redraw) {
+            char status[STATUS_TEXT];
+            status_text(status, sizeof(status), &in, &table);
+            screen_draw(&screen, &table, at, status);
+            redraw = 0;
+        }
+        pollfd fds[2] = {{in.fd, POLLIN, 0}, {terminal ? STDIN_FILENO : -1, POLLIN, 0}};
+        double wait = next_tick - now();
+        timespec timeout = {0, wait > 0 ? static_cast<long>(wait * 1e9) : 0};
+        if (ppoll(fds, 2, &timeout, &wait_mask) <= 0)
+            continue;
+        if (in.fd >= 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
+            read_fifo(&in, &table);
+        if (fds[1].revents & POLLIN) {
+            int key;
+            while (running && (key = getch()) != ERR)
+                running = screen_key(&screen, &table, key);
+            redraw = 1;
+        }
+    }
+    if (terminal)
+        screen_stop();
+    top_table_free(&table);
+    return 0;
+}
