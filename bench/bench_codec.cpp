@@ -124,14 +124,15 @@ int main()
     int churn_size = source_list_max_text_size(&m->sources);
     char *churn = static_cast<char *>(malloc(static_cast<size_t>(churn_size)));
     int null = open("/dev/null", O_WRONLY);
-    int rrd_errors = 0;
+    output_state out;
+    output_init(&out, null);
     before = allocation_count();
     start = bench_clock::now();
     for (int i = 0; i < packets / 4; i++) {
         memcpy(m->packet, packet, static_cast<size_t>(size));
         source *found = nullptr;
         if (accept_datagram(m, size, &src->socket_address, &found))
-            process_packet(m, found, size, churn, churn_size, null, &rrd_errors);
+            process_packet(m, found, size, churn, churn_size, &out);
     }
     s = seconds_since(start);
     printf("colvo accept and process 20-stream packet: %.0f ns/packet (%zu allocations)\n",

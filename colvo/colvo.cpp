@@ -13,6 +13,7 @@
 #include "config.h"
 #include "crc32.h"
 #include "error.h"
+#include "lexer.h"
 #include "signals.h"
 #include "xmalloc.h"
 
@@ -121,6 +122,7 @@ static void size_churnbuffer(churn *c, const mux *m)
 static void reload(const char *path, mux_list *current, churn *c)
 {
     mux_list fresh = {};
+    lexer_limits_fatal = 0;
     if (!load_config(&fresh, path, 1)) {
         info("new configuration contains errors; keeping old configuration");
         mux_list_free(&fresh);
@@ -196,7 +198,8 @@ int main(int argc, char **argv)
     if (open_mux_sockets(muxes.first) == 0)
         fatal("no sockets could be opened for incoming probo traffic");
 
-    int rrd_errors = 0;
+    output_state out;
+    output_init(&out, fifo);
     for (;;) {
         source *src = nullptr;
         int received = 0;
@@ -213,6 +216,6 @@ int main(int argc, char **argv)
         }
         if (!accepted)
             continue;
-        process_packet(muxes.first, src, received, c.buffer, c.size, fifo, &rrd_errors);
+        process_packet(muxes.first, src, received, c.buffer, c.size, &out);
     }
 }

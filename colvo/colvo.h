@@ -3,6 +3,7 @@
 #pragma once
 
 #include <csignal>
+#include <ctime>
 #include <sys/socket.h>
 
 #include "lists.h"
@@ -33,8 +34,39 @@ struct rrd_backend {
 extern const rrd_backend librrd_backend;
 extern const rrd_backend *rrd_backend_current;
 
-enum { RRD_ERRORS_REPORTED = 5 };
+enum {
+    RRD_ERRORS_REPORTED = 5,
+    // A packet stamped further ahead of our clock is shown but not stored:
+    // one such update would lock its database against every later one.
+    FUTURE_SKEW_MAX = 600,
+    // Losses past the messages of their own are summed up this often.
+    SUMMARY_INTERVAL = 60,
+};
+
+// The FIFO, written in whole lines only: when the FIFO takes part of a
+// line, the rest is kept and written before anything else; a line that
+// cannot go in whole after it is dropped whole.
+struct fifo_writer {
+    int fd;
+    char *pending; // the rest of a line the FIFO took in part
+    int pending_length;
+    int pending_size;
+};
+
+// What outlives one packet: the FIFO and the counts behind the warnings.
+struct output_state {
+    fifo_writer fifo;
+    int rrd_errors;     // reported one by one, never reset
+    long rrd_failed;    // failures since the last summary, once past those
+    long lines_dropped; // since the last summary
+    time_t last_summary;
+};
+
+void output_init(output_state *out, int fifo);
+// 1 when the line went into the FIFO (or waits there in part), 0 when it
+// was dropped whole.
+int fifo_write_line(fifo_writer *w, const char *line, int length);
 
 // output: the FIFO line and database updates for one accepted packet.
 void process_packet(mux *m, const source *src, int received, char *churnbuffer, int churn_size,
-                    int fifo, int *rrd_errors);
+                    output_state *out);

@@ -77,11 +77,14 @@ int open_mux_sockets(mux *m)
         }
         count++;
     }
+    source_list_index_addresses(&m->sources);
     return count;
 }
 
 // The sender's numeric texts (numeric_names) are made only when a message
 // needs them: the conversion costs more than the rest of the checks.
+static int check_datagram(mux *m, int received, const sockaddr_storage *from);
+
 int accept_datagram(mux *m, int received, const sockaddr_storage *from, source **src)
 {
     *src = source_list_find_by_address(&m->sources, from);
@@ -92,6 +95,15 @@ int accept_datagram(mux *m, int received, const sockaddr_storage *from, source *
         }
         return 0;
     }
+    // Whoever can send from a source's address can repeat these warnings.
+    log_limit_owner = *src;
+    int accepted = check_datagram(m, received, from);
+    log_limit_owner = nullptr;
+    return accepted;
+}
+
+static int check_datagram(mux *m, int received, const sockaddr_storage *from)
+{
     // Too short for a header: nothing in it can be trusted, and the buffer
     // beyond it holds an older packet.
     if (received < PACKET_HEADER_SIZE) {

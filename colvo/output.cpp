@@ -1,7 +1,8 @@
 // Output of one accepted packet: each accepted stream is appended to the
 // FIFO line in the churn buffer and stored in its round-robin database; the
-// line goes into the FIFO in one write. The walk over the records never
-// reads past the bytes received.
+// line goes into the FIFO whole. The walk over the records never reads past
+// the bytes received, and a line never outgrows its buffer: an entry that
+// does not fit ends the line there, newline kept, and is not stored.
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -9,8 +10,49 @@
 #include "colvo.h"
 #include "error.h"
 #include "types.h"
+#include "xmalloc.h"
 
-// Appending with the room left; the room shrinks by what was appended.
+void output_init(output_state *out, int fifo)
+{
+    memset(out, 0, sizeof(*out));
+    out->fifo.fd = fifo;
+}
+
+// Writes what is left of a line taken in part; 1 once nothing is left.
+static int fifo_flush(fifo_writer *w)
+{
+    if (w->pending_length == 0)
+        return 1;
+    ssize_t n = write(w->fd, w->pending, static_cast<size_t>(w->pending_length));
+    if (n > 0) {
+        w->pending_length -= static_cast<int>(n);
+        memmove(w->pending, w->pending + n, static_cast<size_t>(w->pending_length));
+    }
+    return w->pending_length == 0;
+}
+
+int fifo_write_line(fifo_writer *w, const char *line, int length)
+{
+    // Behind a rest still waiting, a line would be torn from its start.
+    if (!fifo_flush(w))
+        return 0;
+    ssize_t n = write(w->fd, line, static_cast<size_t>(length));
+    if (n >= length)
+        return 1;
+    if (n <= 0)
+        return 0;
+    // Lines longer than the FIFO's atomic size can go in part.
+    int rest = length - static_cast<int>(n);
+    if (rest > w->pending_size) {
+        w->pending = static_cast<char *>(xrealloc(w->pending, static_cast<size_t>(rest)));
+        w->pending_size = rest;
+    }
+    memcpy(w->pending, line + n, static_cast<size_t>(rest));
+    w->pending_length = rest;
+    return 1;
+}
+
+// Appending whole pieces: each keeps room for the newline and the NUL.
 struct line_writer {
     char *start;
     int size;
@@ -22,34 +64,42 @@ static char *line_end(line_writer *w)
     return w->start + w->used;
 }
 
-static void line_text(line_writer *w, const char *text)
+static int line_append(line_writer *w, const char *text)
 {
-    int room = w->size - w->used;
-    int n = static_cast<int>(strnlen(text, static_cast<size_t>(room > 0 ? room : 0)));
-    if (n >= room)
-        n = room - 1;
-    if (n < 0)
-        return;
-    memcpy(line_end(w), text, static_cast<size_t>(n));
-    w->used += n;
+    int length = static_cast<int>(strlen(text));
+    if (buffer_would_overflow(w->size - 1, w->used, length + 1))
+        return 0;
+    memcpy(line_end(w), text, static_cast<size_t>(length));
+    w->used += length;
     *line_end(w) = '\0';
+    return 1;
+}
+
+// The values, rendered at the end of the line; 0 when they do not fit.
+static int line_render(line_writer *w, const unpacked_stream *u)
+{
+    int n = render_stream(u, line_end(w), w->size - 1 - w->used, RENDER_FIELDS);
+    w->used += n;
+    return n > 0;
 }
 
 static char RRD_ARG0[] = "rrdupdate";
 static char RRD_ARG1[] = "--";
 
-static void store(const stream *accepted, char *update_text, int *rrd_errors)
+static void store(const stream *accepted, char *update_text, output_state *out)
 {
     char *argv[] = {RRD_ARG0, RRD_ARG1, accepted->rrd_file, update_text, nullptr};
     optind = 0;
     rrd_backend_current->update(4, argv);
     if (rrd_backend_current->test_error()) {
-        if (*rrd_errors < RRD_ERRORS_REPORTED) {
-            (*rrd_errors)++;
+        if (out->rrd_errors < RRD_ERRORS_REPORTED) {
+            out->rrd_errors++;
             warning("rrd_update:%.200s", rrd_backend_current->get_error());
             warning("%.200s %.200s %.200s %.200s", argv[0], argv[1], argv[2], argv[3]);
-            if (*rrd_errors == RRD_ERRORS_REPORTED)
+            if (out->rrd_errors == RRD_ERRORS_REPORTED)
                 warning("maximum rrd errors reached - will stop reporting them");
+        } else {
+            out->rrd_failed++;
         }
         rrd_backend_current->clear_error();
     } else {
@@ -57,12 +107,47 @@ static void store(const stream *accepted, char *update_text, int *rrd_errors)
     }
 }
 
-void process_packet(mux *m, const source *src, int received, char *churnbuffer, int churn_size,
-                    int fifo, int *rrd_errors)
+// The losses that have no message each, at most once per interval.
+static void summarise(output_state *out, time_t now)
 {
+    if (now - out->last_summary < SUMMARY_INTERVAL && now >= out->last_summary)
+        return;
+    int seconds = static_cast<int>(now - out->last_summary);
+    if (out->lines_dropped)
+        warning("%ld lines dropped at the fifo in the last %d s - no client reading?",
+                out->lines_dropped, seconds);
+    if (out->rrd_failed)
+        warning("%ld more rrd updates failed in the last %d s", out->rrd_failed, seconds);
+    out->lines_dropped = 0;
+    out->rrd_failed = 0;
+    out->last_summary = now;
+}
+
+static void ignore(const unpacked_stream *u, const source *src)
+{
+    if (!debug_mode)
+        return;
+    // Type 18 has no keyword: name it by its number.
+    char number[16];
+    snprintf(number, sizeof(number), "%d", u->type);
+    debug("ignored unaccepted stream %.16s(%.16s) from %.20s",
+          u->type == STREAM_ALLFORMATS ? number : stream_type_name(u->type),
+          u->argument[0] ? u->argument : "0", src->name);
+}
+
+void process_packet(mux *m, const source *src, int received, char *churnbuffer, int churn_size,
+                    output_state *out)
+{
+    log_limit_owner = src;
+    time_t now = time(nullptr);
+    int storable = m->header.timestamp <= static_cast<uint64_t>(now) + FUTURE_SKEW_MAX;
+    if (!storable)
+        warning("not storing data from %.200s: its time is %llu s ahead of ours", src->name,
+                static_cast<unsigned long long>(m->header.timestamp - static_cast<uint64_t>(now)));
+
     line_writer w = {churnbuffer, churn_size, 0};
-    line_text(&w, src->name);
-    line_text(&w, ";");
+    line_append(&w, src->name);
+    line_append(&w, ";");
     char stamp[16];
     snprintf(stamp, sizeof(stamp), "%u", static_cast<unsigned>(m->header.timestamp));
 
@@ -91,35 +176,32 @@ void process_packet(mux *m, const source *src, int received, char *churnbuffer, 
 
         const stream *accepted = source_find_stream(src, u.type, u.argument);
         if (accepted == nullptr) {
-            if (debug_mode) {
-                // Type 18 has no keyword: name it by its number.
-                char number[16];
-                snprintf(number, sizeof(number), "%d", u.type);
-                debug("ignored unaccepted stream %.16s(%.16s) from %.20s",
-                      u.type == STREAM_ALLFORMATS ? number : stream_type_name(u.type),
-                      u.argument[0] ? u.argument : "0", src->name);
-            }
+            ignore(&u, src);
             continue;
         }
-        line_text(&w, stream_type_name(u.type));
-        line_text(&w, ":");
-        line_text(&w, u.argument);
-        line_text(&w, ":");
+        int entry = w.used;
+        int fits = line_append(&w, stream_type_name(u.type)) && line_append(&w, ":") &&
+                   line_append(&w, u.argument) && line_append(&w, ":");
+        // The update text runs from the timestamp to the end of the values.
         char *update_text = line_end(&w);
-        line_text(&w, stamp);
-        int room = w.size - w.used;
-        if (room > 0) {
-            render_stream(&u, line_end(&w), room, RENDER_FIELDS);
-            w.used += static_cast<int>(strlen(line_end(&w)));
+        fits = fits && line_append(&w, stamp) && line_render(&w, &u) &&
+               !buffer_would_overflow(w.size - 1, w.used, 2);
+        if (!fits) {
+            // Only a packet that repeats accepted streams gets here.
+            w.used = entry;
+            *line_end(&w) = '\0';
+            break;
         }
-        // The update text runs from the timestamp to the end of the line.
-        if (accepted->rrd_file)
-            store(accepted, update_text, rrd_errors);
-        line_text(&w, ";");
+        if (accepted->rrd_file && storable)
+            store(accepted, update_text, out);
+        line_append(&w, ";");
     }
-    line_text(&w, "\n");
-    ssize_t written = write(fifo, churnbuffer, static_cast<size_t>(w.used));
-    if (written < w.used)
+    churnbuffer[w.used++] = '\n';
+    if (!fifo_write_line(&out->fifo, churnbuffer, w.used)) {
         debug("write is short -- no client listening?");
+        out->lines_dropped++;
+    }
     debug("churnbuffer used: %d", w.used);
+    summarise(out, now);
+    log_limit_owner = nullptr;
 }

@@ -293,7 +293,12 @@ int load_config(mux_list *out, const char *path, int check)
             return 0;
         }
     }
+    int failed = lx->failed;
     lexer_close(lx);
+    if (failed) {
+        source_list_free(&sources);
+        return 0;
+    }
     if (out->first == nullptr) {
         warning("%.200s: no mux statement seen", path);
         source_list_free(&sources);

@@ -36,6 +36,7 @@ struct setup {
     char *churn = nullptr;
     int churn_size = 0;
     int sink = -1;
+    output_state out;
 
     setup()
     {
@@ -63,6 +64,7 @@ struct setup {
         churn_size = source_list_max_text_size(&m->sources);
         churn = static_cast<char *>(malloc(static_cast<size_t>(churn_size)));
         sink = open("/dev/null", O_WRONLY);
+        output_init(&out, sink);
     }
 };
 
@@ -87,9 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ASAN_POISON_MEMORY_REGION(s.m->packet + received, static_cast<size_t>(s.m->packet_size - received));
     sockaddr_storage from = s.src->socket_address;
     source *found = nullptr;
-    static int rrd_errors;
     if (accept_datagram(s.m, received, &from, &found))
-        process_packet(s.m, found, received, s.churn, s.churn_size, s.sink, &rrd_errors);
+        process_packet(s.m, found, received, s.churn, s.churn_size, &s.out);
     ASAN_UNPOISON_MEMORY_REGION(s.m->packet, static_cast<size_t>(s.m->packet_size));
     return 0;
 }

@@ -9,6 +9,8 @@
 int debug_mode = 0;
 int daemonized = 0;
 void (*log_syslog)(int, const char *, ...) = syslog;
+const void *log_limit_owner = nullptr;
+time_t (*log_clock)(time_t *) = time;
 
 const log_level log_levels[] = {
     {LOG_LEVEL_FATAL, LOG_ERR, "fatal", 0},
@@ -18,7 +20,19 @@ const log_level log_levels[] = {
     {-1, 0, nullptr, 0},
 };
 
-enum { LOG_BUFFER = 2048, LOG_CUT = 200 };
+enum { LOG_BUFFER = 2048, LOG_CUT = 200, LIMIT_TEXT = 128 };
+
+struct limit_slot {
+    const void *owner;
+    const char *format;
+    time_t window_start;
+    time_t last_seen;
+    int shown;
+    int suppressed;
+    char text[LIMIT_TEXT]; // the last suppressed message, for the summary
+};
+
+static limit_slot limit_slots[LOG_LIMIT_SLOTS];
 
 static void write_all(int fd, const char *text, size_t length)
 {
@@ -31,13 +45,104 @@ static void write_all(int fd, const char *text, size_t length)
     }
 }
 
+// Control characters from users, files and peers are shown escaped, so a
+// message stays one line and cannot pose as another; a backslash is doubled
+// so the escapes stay unambiguous.
+static void escape_controls(const char *in, char *out, size_t size)
+{
+    size_t n = 0;
+    for (; *in; in++) {
+        unsigned char c = static_cast<unsigned char>(*in);
+        char escaped[5];
+        if (c == '\\')
+            snprintf(escaped, sizeof(escaped), "\\\\");
+        else if (c == '\n')
+            snprintf(escaped, sizeof(escaped), "\\n");
+        else if (c == '\t')
+            snprintf(escaped, sizeof(escaped), "\\t");
+        else if (c == '\r')
+            snprintf(escaped, sizeof(escaped), "\\r");
+        else if (c < 0x20 || c == 0x7f)
+            snprintf(escaped, sizeof(escaped), "\\%03o", c);
+        else
+            escaped[0] = static_cast<char>(c), escaped[1] = '\0';
+        size_t length = strlen(escaped);
+        if (n + length >= size)
+            break;
+        memcpy(out + n, escaped, length);
+        n += length;
+    }
+    out[n] = '\0';
+}
+
+void log_limit_reset()
+{
+    memset(limit_slots, 0, sizeof(limit_slots));
+}
+
+static void emit(const log_level *row, const char *message);
+
+static void summarise(const log_level *row, const limit_slot *slot, time_t now)
+{
+    if (slot->suppressed == 0)
+        return;
+    char summary[LOG_BUFFER];
+    snprintf(summary, sizeof(summary), "%s: %d more in the last %d s", slot->text,
+             slot->suppressed, static_cast<int>(now - slot->window_start));
+    emit(row, summary);
+}
+
+// The slot of (owner, format): its own, else a free one, else the one
+// seen least recently, whose count is reported before it is reused.
+static limit_slot *limit_slot_for(const log_level *row, const char *format, time_t now)
+{
+    limit_slot *oldest = &limit_slots[0];
+    for (limit_slot &slot : limit_slots) {
+        if (slot.owner == log_limit_owner && slot.format == format)
+            return &slot;
+        if (slot.format == nullptr || slot.last_seen < oldest->last_seen)
+            oldest = &slot;
+        if (slot.format == nullptr)
+            break;
+    }
+    if (oldest->format)
+        summarise(row, oldest, now);
+    memset(oldest, 0, sizeof(*oldest));
+    oldest->owner = log_limit_owner;
+    oldest->format = format;
+    oldest->window_start = now;
+    return oldest;
+}
+
+// 1 when the message is to be shown.
+static int within_limit(const log_level *row, const char *format, const char *message)
+{
+    time_t now = log_clock(nullptr);
+    limit_slot *slot = limit_slot_for(row, format, now);
+    slot->last_seen = now;
+    if (now - slot->window_start >= LOG_LIMIT_WINDOW || now < slot->window_start) {
+        summarise(row, slot, now);
+        slot->window_start = now;
+        slot->shown = 0;
+        slot->suppressed = 0;
+    }
+    if (slot->shown < LOG_LIMIT_BURST) {
+        slot->shown++;
+        return 1;
+    }
+    slot->suppressed++;
+    snprintf(slot->text, sizeof(slot->text), "%.*s", LIMIT_TEXT - 1, message);
+    return 0;
+}
+
 void log_message(int level, const char *format, va_list ap)
 {
     if (level == LOG_LEVEL_DEBUG && !debug_mode)
         return;
 
-    char message[LOG_BUFFER];
-    vsnprintf(message, sizeof(message), format, ap);
+    char raw[LOG_BUFFER], message[LOG_BUFFER];
+    vsnprintf(raw, sizeof(raw), format, ap);
+    escape_controls(raw, message, sizeof(message));
 
     const log_level *row = log_levels;
     while (row->level != -1 && row->level != level)
@@ -45,6 +150,13 @@ void log_message(int level, const char *format, va_list ap)
     if (row->level == -1)
         fatal("%s:%d:internal error: illegal loglevel encountered", __FILE__, __LINE__);
 
+    if (level == LOG_LEVEL_WARNING && log_limit_owner && !within_limit(row, format, message))
+        return;
+    emit(row, message);
+}
+
+static void emit(const log_level *row, const char *message)
+{
     if (daemonized) {
         log_syslog(row->priority, "%.200s", message);
         return;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <ctime>
 
 enum log_level_number {
     LOG_LEVEL_FATAL = 0,
@@ -28,6 +29,19 @@ extern int daemonized;
 
 // Where messages go once daemonized; tests point it elsewhere.
 extern void (*log_syslog)(int priority, const char *format, ...);
+
+// Warnings that anyone on the network can cause are rate-limited: while
+// log_limit_owner is set (colvo sets it to the source of the datagram in
+// hand), each (owner, message format) pair shows LOG_LIMIT_BURST messages
+// per window; the rest are counted, and one line "<message>: %d more in the
+// last %d s" reports them when that warning comes again after the window
+// (or when its slot is needed for another pair).
+enum { LOG_LIMIT_BURST = 5, LOG_LIMIT_WINDOW = 60, LOG_LIMIT_SLOTS = 64 };
+extern const void *log_limit_owner;
+// The clock of the limits; tests set it.
+extern time_t (*log_clock)(time_t *);
+// Forgets every window (tests).
+void log_limit_reset();
 
 [[noreturn]] void fatal(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void warning(const char *format, ...) __attribute__((format(printf, 1, 2)));

@@ -4,10 +4,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "error.h"
 #include "xmalloc.h"
+
+int lexer_limits_fatal = 1;
 
 const keyword keyword_table[KEYWORD_COUNT] = {
     {"{", TOK_LBRACE},       {"}", TOK_RBRACE},       {"(", TOK_LPAREN},
@@ -53,6 +56,7 @@ static void lexer_reset(lexer *lx)
     lx->pushed_back = 0;
     lx->at_eof = 0;
     lx->token_length = 0;
+    lx->failed = 0;
     lx->kind = KIND_NONE;
 }
 
@@ -78,9 +82,20 @@ lexer *lexer_open(const char *path)
     lexer_reset(lx);
     lx->filename = path;
     lx->token = static_cast<char *>(xzalloc(LEXER_TOKEN));
-    lx->fd = open(path, O_RDONLY | O_CLOEXEC);
+    lx->fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (lx->fd < 0) {
         warning("could not open file \"%.200s\":%.200s", path, strerror(errno));
+        xfree(lx->token);
+        xfree(lx);
+        return nullptr;
+    }
+    // A device or a FIFO may never end (/dev/zero is all separators).
+    struct stat st;
+    int regular = fstat(lx->fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!regular || st.st_size > LEXER_FILE_MAX) {
+        warning("could not open file \"%.200s\":%.200s", path,
+                regular ? "larger than 16 MiB" : "not a regular file");
+        close(lx->fd);
         xfree(lx->token);
         xfree(lx);
         return nullptr;
@@ -120,13 +135,26 @@ static int advance(lexer *lx)
     return 1;
 }
 
-static void append(lexer *lx, int c)
+// A limit passed: fatal at start-up, a failed read when reading anew.
+static int give_up(lexer *lx, const char *format)
+{
+    if (lexer_limits_fatal)
+        fatal(format, lx->filename, lx->line, lx->token);
+    warning(format, lx->filename, lx->line, lx->token);
+    lx->failed = 1;
+    lx->at_eof = 1;
+    return 0;
+}
+
+// 0 when the token would pass its limit.
+static int append(lexer *lx, int c)
 {
     if (lx->token_length >= LEXER_TOKEN - 1) {
         lx->token[LEXER_TOKEN - 1] = '\0';
-        fatal("%.200s:%d: parse error at '%.200s'", lx->filename, lx->line, lx->token);
+        return give_up(lx, "%.200s:%d: parse error at '%.200s'");
     }
     lx->token[lx->token_length++] = static_cast<char>(c);
+    return 1;
 }
 
 static int is_separator(int c)
@@ -169,7 +197,8 @@ static int read_quoted(lexer *lx)
         }
         if (current(lx) == quote)
             break;
-        append(lx, current(lx));
+        if (!append(lx, current(lx)))
+            return 0;
     }
     lx->token[lx->token_length] = '\0';
     advance(lx);
@@ -208,7 +237,8 @@ int lexer_next(lexer *lx)
     int more = 1;
     while (more && !is_separator(current(lx)) && current(lx) != '#' &&
            !is_punctuation(current(lx))) {
-        append(lx, current(lx));
+        if (!append(lx, current(lx)))
+            return 0;
         more = advance(lx);
     }
     lx->token[lx->token_length] = '\0';
@@ -220,8 +250,7 @@ int lexer_next(lexer *lx)
         for (const char *p = lx->token; *p; p++) {
             value = value * 10 + (*p - '0');
             if (value >= 65536)
-                fatal("%.200s:%d: parse error at '%.200s': number too large", lx->filename,
-                      lx->line, lx->token);
+                return give_up(lx, "%.200s:%d: parse error at '%.200s': number too large");
         }
         lx->kind = KIND_NUMBER;
         lx->value = value;

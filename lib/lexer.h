@@ -53,7 +53,12 @@ struct keyword {
     int code;
 };
 
-enum { KEYWORD_COUNT = 40, LEXER_BUFFER = 2048, LEXER_TOKEN = 2048 };
+enum {
+    KEYWORD_COUNT = 40,
+    LEXER_BUFFER = 2048,
+    LEXER_TOKEN = 2048,
+    LEXER_FILE_MAX = 16 * 1024 * 1024, // no configuration is near this
+};
 
 extern const keyword keyword_table[KEYWORD_COUNT];
 
@@ -71,8 +76,15 @@ struct lexer {
     int pushed_back;
     int at_eof;
     int token_length;
+    int failed; // a limit was passed while reading a configuration anew
     token_kind kind;
 };
+
+// 1 (the default): a number above 65535 or an overlong token ends the
+// process, as at start-up. 0 while a running daemon rereads its file: the
+// same message comes as a warning, the input ends and failed is set, so the
+// read fails and the running configuration stays.
+extern int lexer_limits_fatal;
 
 lexer *lexer_open(const char *path);
 int lexer_next(lexer *lx);

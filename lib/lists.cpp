@@ -1,6 +1,7 @@
 #include "lists.h"
 
 #include <cstring>
+#include <netinet/in.h>
 #include <unistd.h>
 
 #include "error.h"
@@ -11,6 +12,71 @@
 static int same_text(const char *a, const char *b)
 {
     return strncmp(a, b, NAME_COMPARE_MAX) == 0;
+}
+
+static uint32_t text_hash(uint32_t hash, const char *text)
+{
+    return index_hash_bytes(hash, text, strnlen(text, NAME_COMPARE_MAX));
+}
+
+struct stream_key {
+    int type;
+    const char *argument;
+};
+
+static uint32_t stream_key_hash(int type, const char *argument)
+{
+    unsigned char t = static_cast<unsigned char>(type);
+    return text_hash(index_hash_bytes(INDEX_HASH_START, &t, 1), argument);
+}
+
+static uint32_t stream_hash(const void *record)
+{
+    const stream *s = static_cast<const stream *>(record);
+    return stream_key_hash(s->type, s->argument);
+}
+
+static int stream_matches(const void *record, const void *key)
+{
+    const stream *s = static_cast<const stream *>(record);
+    const stream_key *k = static_cast<const stream_key *>(key);
+    return s->type == k->type && same_text(s->argument, k->argument);
+}
+
+static uint32_t mux_hash(const void *record)
+{
+    return text_hash(INDEX_HASH_START, static_cast<const mux *>(record)->name);
+}
+
+static int mux_matches(const void *record, const void *name)
+{
+    return same_text(static_cast<const mux *>(record)->name, static_cast<const char *>(name));
+}
+
+// Family and host address, as same_address compares them.
+static uint32_t address_hash(const sockaddr_storage *a)
+{
+    uint32_t hash = index_hash_bytes(INDEX_HASH_START, &a->ss_family, sizeof(a->ss_family));
+    if (a->ss_family == AF_INET) {
+        const sockaddr_in *in = reinterpret_cast<const sockaddr_in *>(a);
+        return index_hash_bytes(hash, &in->sin_addr, sizeof(in->sin_addr));
+    }
+    if (a->ss_family == AF_INET6) {
+        const sockaddr_in6 *in6 = reinterpret_cast<const sockaddr_in6 *>(a);
+        return index_hash_bytes(hash, &in6->sin6_addr, sizeof(in6->sin6_addr));
+    }
+    return hash;
+}
+
+static uint32_t source_hash(const void *record)
+{
+    return address_hash(&static_cast<const source *>(record)->socket_address);
+}
+
+static int source_matches(const void *record, const void *address)
+{
+    return same_address(&static_cast<const source *>(record)->socket_address,
+                        static_cast<const sockaddr_storage *>(address));
 }
 
 stream *stream_new(int type, const char *argument)
@@ -27,8 +93,13 @@ static stream *find_stream(const stream_list *list, int type, const char *argume
 {
     if (argument == nullptr)
         return nullptr;
+    stream_key key = {type, argument};
+    if (list->index.slots)
+        return static_cast<stream *>(
+            index_find(&list->index, stream_key_hash(type, argument), stream_matches, &key));
+    // A list put together by hand has no index.
     for (stream *s = list->first; s; s = s->next)
-        if (s->type == type && same_text(s->argument, argument))
+        if (stream_matches(s, &key))
             return s;
     return nullptr;
 }
@@ -40,6 +111,8 @@ static stream *add_stream(stream_list *list, int type, const char *argument)
     if (argument && find_stream(list, type, argument))
         return nullptr;
     stream *s = stream_new(type, argument);
+    if (list->first == nullptr || list->index.slots)
+        index_add(&list->index, s, stream_hash);
     s->next = list->first;
     list->first = s;
     return s;
@@ -77,12 +150,22 @@ source *source_list_find(const source_list *list, const char *name)
 
 source *source_list_find_by_address(const source_list *list, const sockaddr_storage *address)
 {
-    if (list == nullptr)
+    if (list == nullptr || address == nullptr)
         return nullptr;
+    if (list->by_address.slots)
+        return static_cast<source *>(
+            index_find(&list->by_address, address_hash(address), source_matches, address));
     for (source *s = list->first; s; s = s->next)
         if (same_address(&s->socket_address, address))
             return s;
     return nullptr;
+}
+
+void source_list_index_addresses(source_list *list)
+{
+    index_free(&list->by_address);
+    for (source *s = list->first; s; s = s->next)
+        index_add(&list->by_address, s, source_hash);
 }
 
 source *source_list_add(source_list *list, const char *name)
@@ -100,6 +183,9 @@ mux *mux_list_find(const mux_list *list, const char *name)
 {
     if (list == nullptr || name == nullptr)
         return nullptr;
+    if (list->by_name.slots)
+        return static_cast<mux *>(
+            index_find(&list->by_name, text_hash(INDEX_HASH_START, name), mux_matches, name));
     for (mux *m = list->first; m; m = m->next)
         if (same_text(m->name, name))
             return m;
@@ -112,6 +198,8 @@ mux *mux_list_add(mux_list *list, const char *name)
         return nullptr;
     mux *m = xnew_record<mux>();
     m->name = xstrdup(name);
+    if (list->first == nullptr || list->by_name.slots)
+        index_add(&list->by_name, m, mux_hash);
     m->next = list->first;
     list->first = m;
     return m;
@@ -121,8 +209,13 @@ mux *mux_list_rename(mux_list *list, mux *m, const char *name)
 {
     if (list == nullptr || m == nullptr || mux_list_find(list, name))
         return nullptr;
+    int indexed = list->by_name.slots != nullptr;
+    if (indexed)
+        index_remove(&list->by_name, m, mux_hash);
     xfree(m->name);
     m->name = xstrdup(name);
+    if (indexed)
+        index_add(&list->by_name, m, mux_hash);
     return m;
 }
 
@@ -138,6 +231,7 @@ void stream_list_free(stream_list *list)
             xfree(s->rrd_file);
         xfree(s);
     }
+    index_free(&list->index);
 }
 
 void source_list_free(source_list *list)
@@ -151,6 +245,7 @@ void source_list_free(source_list *list)
         stream_list_free(&s->streams);
         xfree(s);
     }
+    index_free(&list->by_address);
 }
 
 void mux_list_free(mux_list *list)
@@ -178,6 +273,7 @@ void mux_list_free(mux_list *list)
         source_list_free(&m->sources);
         xfree(m);
     }
+    index_free(&list->by_name);
 }
 
 static int record_size(const stream *s, int type)

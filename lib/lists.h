@@ -7,6 +7,7 @@
 
 #include <sys/socket.h>
 
+#include "index.h"
 #include "packet.h"
 #include "probe_state.h"
 
@@ -27,6 +28,7 @@ struct stream {
 
 struct stream_list {
     stream *first;
+    record_index index; // by type and argument, kept by the add operations
 };
 
 struct source {
@@ -38,6 +40,7 @@ struct source {
 
 struct source_list {
     source *first;
+    record_index by_address; // built by source_list_index_addresses
 };
 
 struct mux {
@@ -62,6 +65,7 @@ struct mux {
 
 struct mux_list {
     mux *first;
+    record_index by_name; // kept by the add and rename operations
 };
 
 stream *stream_new(int type, const char *argument);
@@ -73,6 +77,9 @@ stream *mux_add_stream(mux *m, int type, const char *argument);
 source *source_list_find(const source_list *list, const char *name);
 source *source_list_find_by_address(const source_list *list, const sockaddr_storage *address);
 source *source_list_add(source_list *list, const char *name);
+// Indexes the sources by their socket addresses, once these are set; the
+// first source of the list wins among equal addresses, as in a walk.
+void source_list_index_addresses(source_list *list);
 
 mux *mux_list_find(const mux_list *list, const char *name);
 mux *mux_list_add(mux_list *list, const char *name);

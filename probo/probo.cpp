@@ -15,6 +15,7 @@
 #include "config.h"
 #include "crc32.h"
 #include "error.h"
+#include "lexer.h"
 #include "signals.h"
 #include "probo.h"
 #include "xmalloc.h"
@@ -113,7 +114,14 @@ static void reload(const char *path, mux_list *current)
         return;
     }
     mux_list fresh = {};
-    if (!read_config(&fresh, path)) {
+    lexer_limits_fatal = 0;
+    int ok = read_config(&fresh, path);
+    // A file caught half-written may hold no statement yet.
+    if (ok && fresh.first == nullptr) {
+        warning("empty mux list");
+        ok = 0;
+    }
+    if (!ok) {
         info("new configuration contains errors; keeping old configuration");
         mux_list_free(&fresh);
         return;

@@ -128,6 +128,10 @@ int read_config(mux_list *list, const char *path)
             return 0;
         }
     }
+    if (lx->failed) {
+        lexer_close(lx);
+        return 0;
+    }
     for (const mux *m = list->first; m; m = m->next) {
         if (strcmp(m->name, "<unknown mux>") == 0) {
             lexer_close(lx);

@@ -146,7 +146,8 @@ TEST_F(Colvo, IntakeChecksOnTheWire)
     EXPECT_TRUE(d->wait_for("ignored packet with unsupported version 3 from 127.0.0.1:"));
     for (size_t n = 0; n < 15; n++)
         a.send_to("127.0.0.1", port, std::vector<uint8_t>(good.begin(), good.begin() + n));
-    EXPECT_TRUE(d->wait_for_count("ignored packet with bad crc", 16)) << d->output();
+    // Anyone can send these: five per source and window, the rest counted.
+    EXPECT_TRUE(d->wait_for_count("ignored packet with bad crc", 5)) << d->output();
     std::vector<std::vector<uint8_t>> many(8, load_record(2, 2, 2));
     a.send_to("127.0.0.1", port, make_packet(1, many));
     EXPECT_TRUE(d->wait_for("ignored oversized packet from 127.0.0.1:"));
@@ -155,6 +156,7 @@ TEST_F(Colvo, IntakeChecksOnTheWire)
     b.send_to("127.0.0.1", port, good);
     EXPECT_EQ("127.0.0.1;load::1:1.00:1.00:1.00;", fifo.next_line());
     EXPECT_EQ("127.0.0.1;load::1:1.00:1.00:1.00;", fifo.next_line());
+    EXPECT_EQ(5, count_of(d->output(), "ignored packet with bad crc"));
 }
 
 TEST_F(Colvo, UnknownSendersAreDropped)
@@ -277,7 +279,6 @@ TEST_F(Colvo, HostileDatagramsFromAnAcceptedSource)
     fifo_reader fifo(COLVO_FIFO);
     udp_socket a("127.0.0.1");
     std::mt19937 rng(12345);
-    int handled = 0;
     for (int round = 0; round < 20; round++) {
         for (int i = 0; i < 100; i++) {
             std::vector<uint8_t> junk(rng() % 300);
@@ -291,20 +292,13 @@ TEST_F(Colvo, HostileDatagramsFromAnAcceptedSource)
             }
             a.send_to("127.0.0.1", port, junk);
         }
-        handled += 100;
-        // Each datagram ends in exactly one of these.
-        auto done = [&] {
-            return count_of(d->output(), "ignored packet with") +
-                   count_of(d->output(), "ignored oversized") +
-                   count_of(d->output(), "churnbuffer used:");
-        };
-        for (int tries = 0; done() < handled && tries < 50; tries++)
-            d->wait_for_count("churnbuffer used:", count_of(d->output(), "churnbuffer used:") + 1, 100);
-        if (done() < handled)
-            handled = done(); // a datagram lost by the kernel under load
-    }
-    // Drain the lines of the random packets, then one valid packet.
-    while (fifo.next_line(200) != "<timeout>") {
+        // Datagrams are taken in order: the marker's line closes the round.
+        std::string marker = "127.0.0.1;load::" + std::to_string(1000 + round) + ":1.00:1.00:1.00;";
+        a.send_to("127.0.0.1", port, make_packet(1000 + round, {load_record(1, 1, 1)}));
+        std::string line;
+        while ((line = fifo.next_line()) != marker && line != "<timeout>")
+            d->drain();
+        ASSERT_EQ(marker, line);
     }
     a.send_to("127.0.0.1", port, make_packet(77, {load_record(0.5, 1.25, 2)}));
     EXPECT_EQ("127.0.0.1;load::77:0.50:1.25:2.00;", fifo.next_line());

@@ -77,6 +77,12 @@ bool daemon_process::read_some(int timeout_ms)
     return true;
 }
 
+void daemon_process::drain()
+{
+    while (read_some(0)) {
+    }
+}
+
 bool daemon_process::wait_for(const std::string &fragment, int timeout_ms)
 {
     return wait_for_count(fragment, 1, timeout_ms);

@@ -17,6 +17,8 @@ class daemon_process {
     // As wait_for, counting occurrences.
     bool wait_for_count(const std::string &fragment, int count, int timeout_ms = 5000);
     const std::string &output() const { return output_; }
+    // Reads what output is waiting, so a chatty process never blocks on it.
+    void drain();
     void signal(int sig);
     // Exit status, or -1 when the process did not end in time.
     int wait_exit(int timeout_ms = 5000);

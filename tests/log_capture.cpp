@@ -21,6 +21,7 @@ log_capture::log_capture(bool with_debug)
     : saved_debug_(debug_mode), saved_daemonized_(daemonized), saved_sink_(log_syslog)
 {
     captured.clear();
+    log_limit_reset();
     debug_mode = with_debug ? 1 : 0;
     daemonized = 1;
     log_syslog = record;
