@@ -220,6 +220,17 @@ TEST_F(GraphSite, UsageAndBadConfiguration)
                                 dir.file("none.rrd") + " }\n");
     EXPECT_EQ(0, run_command(GRAPH, {"-f", dir.file("later.conf"), "-o", out}, &text)) << text;
     EXPECT_NE(std::string::npos, read_file(out + "/127.0.0.1/index.html").find("no database yet"));
+
+    // Corrupted and truncated databases fail their images only.
+    std::string good = read_file(dir.file("db1/load.rrd"));
+    dir.write("cut.rrd", good.substr(0, good.size() / 2));
+    dir.write("junk.rrd", "not a database");
+    dir.write("bad.conf", "mux 127.0.0.1\nsource 127.0.0.1 { accept { load mem cpu(0) }\n"
+                          "write load in " + dir.file("cut.rrd") + " write mem in " + dir.file("junk.rrd") +
+                          " write cpu(0) in " + dir.file("db1/cpu0.rrd") + " }\n");
+    EXPECT_EQ(1, run_command(GRAPH, {"-d", "-f", dir.file("bad.conf"), "-o", out}, &text)) << text;
+    EXPECT_EQ(13, count_of(text, "warning: cannot draw ")) << text;
+    EXPECT_NE(std::string::npos, text.find("5 images drawn, 0 up to date, 13 failed")) << text;
 }
 
 } // namespace
