@@ -12,7 +12,7 @@ sh scripts/deps.sh
 cmake -S . -B build/demo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTS=OFF \
     -DCMAKE_INSTALL_SYSCONFDIR="$demo/etc" \
     -DCMAKE_INSTALL_RUNSTATEDIR="$demo/run" >/dev/null
-ninja -C build/demo probo colvo colvo-mkrrd >/dev/null
+ninja -C build/demo probo colvo colvo-mkrrd colvo-graph colvo-top >/dev/null
 
 mkdir -p "$demo/etc" "$demo/run" "$demo/db"
 cp examples/probo.conf "$demo/etc/probo.conf"
@@ -42,3 +42,6 @@ echo "== live FIFO lines ($demo/run/colvo.fifo) for $seconds seconds"
 timeout "$seconds" cat "$demo/run/colvo.fifo" || true
 echo "== last update of $demo/db/load.rrd"
 rrdtool lastupdate "$demo/db/load.rrd"
+echo "== graphs (live view: $demo/colvo/colvo-top -p $demo/run/colvo.fifo)"
+"$demo/colvo/colvo-graph" -f "$demo/etc/colvo.conf" -o "$demo/www"
+echo "$demo/www/index.html"
