@@ -1,6 +1,78 @@
-// The packet filter's ALTQ requests (being built).
+// The packet filter's ALTQ requests. Linux has no packet filter, so they
+// fail as on a FreeBSD host without one; tests install a filter whose
+// entries answer them as FreeBSD's kernel does (ticket, entry number,
+// statistics copied to the caller's buffer).
+#include <sys/types.h>
+#include <net/pfvar.h>
+
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "internal.h"
+#include "standin.h"
 
-int standin_pf_ioctl(int, unsigned long, void *) { return standin_fail(ENODEV); }
+static const standin_pf *filter;
+static const u_int32_t TICKET = 7; // any number; the caller must hand it back
+
+void standin_set_pf(const standin_pf *pf)
+{
+    filter = pf;
+}
+
+static const standin_altq *find(u_int32_t ticket, u_int32_t nr)
+{
+    if (ticket != TICKET || nr >= filter->count)
+        return nullptr;
+    return &filter->entries[nr];
+}
+
+static int get_altq(struct pfioc_altq *pa)
+{
+    const standin_altq *e = find(pa->ticket, pa->nr);
+    if (e == nullptr)
+        return standin_fail(EBUSY);
+    memset(&pa->altq, 0, sizeof(pa->altq));
+    snprintf(pa->altq.ifname, sizeof(pa->altq.ifname), "%s", e->ifname);
+    snprintf(pa->altq.qname, sizeof(pa->altq.qname), "%s", e->qname);
+    pa->altq.scheduler = e->scheduler;
+    pa->altq.qid = e->qid;
+    return 0;
+}
+
+static int get_qstats(struct pfioc_qstats *pq)
+{
+    const standin_altq *e = find(pq->ticket, pq->nr);
+    if (e == nullptr)
+        return standin_fail(EBUSY);
+    // An interface's own entry has no statistics.
+    if (e->stats == nullptr)
+        return standin_fail(EINVAL);
+    if (pq->nbytes < static_cast<int>(e->stats_size))
+        return standin_fail(EINVAL);
+    memcpy(pq->buf, e->stats, e->stats_size);
+    pq->nbytes = static_cast<int>(e->stats_size);
+    pq->scheduler = e->scheduler;
+    return 0;
+}
+
+int standin_pf_ioctl(int fd, unsigned long request, void *argument)
+{
+    if (filter == nullptr)
+        return standin_fail(fd < 0 ? EBADF : ENOTTY);
+    if (request == filter->failing)
+        return standin_fail(EIO);
+    switch (request) {
+    case DIOCGETALTQS: {
+        struct pfioc_altq *pa = static_cast<struct pfioc_altq *>(argument);
+        pa->ticket = TICKET;
+        pa->nr = filter->count;
+        return 0;
+    }
+    case DIOCGETALTQ:
+        return get_altq(static_cast<struct pfioc_altq *>(argument));
+    case DIOCGETQSTATS:
+        return get_qstats(static_cast<struct pfioc_qstats *>(argument));
+    }
+    return standin_fail(ENOTTY);
+}

@@ -38,3 +38,31 @@ struct standin_fs_figures {
 // sizes and counts no real one has; 0 leaves the mount out. Null restores.
 typedef int standin_fs_reader(const char *mount_point, standin_fs_figures *figures);
 void standin_set_fs_reader(standin_fs_reader *reader);
+
+// A packet filter for tests, whose ALTQ entries answer the three ALTQ
+// requests on any descriptor. Null: none, as on Linux.
+struct standin_altq {
+    const char *ifname;
+    const char *qname;
+    unsigned char scheduler;
+    unsigned qid;      // 0: the interface's own entry
+    const void *stats; // the scheduler's statistics record
+    size_t stats_size;
+};
+struct standin_pf {
+    const standin_altq *entries;
+    unsigned count;
+    unsigned long failing; // a request refused with EIO; 0 for none
+};
+void standin_set_pf(const standin_pf *pf);
+
+// Disks for tests: a descriptor open on one of these files answers the
+// SCSI generic requests itself, with the file's first 512 bytes as SMART
+// data. Null restores the kernel's.
+struct standin_disk {
+    const char *path;
+    int cam;             // opens as a CAM device, else only as a plain node
+    unsigned char error; // ATA error register to answer with; 0: success
+    int commands;        // SMART READ DATA commands answered
+};
+void standin_set_disks(standin_disk *disks, int count);

@@ -41,3 +41,8 @@ unsigned page_shift(long page_size);
 // rounded half up; stores current as previous. Returns the total change.
 int32_t percentages(int count, int64_t *shares, const int64_t *current, int64_t *previous,
                     int64_t *differences);
+
+// The pfq snapshot's room in queue records (it only grows); for tests.
+uint32_t pfq_capacity();
+// Twelve normalized attribute values from 512 bytes of SMART data.
+void smart_decode(const uint8_t *data, int32_t values[12]);
