@@ -141,6 +141,8 @@ int main(int argc, char **argv)
 {
     debug_mode = 0;
     daemonized = 0;
+    // Nothing inherited from whoever started us stays open for our life.
+    closefrom(STDERR_FILENO + 1);
     const char *program = basename(argv[0]);
     char *path = xstrdup(COLVO_CONFIG);
 

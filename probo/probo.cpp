@@ -28,11 +28,16 @@ static int test_mode;
 static int unprivileged_mode;
 static volatile sig_atomic_t reload_requested;
 static volatile sig_atomic_t quit_signal;
+static volatile sig_atomic_t alarm_fired;
 static int tick;
+static int armed_tick; // the timer's period, 0 before it is armed
 static time_t measurement_time;
 
 // Handlers only note what happened; the loop reports and acts.
-static void on_alarm(int) {}
+static void on_alarm(int)
+{
+    alarm_fired = 1;
+}
 
 static void on_hup(int)
 {
@@ -99,6 +104,11 @@ static void setup_muxes(mux_list *list)
         for (stream *s = m->streams.first; s; s = s->next)
             probe_table[s->type].start(s);
     }
+    // Re-arming restarts the period: with the same tick the running timer
+    // keeps the rhythm, so a burst of reloads cannot stop the measurements.
+    if (tick == armed_tick)
+        return;
+    armed_tick = tick;
     itimerval timer;
     timer.it_interval.tv_sec = tick;
     timer.it_interval.tv_usec = 0;
@@ -126,6 +136,12 @@ static void reload(const char *path, mux_list *current)
         mux_list_free(&fresh);
         return;
     }
+    // A destination that stays keeps its place in its interval.
+    for (mux *m = fresh.first; m; m = m->next) {
+        const mux *old = mux_list_find(current, m->name);
+        if (old)
+            m->elapsed = old->elapsed;
+    }
     mux_list_free(current);
     *current = fresh;
     info("read configuration file '%.200s' successfully", path);
@@ -145,6 +161,9 @@ int main(int argc, char **argv)
     debug_mode = 0;
     daemonized = 0;
     unprivileged_mode = 0;
+    // Descriptors inherited from whoever started us would stay open in the
+    // chroot for the life of the daemon.
+    closefrom(STDERR_FILENO + 1);
     const char *program = basename(argv[0]);
     char *path = xstrdup(PROBO_CONFIG);
 
@@ -222,8 +241,11 @@ int main(int argc, char **argv)
             reload_requested = 0;
             info("hup received");
             reload(path, &muxes);
-            continue;
+            // The timer's tick may have come in the same wake-up.
+            if (!alarm_fired)
+                continue;
         }
+        alarm_fired = 0;
         switch (decide_measurement(now, last_measurement, tick)) {
         case MEASURE_SKIP:
             debug("did not sleep %d seconds - skipping a measurement", tick);

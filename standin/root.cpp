@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -63,6 +65,20 @@ __attribute__((constructor)) static void open_at_start()
     for (int i = 0; i < SF_COUNT; i++)
         fds[i] = -1;
     standin_set_root("");
+}
+
+// FreeBSD's closefrom, sparing the stand-in's own descriptors: the monitor
+// calls it first thing, after they were opened.
+extern "C" void closefrom(int lowfd) noexcept
+{
+    int highest = lowfd - 1;
+    for (int fd : fds)
+        if (fd > highest)
+            highest = fd;
+    for (int fd = lowfd < 0 ? 0 : lowfd; fd <= highest; fd++)
+        if (std::find(std::begin(fds), std::end(fds), fd) == std::end(fds))
+            close(fd);
+    close_range(static_cast<unsigned>(highest + 1), ~0U, 0);
 }
 
 int standin_read(standin_file file, char *buffer, size_t size)
