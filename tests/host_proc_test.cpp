@@ -144,8 +144,8 @@ TEST_F(HostProc, ChrootedMonitorStillSeesThem)
     std::string jail = dir.path() + "/jail";
     mkdir(jail.c_str(), 0755);
     std::string out;
-    ASSERT_EQ(0, run_command("/usr/sbin/useradd", {"-r", "-M", "-d", jail, "-s", "/usr/sbin/nologin", "_probo"},
-                             &out))
+    ASSERT_EQ(0, run_command("/usr/sbin/useradd",
+                             {"-r", "-M", "-d", jail, "-s", "/usr/sbin/nologin", "_probo"}, &out))
         << out;
     struct cleanup {
         ~cleanup()

@@ -44,10 +44,11 @@ struct ProcProbe : ::testing::Test {
              uint64_t start = 0, uint64_t text = 0, uint64_t data = 0, uint64_t resident = 0)
     {
         std::string dir = "proc/" + std::to_string(pid);
-        fixture.write(dir + "/stat", std::to_string(pid) + " (" + comm + ") S 1 1 1 0 -1 4194560 10 0 0 0 " +
-                                         std::to_string(utime) + " " + std::to_string(stime) +
-                                         " 0 0 20 0 1 0 " + std::to_string(start) +
-                                         " 10000000 100 18446744073709551615\n");
+        // pid (comm) state ppid ... utime stime ... nice threads 0 starttime vsize rss
+        std::string stat = std::to_string(pid) + " (" + comm + ") S 1 1 1 0 -1 0 10 0 0 0 " +
+                           std::to_string(utime) + " " + std::to_string(stime) + " 0 0 20 0 1 0 " +
+                           std::to_string(start) + " 10000000 100\n";
+        fixture.write(dir + "/stat", stat);
         fixture.write(dir + "/statm", "2500 " + std::to_string(resident) + " 100 " +
                                           std::to_string(text) + " 0 " + std::to_string(data) +
                                           " 0\n");
@@ -90,10 +91,13 @@ TEST_F(ProcProbe, PrefixMatchSumsTicksSecondsAndSizes)
     add(10, "sshd", 1000, 200, 0, 100, 900, 300);
     add(11, "ssh-agent", 50, 30, 0, 10, 90, 20);
     add(12, "bash", 128, 0, 0, 50, 50, 40);
-    // Two processes of 3 GiB each: the sums stop at the largest 32-bit value.
+    // Two processes of 3 GiB each: the sums stop at the largest 32-bit value
+    // instead of wrapping.
     const uint64_t big = 3 * 1024 * 1024 / 4;
     add(13, "big", 0, 0, 0, 0, big, big);
     add(14, "big", 0, 0, 0, 0, big, big);
+    // Nearly five billion seconds: more than the field carries.
+    add(15, "old", 600000000000, 0);
     open_tree();
     start("ssh");
     EXPECT_TRUE(log.has("started module proc(ssh)")) << log.dump();
@@ -106,8 +110,9 @@ TEST_F(ProcProbe, PrefixMatchSumsTicksSecondsAndSizes)
     } rows[] = {
         {"ssh", 2, 1050, 230, 10, 1100 * PAGE, 320 * PAGE},
         {"sshd", 1, 1000, 200, 9, 1000 * PAGE, 300 * PAGE},
-        {"", 5, 1178, 230, 11, UINT32_MAX, UINT32_MAX},
+        {"", 6, 600000001178, 230, UINT32_MAX, UINT32_MAX, UINT32_MAX},
         {"big", 2, 0, 0, 0, UINT32_MAX, UINT32_MAX},
+        {"old", 1, 600000000000, 0, UINT32_MAX, 0, 0},
         {"nobody", 0, 0, 0, 0, 0, 0},
     };
     for (const row &r : rows) {
@@ -213,7 +218,8 @@ TEST_F(ProcProbe, RecordsOfAnotherSizeAreRefused)
     open_tree();
     start("a");
     proc_sample();
-    EXPECT_TRUE(log.has("proc size mismatch: got 2000 bytes, not dividable by sizeof(kinfo_proc) 1088"))
+    EXPECT_TRUE(log.has(
+        "proc size mismatch: got 2000 bytes, not dividable by sizeof(kinfo_proc) 1088"))
         << log.dump();
     EXPECT_EQ(0u, pack("a").count);
     standin_set_proc_kernel(0, 0);
@@ -226,12 +232,14 @@ TEST_F(ProcProbe, FatalLimits)
     daemonized = 0;
     open_tree();
     start("");
-    // More processes than any earlier snapshot has room for, then bare
-    // directories: the length query counts them all.
-    for (int pid = 1; pid <= 1000; pid++)
+    // More processes than any other test here makes room for, so the read
+    // comes up short; then bare entries (files: cheaper to remove than
+    // directories), which the length query counts all the same.
+    for (int pid = 1; pid <= 400; pid++)
         add(pid, "a", 1, 1);
-    for (int pid = 1001; pid <= 10001; pid++)
-        mkdir((fixture.path() + "/proc/" + std::to_string(pid)).c_str(), 0755);
+    std::string first = fixture.write("proc/401", "");
+    for (int pid = 402; pid <= 10001; pid++)
+        link(first.c_str(), (fixture.path() + "/proc/" + std::to_string(pid)).c_str());
     EXPECT_EXIT(proc_sample(), ::testing::ExitedWithCode(1),
                 "fatal: ../platform/FreeBSD/sm_proc.cpp:96: dynamic object limit \\(10000\\) "
                 "exceeded for kinfo_proc structures");

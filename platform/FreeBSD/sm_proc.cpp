@@ -4,6 +4,7 @@
 // proc stream; the tick counters come from each process's kernel structure.
 #include <sys/param.h>
 #include <sys/sysctl.h>
+#include <sys/time.h>
 #include <sys/user.h>
 
 #include <cerrno>
@@ -54,11 +55,11 @@ void proc_prepare()
 void proc_start(stream *s)
 {
     int mib[2] = {CTL_KERN, KERN_CLOCKRATE};
-    clockinfo clock;
-    size_t length = sizeof(clock);
-    if (sysctl(mib, 2, &clock, &length, nullptr, 0) != 0)
+    clockinfo rates;
+    size_t length = sizeof(rates);
+    if (sysctl(mib, 2, &rates, &length, nullptr, 0) != 0)
         fatal("%s:%d: could not get clockrate", __FILE__, LINE_CLOCKRATE);
-    stathz = clock.stathz;
+    stathz = rates.stathz;
     shift = page_shift(sysconf(_SC_PAGESIZE));
     info("started module proc(%.200s)", s->argument);
 }
@@ -95,8 +96,9 @@ static long read_table(int limit)
         if (sysctl(all, 3, nullptr, &needed, nullptr, 0) != 0)
             return -1;
         size_t count = (needed + sizeof(kinfo_proc) - 1) / sizeof(kinfo_proc);
+        size_t room = static_cast<size_t>(capacity);
         // More than the length query said: room for at least one more.
-        grow(count > static_cast<size_t>(capacity) ? count : static_cast<size_t>(capacity) + 1, limit);
+        grow(count > room ? count : room + 1, limit);
     }
     return -1;
 }
@@ -131,31 +133,36 @@ static uint32_t add_pages(uint32_t sum, int64_t pages)
     return sum + static_cast<uint32_t>(static_cast<uint64_t>(pages) << shift);
 }
 
+// Adds the process's user, system and interrupt ticks from its kernel
+// structure; a process that has gone since the snapshot adds nothing.
+static void add_ticks(const kinfo_proc *p, uint64_t sums[3])
+{
+    unsigned char image[PROC_IMAGE_SIZE];
+    unsigned long address = reinterpret_cast<unsigned long>(p->ki_paddr);
+    if (kvm_read(kernel, address, image, sizeof(image)) != PROC_IMAGE_SIZE) {
+        warning("while reading kvm: %.200s", kvm_geterr(kernel));
+        return;
+    }
+    const int offsets[3] = {UTICKS_OFFSET, STICKS_OFFSET, ITICKS_OFFSET};
+    for (int i = 0; i < 3; i++) {
+        uint64_t ticks;
+        memcpy(&ticks, image + offsets[i], sizeof(ticks));
+        sums[i] += ticks;
+    }
+}
+
 int32_t proc_pack(uint8_t *buffer, int32_t space, stream *s)
 {
     uint32_t count = 0, size = 0, resident = 0;
-    uint64_t uticks = 0, sticks = 0, iticks = 0;
+    uint64_t ticks[3] = {0, 0, 0}; // user, system, interrupt
     double percent = 0;
     size_t length = strlen(s->argument);
-    unsigned char image[PROC_IMAGE_SIZE];
     for (int i = 0; i < nprocs; i++) {
         const kinfo_proc *p = &procs[i];
         if (strncmp(p->ki_comm, s->argument, length) != 0)
             continue;
-        if (kernel != nullptr) {
-            unsigned long address = reinterpret_cast<unsigned long>(p->ki_paddr);
-            if (kvm_read(kernel, address, image, sizeof(image)) == sizeof(image)) {
-                uint64_t ticks[3];
-                memcpy(&ticks[0], image + UTICKS_OFFSET, sizeof(ticks[0]));
-                memcpy(&ticks[1], image + STICKS_OFFSET, sizeof(ticks[1]));
-                memcpy(&ticks[2], image + ITICKS_OFFSET, sizeof(ticks[2]));
-                uticks += ticks[0];
-                sticks += ticks[1];
-                iticks += ticks[2];
-            } else {
-                warning("while reading kvm: %.200s", kvm_geterr(kernel));
-            }
-        }
+        if (kernel != nullptr)
+            add_ticks(p, ticks);
         percent += p->ki_pctcpu * 0.00048828125 * 100;
         size = add_pages(size, p->ki_tsize + p->ki_dsize + p->ki_ssize);
         resident = add_pages(resident, p->ki_rssize);
@@ -163,12 +170,13 @@ int32_t proc_pack(uint8_t *buffer, int32_t space, stream *s)
     }
     // A clock rate of 0 would divide by zero: no seconds then. Like the
     // sizes, the seconds stop at the largest value their field carries.
-    uint64_t seconds = stathz > 0 ? (uticks + sticks + iticks) / static_cast<uint64_t>(stathz) : 0;
+    uint64_t total = ticks[0] + ticks[1] + ticks[2];
+    uint64_t seconds = stathz > 0 ? total / static_cast<uint64_t>(stathz) : 0;
     if (seconds > UINT32_MAX)
         seconds = UINT32_MAX;
     return pack_stream(buffer, space, s->argument, STREAM_PROC, count,
-                       static_cast<unsigned long long>(uticks),
-                       static_cast<unsigned long long>(sticks),
-                       static_cast<unsigned long long>(iticks), static_cast<unsigned>(seconds),
+                       static_cast<unsigned long long>(ticks[0]),
+                       static_cast<unsigned long long>(ticks[1]),
+                       static_cast<unsigned long long>(ticks[2]), static_cast<unsigned>(seconds),
                        percent, size, resident);
 }
