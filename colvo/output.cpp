@@ -139,7 +139,7 @@ void process_packet(mux *m, const source *src, int received, char *churnbuffer, 
                     output_state *out)
 {
     log_limit_owner = src;
-    time_t now = time(nullptr);
+    time_t now = log_clock(nullptr);
     int storable = m->header.timestamp <= static_cast<uint64_t>(now) + FUTURE_SKEW_MAX;
     if (!storable)
         warning("not storing data from %.200s: its time is %llu s ahead of ours", src->name,

@@ -2,13 +2,17 @@
 // source in, the FIFO line and the database update texts out, with the
 // database calls recorded instead of made. The first input byte chooses
 // whether the CRC is made correct, so the fuzzer reaches the output step.
+// Every packet must give exactly one whole line, and every update text
+// must carry all the values of its stream's type, as the line shows them.
 #include <arpa/inet.h>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sanitizer/asan_interface.h>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "colvo.h"
 #include "crc32.h"
@@ -17,11 +21,16 @@
 
 static void quiet(int, const char *, ...) {}
 
-static size_t update_bytes;
+// Each stream's file is named by its type's format, so the count of values
+// an update must carry is known.
+static std::vector<std::string> update_texts;
+static std::vector<std::string> update_formats;
 static int record_update(int argc, char **argv)
 {
-    for (int i = 0; i < argc; i++)
-        update_bytes += strlen(argv[i]);
+    if (argc != 4)
+        abort();
+    update_formats.push_back(argv[2]);
+    update_texts.push_back(argv[3]);
     return 0;
 }
 static int never() { return 0; }
@@ -58,13 +67,16 @@ struct setup {
                         {STREAM_SENSOR, "t"}, {STREAM_SMART, "ada0"}, {STREAM_PF, ""}};
         for (auto &a : accepted) {
             stream *s = source_add_stream(src, a.type, a.arg);
-            s->rrd_file = strdup("/db/x.rrd");
+            s->rrd_file = strdup(stream_type_format(a.type));
         }
         mux_init_receive_packet(m);
         churn_size = source_list_max_text_size(&m->sources);
         churn = static_cast<char *>(malloc(static_cast<size_t>(churn_size)));
-        sink = open("/dev/null", O_WRONLY);
-        output_init(&out, sink);
+        int ends[2];
+        if (pipe2(ends, O_NONBLOCK) != 0)
+            abort();
+        sink = ends[0];
+        output_init(&out, ends[1]);
     }
 };
 
@@ -89,8 +101,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ASAN_POISON_MEMORY_REGION(s.m->packet + received, static_cast<size_t>(s.m->packet_size - received));
     sockaddr_storage from = s.src->socket_address;
     source *found = nullptr;
-    if (accept_datagram(s.m, received, &from, &found))
+    update_texts.clear();
+    update_formats.clear();
+    if (accept_datagram(s.m, received, &from, &found)) {
         process_packet(s.m, found, received, s.churn, s.churn_size, &s.out);
+        char line[70000];
+        ssize_t n = read(s.sink, line, sizeof(line));
+        if (n <= 0 || memchr(line, '\n', static_cast<size_t>(n)) != line + n - 1)
+            abort(); // one whole line per packet
+        std::string text(line, static_cast<size_t>(n));
+        for (size_t i = 0; i < update_texts.size(); i++) {
+            size_t colons = 0;
+            for (char c : update_texts[i])
+                colons += c == ':';
+            if (colons != update_formats[i].size() || text.find(update_texts[i] + ";") == std::string::npos)
+                abort(); // a cut update text
+        }
+    }
     ASAN_UNPOISON_MEMORY_REGION(s.m->packet, static_cast<size_t>(s.m->packet_size));
     return 0;
 }

@@ -307,3 +307,50 @@ TEST_F(Colvo, HostileDatagramsFromAnAcceptedSource)
 }
 
 } // namespace
+
+namespace {
+
+// One far-future packet is shown but cannot lock the database; a packet
+// repeating its stream gets one whole line; bad reloads leave colvo running.
+TEST_F(Colvo, HostilePacketsAndBadReloadsSpoilNothing)
+{
+    write_conf("source 127.0.0.1 { accept { load } datadir " + dir.path() + " }\n");
+    std::string out;
+    ASSERT_EQ(0, run_command(MKRRD, {"-f", conf}, &out)) << out;
+    auto d = start();
+    fifo_reader fifo(COLVO_FIFO);
+    udp_socket a("127.0.0.1");
+    uint64_t t = now();
+    std::string future = std::to_string(t + 100000);
+    a.send_to("127.0.0.1", port, make_packet(t + 100000, {load_record(3.75, 1, 1)}));
+    EXPECT_EQ("127.0.0.1;load::" + future + ":3.75:1.00:1.00;", fifo.next_line());
+    EXPECT_TRUE(d->wait_for("not storing data from 127.0.0.1: its time is "));
+    a.send_to("127.0.0.1", port, make_packet(t, {load_record(1, 2, 3)}));
+    EXPECT_EQ("127.0.0.1;load::" + std::to_string(t) + ":1.00:2.00:3.00;", fifo.next_line());
+    EXPECT_TRUE(d->wait_for("rrdupdate -- " + dir.path() + "/load.rrd " + std::to_string(t)));
+    EXPECT_EQ(0, run_command("/usr/bin/rrdtool", {"lastupdate", dir.path() + "/load.rrd"}, &out));
+    EXPECT_NE(std::string::npos, out.find(std::to_string(t) + ": 1.00 2.00 3.00")) << out;
+
+    // The receive buffer takes four records, the line budget not three.
+    std::vector<std::vector<uint8_t>> repeated(4, load_record(0.5, 0.5, 0.5));
+    a.send_to("127.0.0.1", port, make_packet(t + 1, repeated));
+    std::string cut = fifo.next_line();
+    EXPECT_EQ(0u, cut.rfind("127.0.0.1;load::" + std::to_string(t + 1) + ":0.50:0.50:0.50;", 0)) << cut;
+    EXPECT_EQ(';', cut.back());
+    a.send_to("127.0.0.1", port, make_packet(t + 2, {load_record(1, 1, 1)}));
+    EXPECT_EQ("127.0.0.1;load::" + std::to_string(t + 2) + ":1.00:1.00:1.00;", fifo.next_line());
+
+    const std::string bad[] = {"mux 127.0.0.1 port 70000\n", "mux " + std::string(3000, 'h') + "\n"};
+    for (int i = 0; i < 2; i++) {
+        dir.write("colvo.conf", bad[i]);
+        d->signal(SIGHUP);
+        EXPECT_TRUE(d->wait_for_count("new configuration contains errors; keeping old configuration", i + 1));
+    }
+    EXPECT_TRUE(d->wait_for("parse error at '70000': number too large"));
+    a.send_to("127.0.0.1", port, make_packet(t + 3, {load_record(1, 1, 1)}));
+    EXPECT_EQ("127.0.0.1;load::" + std::to_string(t + 3) + ":1.00:1.00:1.00;", fifo.next_line());
+    EXPECT_EQ(1, run_command(COLVO, {"-t", "-f", "/dev/zero"}, &out));
+    EXPECT_NE(std::string::npos, out.find("not a regular file"));
+}
+
+} // namespace

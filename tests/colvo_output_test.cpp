@@ -289,3 +289,89 @@ TEST_F(Intake, PacketLargerThanTheBufferIsReportedAsOversized)
 }
 
 } // namespace
+
+namespace {
+
+time_t fake_now;
+time_t fake_clock(time_t *)
+{
+    return fake_now;
+}
+
+// Every line is whole and ends in its newline, also when a packet repeats
+// an accepted stream past the line's budget; a cut entry is not stored.
+TEST_F(Output, RepeatedStreamsAreCutAtAWholeEntry)
+{
+    accept(STREAM_LOAD, "", "/db/load.rrd");
+    ready();
+    // The budget holds one load entry and change; the buffer four records.
+    std::vector<std::vector<uint8_t>> loads(4, load_record(3.75, 1, 1));
+    std::string line = feed(make_packet(9, loads));
+    EXPECT_EQ("10.0.0.5;load::9:3.75:1.00:1.00;load::9:3.75:1.00:1.00;\n", line);
+    for (const auto &u : updates)
+        EXPECT_EQ("9:3.75:1.00:1.00", u[3]);
+    EXPECT_EQ("10.0.0.5;load::10:1.00:1.00:1.00;\n", feed(make_packet(10, {load_record(1, 1, 1)})));
+}
+
+// A line longer than the FIFO takes at once never reaches a reader in
+// part: its rest goes first next time, or a following line waits whole.
+TEST_F(Output, FifoLinesStayWholeWhenTheFifoIsNearlyFull)
+{
+    char junk[4096];
+    memset(junk, 'j', sizeof(junk));
+    while (write(fifo[1], junk, sizeof(junk)) > 0) {
+    }
+    char drain[6000];
+    ASSERT_EQ(6000, read(fifo[0], drain, sizeof(drain)));
+    std::string longline(9000, 'L');
+    longline.back() = '\n';
+    EXPECT_EQ(1, fifo_write_line(&out.fifo, longline.data(), static_cast<int>(longline.size())));
+    EXPECT_EQ(0, fifo_write_line(&out.fifo, "short\n", 6)) << "behind a waiting rest";
+    std::string got;
+    for (int i = 0; i < 20 && got.find("next\n") == std::string::npos; i++) {
+        char buf[65536];
+        ssize_t n = read(fifo[0], buf, sizeof(buf));
+        if (n > 0)
+            got.append(buf, static_cast<size_t>(n));
+        fifo_write_line(&out.fifo, "next\n", 5);
+    }
+    size_t start = got.find('L');
+    ASSERT_NE(std::string::npos, start);
+    EXPECT_EQ(longline + "next\n", got.substr(start, longline.size() + 5));
+}
+
+// Far-future packets are shown, not stored; dropped lines and database
+// failures past the reported ones are summed up once a minute.
+TEST_F(Output, LossesAreSummedUpAndFutureTimesNotStored)
+{
+    log_clock = fake_clock;
+    fake_now = 1000000;
+    accept(STREAM_LOAD, "", "/db/load.rrd");
+    ready();
+    EXPECT_EQ("10.0.0.5;load::1000601:1.00:1.00:1.00;\n",
+              feed(make_packet(1000601, {load_record(1, 1, 1)})));
+    EXPECT_TRUE(updates.empty());
+    EXPECT_TRUE(log.has("not storing data from 10.0.0.5: its time is 601 s ahead of ours"));
+    feed(make_packet(1000600, {load_record(1, 1, 1)}));
+    EXPECT_EQ(1u, updates.size()) << "ten minutes ahead is still stored";
+
+    fail_updates = true;
+    for (int i = 0; i < 9; i++)
+        feed(make_packet(static_cast<uint64_t>(i), {load_record(1, 1, 1)}));
+    char junk[4096];
+    memset(junk, 'j', sizeof(junk));
+    for (int i = 0; i < 3; i++) {
+        while (write(fifo[1], junk, sizeof(junk)) > 0) {
+        }
+        feed(make_packet(static_cast<uint64_t>(i), {load_record(1, 1, 1)}));
+    }
+    EXPECT_FALSE(log.contains("more rrd updates failed"));
+    fake_now += SUMMARY_INTERVAL;
+    feed(make_packet(1, {load_record(1, 1, 1)}));
+    EXPECT_TRUE(log.has("3 lines dropped at the fifo in the last 60 s - no client reading?"))
+        << log.dump();
+    EXPECT_TRUE(log.has("8 more rrd updates failed in the last 60 s"));
+    log_clock = time;
+}
+
+} // namespace

@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 static pid_t spawn(const std::string &binary, const std::vector<std::string> &args, int *out,
-                   const std::string &cwd)
+                   const std::string &cwd, const spawn_options &options = spawn_options())
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
@@ -20,6 +20,10 @@ static pid_t spawn(const std::string &binary, const std::vector<std::string> &ar
         dup2(fds[1], 2);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0)
             _exit(127);
+        if (options.close_stdin)
+            close(0);
+        if (options.inherit_fd >= 0)
+            fcntl(options.inherit_fd, F_SETFD, 0);
         std::vector<char *> argv;
         argv.push_back(const_cast<char *>(binary.c_str()));
         for (const std::string &a : args)
@@ -37,9 +41,10 @@ static pid_t spawn(const std::string &binary, const std::vector<std::string> &ar
     return pid;
 }
 
-daemon_process::daemon_process(const std::string &binary, const std::vector<std::string> &args)
+daemon_process::daemon_process(const std::string &binary, const std::vector<std::string> &args,
+                               const spawn_options &options)
 {
-    pid_ = spawn(binary, args, &out_, "");
+    pid_ = spawn(binary, args, &out_, "", options);
 }
 
 daemon_process::~daemon_process()

@@ -7,9 +7,17 @@
 #include <sys/types.h>
 #include <vector>
 
+// How a daemon is started, beyond its arguments: as an init system or a
+// careless shell might leave its descriptors.
+struct spawn_options {
+    bool close_stdin = false;
+    int inherit_fd = -1; // kept open across exec
+};
+
 class daemon_process {
   public:
-    daemon_process(const std::string &binary, const std::vector<std::string> &args);
+    daemon_process(const std::string &binary, const std::vector<std::string> &args,
+                   const spawn_options &options = spawn_options());
     ~daemon_process();
     // Reads output until it contains fragment (searched from the start) or
     // the time runs out.

@@ -108,3 +108,49 @@ TEST(Memory, ReallocOfNullAllocatesAndStrdupCopies)
 }
 
 } // namespace
+
+namespace {
+
+time_t fake_now;
+time_t fake_clock(time_t *)
+{
+    return fake_now;
+}
+
+TEST(LogLimits, ControlCharactersAreEscaped)
+{
+    log_capture log;
+    warning("got '%s'", "a\nb\tc\\d\x01\x7f");
+    EXPECT_TRUE(log.has("got 'a\\nb\\tc\\\\d\\001\\177'")) << log.dump();
+}
+
+// Per owner and message: a burst, then counting, then one summary when the
+// message comes again after the window.
+TEST(LogLimits, NetworkWarningsAreCountedPastTheBurst)
+{
+    log_capture log;
+    log_clock = fake_clock;
+    fake_now = 1000;
+    int peer_a, peer_b;
+    for (int i = 0; i < 20; i++) {
+        log_limit_owner = &peer_a;
+        warning("bad %s", "a");
+        log_limit_owner = &peer_b;
+        warning("bad %s", "b");
+    }
+    log_limit_owner = nullptr;
+    warning("bad %s", "unlimited");
+    warning("bad %s", "unlimited");
+    EXPECT_EQ(LOG_LIMIT_BURST, log.count("bad a"));
+    EXPECT_EQ(LOG_LIMIT_BURST, log.count("bad b"));
+    EXPECT_EQ(2, log.count("bad unlimited"));
+    fake_now += LOG_LIMIT_WINDOW + 5;
+    log_limit_owner = &peer_a;
+    warning("bad %s", "a");
+    log_limit_owner = nullptr;
+    EXPECT_TRUE(log.has("bad a: 15 more in the last 65 s")) << log.dump();
+    EXPECT_EQ(LOG_LIMIT_BURST + 1, log.count("bad a"));
+    log_clock = time;
+}
+
+} // namespace

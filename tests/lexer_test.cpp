@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <string>
+#include <unistd.h>
 
 #include "error.h"
 #include "lexer.h"
@@ -199,6 +200,34 @@ TEST_F(Lexer, OverlongTokenEndsTheProcess)
     std::string word(2048, 'w');
     EXPECT_EXIT((daemonized = 0, tokens(word)), ::testing::ExitedWithCode(1), "fatal: .*conf:1: parse error at 'www");
     EXPECT_EQ(1u, tokens(std::string(2047, 'w')).size());
+}
+
+} // namespace
+
+namespace {
+
+// Reading anew, a passed limit is a failed read with the same message.
+TEST_F(Lexer, LimitsOnReloadAreFailedReadsNotTheEnd)
+{
+    lexer_limits_fatal = 0;
+    for (const std::string &text : {std::string("monitor 65536 load"), std::string(2048, 'w') + " load"}) {
+        log.clear();
+        auto read = tokens(text);
+        EXPECT_EQ(text[0] == 'm' ? 1u : 0u, read.size()) << "nothing after the limit";
+        EXPECT_TRUE(log.contains("conf:1: parse error at '")) << log.dump();
+    }
+    lexer_limits_fatal = 1;
+}
+
+TEST_F(Lexer, OnlyRegularFilesOfSaneSizeAreRead)
+{
+    EXPECT_EQ(nullptr, lexer_open("/dev/zero"));
+    EXPECT_TRUE(log.has("could not open file \"/dev/zero\":not a regular file"));
+    EXPECT_EQ(nullptr, lexer_open(dir.path().c_str()));
+    std::string big = dir.write("big", "");
+    ASSERT_EQ(0, truncate(big.c_str(), LEXER_FILE_MAX + 1));
+    EXPECT_EQ(nullptr, lexer_open(big.c_str()));
+    EXPECT_TRUE(log.contains(":larger than 16 MiB"));
 }
 
 } // namespace

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <string>
 
 #include "lists.h"
 #include "log_capture.h"
+#include "net.h"
 #include "types.h"
 
 namespace {
@@ -185,6 +187,71 @@ TEST(ListsDeath, UnknownStreamTypeIsFatal)
 {
     EXPECT_EXIT(stream_new(19, ""), ::testing::ExitedWithCode(1),
                 "internal error: stream type unknown");
+}
+
+} // namespace
+
+namespace {
+
+sockaddr_storage address(const char *text, int port)
+{
+    sockaddr_storage a = {};
+    if (strchr(text, ':')) {
+        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&a);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(static_cast<uint16_t>(port));
+        inet_pton(AF_INET6, text, &in6->sin6_addr);
+    } else {
+        auto *in = reinterpret_cast<sockaddr_in *>(&a);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(static_cast<uint16_t>(port));
+        inet_pton(AF_INET, text, &in->sin_addr);
+    }
+    return a;
+}
+
+// The indexes answer as a walk of the list would, at any size.
+TEST_F(Lists, IndexesGiveTheFirstMatchOfAWalk)
+{
+    source_list sources = {};
+    const char *names[] = {"10.0.0.1", "::1", "0::1", "10.0.0.2"};
+    for (const char *name : names)
+        source_list_add(&sources, name)->socket_address = address(name, 1);
+    for (int i = 0; i < 500; i++) {
+        std::string name = "10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250);
+        source_list_add(&sources, name.c_str())->socket_address = address(name.c_str(), 1);
+    }
+    source_list_index_addresses(&sources);
+    for (const char *name : {"10.0.0.1", "::1", "10.1.1.249", "10.0.0.2"}) {
+        sockaddr_storage from = address(name, 4242);
+        const source *walked = nullptr;
+        for (const source *s = sources.first; s && !walked; s = s->next)
+            if (same_address(&s->socket_address, &from))
+                walked = s;
+        EXPECT_EQ(walked, source_list_find_by_address(&sources, &from)) << name;
+    }
+    // "0::1" was added later than "::1": first in the walk, it wins.
+    sockaddr_storage loop6 = address("::1", 9);
+    EXPECT_STREQ("0::1", source_list_find_by_address(&sources, &loop6)->name);
+    sockaddr_storage stranger = address("10.9.9.9", 1);
+    EXPECT_EQ(nullptr, source_list_find_by_address(&sources, &stranger));
+
+    source *s = sources.first;
+    for (int i = 0; i < 300; i++)
+        source_add_stream(s, STREAM_IF, ("em" + std::to_string(i)).c_str());
+    EXPECT_EQ(nullptr, source_add_stream(s, STREAM_IF, "em7"));
+    EXPECT_STREQ("em299", source_find_stream(s, STREAM_IF, "em299")->argument);
+    EXPECT_EQ(nullptr, source_find_stream(s, STREAM_IF1, "em299"));
+    source_list_free(&sources);
+
+    // Renaming moves a mux in its index; every old name is free again.
+    for (int i = 0; i < 300; i++) {
+        mux *m = mux_list_add(&muxes, "<unknown mux>");
+        ASSERT_EQ(m, mux_list_rename(&muxes, m, ("mux " + std::to_string(i)).c_str()));
+    }
+    EXPECT_EQ(nullptr, mux_list_find(&muxes, "<unknown mux>"));
+    EXPECT_STREQ("mux 123", mux_list_find(&muxes, "mux 123")->name);
+    EXPECT_EQ(nullptr, mux_list_rename(&muxes, muxes.first, "mux 5"));
 }
 
 } // namespace

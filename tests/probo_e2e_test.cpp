@@ -1,5 +1,6 @@
 // The real probo binary on loopback, read by test listeners.
 #include <csignal>
+#include <fcntl.h>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -91,9 +92,9 @@ TEST_F(Probo, UnavailableProbesStopTheMonitor)
             << out;
         EXPECT_NE(std::string::npos, out.find("started module load()"));
     }
-    write_conf("monitor { cpu(0) } " + to(listener));
+    write_conf("monitor { cpu(256) } " + to(listener));
     EXPECT_EQ(1, run_command(PROBO, {"-d", "-u", "-f", conf}, &out));
-    EXPECT_NE(std::string::npos, out.find("fatal: cpu probe is not available in this build"));
+    EXPECT_NE(std::string::npos, out.find("fatal: cpu(256) is invalid: too large")) << out;
 }
 
 TEST_F(Probo, PacketsOnTheWire)
@@ -270,6 +271,69 @@ TEST_F(Probo, DroppingToAMissingUserIsFatal)
     EXPECT_EQ(1, run_command(PROBO, {"-d", "-f", conf}, &out));
     EXPECT_NE(std::string::npos, out.find("fatal: could not get user information for user '_probo': "))
         << out;
+}
+
+} // namespace
+
+namespace {
+
+// A file caught half-written (empty, or comments only) or one past the
+// lexer's limits fails the reload; start-up refuses what never ends.
+TEST_F(Probo, BadReloadsKeepTheRunningConfiguration)
+{
+    write_conf("monitor { load } every second " + to(listener));
+    daemon_process d(PROBO, {"-d", "-u", "-f", conf});
+    ASSERT_TRUE(d.wait_for("sending packets to udp"));
+    const std::string bad[] = {"", "# nothing yet\n", "monitor { load } every 70000 seconds " + to(listener),
+                               "monitor { " + std::string(3000, 'x') + " } " + to(listener)};
+    const char *message[] = {"warning: empty mux list", "warning: empty mux list",
+                             "number too large", "parse error at 'xxx"};
+    for (int i = 0; i < 4; i++) {
+        write_conf(bad[i]);
+        d.signal(SIGHUP);
+        EXPECT_TRUE(d.wait_for_count("new configuration contains errors; keeping old configuration", i + 1))
+            << d.output();
+        EXPECT_NE(std::string::npos, d.output().find(message[i])) << i;
+    }
+    EXPECT_EQ((std::vector<int>{STREAM_LOAD}), next(listener).types);
+    std::string out;
+    EXPECT_EQ(1, run_command(PROBO, {"-t", "-f", "/dev/zero"}, &out));
+    EXPECT_NE(std::string::npos, out.find("could not open file \"/dev/zero\":not a regular file"));
+}
+
+// Reloads every 100 ms: the timer keeps its rhythm and packets keep coming.
+TEST_F(Probo, ReloadStormKeepsMeasuring)
+{
+    write_conf("monitor { load } every second " + to(listener));
+    daemon_process d(PROBO, {"-d", "-u", "-f", conf});
+    ASSERT_TRUE(d.wait_for("sending packets to udp"));
+    int packets = 0;
+    for (int i = 0; i < 35; i++) {
+        d.signal(SIGHUP);
+        if (!listener.receive(100).empty())
+            packets++;
+        d.drain();
+    }
+    EXPECT_GE(packets, 2) << d.output();
+}
+
+// Started with stdin closed and a stray descriptor: the stand-in's files
+// stay clear of 0 to 2 and the stray one is closed before the measuring.
+TEST_F(Probo, OddStartKeepsTheKernelFilesAndDropsStrayDescriptors)
+{
+    write_conf("monitor { mem } every second " + to(listener));
+    int stray = open(conf.c_str(), O_RDONLY | O_CLOEXEC);
+    spawn_options odd;
+    odd.close_stdin = true;
+    odd.inherit_fd = stray;
+    daemon_process d(PROBO, {"-d", "-u", "-f", conf}, odd);
+    received_packet p = next(listener);
+    close(stray);
+    ASSERT_EQ(1u, p.streams.size()) << d.output();
+    EXPECT_GT(value_of(p.streams[0], 1), 0u) << "memory used read through the stand-in";
+    char link[512] = {};
+    std::string fd_path = "/proc/" + std::to_string(d.pid()) + "/fd/" + std::to_string(stray);
+    EXPECT_EQ(-1, readlink(fd_path.c_str(), link, sizeof(link) - 1)) << link;
 }
 
 } // namespace
