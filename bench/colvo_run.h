@@ -1,0 +1,29 @@
+// What the colvo benchmarks share: loopback addresses, a free port, the
+// packet a source sends, and a detached colvo with its FIFO open.
+#pragma once
+
+#include <cstdint>
+#include <netinet/in.h>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+enum { BENCH_STREAMS = 10 };
+
+sockaddr_in loopback(const std::string &host, int port);
+std::string source_host(int i); // 127.0.0.(2 + i)
+int free_port();
+// A packet of BENCH_STREAMS if(emN) records with counters from the timestamp.
+std::vector<uint8_t> if_packet(uint64_t timestamp);
+// A configuration accepting those streams from sources 0 to sources - 1,
+// with a datadir each when store is set.
+std::string write_colvo_conf(const std::string &dir, int port, int sources, bool store);
+
+struct colvo_run {
+    pid_t pid;  // the detached daemon, 0 when it did not start
+    int fifo;   // its FIFO, open for reading
+};
+// Starts colvo detached, as in production, and waits for its FIFO and pid.
+colvo_run start_colvo(const std::string &colvo, const std::string &conf);
+void stop_colvo(colvo_run *run);
+long rss_kib(pid_t pid);
