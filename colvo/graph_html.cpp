@@ -18,6 +18,7 @@ const char STYLE_SHEET[] =
     ".hosts{display:flex;flex-wrap:wrap;gap:1em;padding:0;list-style:none}\n"
     ".hosts li{border:1px solid #ccc;border-radius:4px;padding:.5em;max-width:100%}\n"
     ".hosts a{text-decoration:none;color:inherit}\n"
+    ".hosts h2{margin-top:0}\n"
     ".graphs{display:flex;flex-wrap:wrap;gap:.5em}\n"
     ".when,.missing{color:#666;font-size:.9em}\n"
     "nav a{margin-right:.8em;white-space:nowrap}\n";
