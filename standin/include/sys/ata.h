@@ -51,5 +51,9 @@ struct ata_ioc_request {
 static_assert(sizeof(struct ata_ioc_request) == 64, "struct ata_ioc_request is 64 bytes");
 static_assert(offsetof(struct ata_ioc_request, u.ata.lba) == 8, "lba at 8");
 static_assert(offsetof(struct ata_ioc_request, u.ata.count) == 16, "ATA count at 16");
+static_assert(offsetof(struct ata_ioc_request, u.ata.feature) == 1, "feature at 1");
 static_assert(offsetof(struct ata_ioc_request, data) == 40, "data at 40");
+static_assert(offsetof(struct ata_ioc_request, count) == 48, "count at 48");
+static_assert(offsetof(struct ata_ioc_request, flags) == 52, "flags at 52");
+static_assert(offsetof(struct ata_ioc_request, timeout) == 56, "timeout at 56");
 static_assert(offsetof(struct ata_ioc_request, error) == 60, "error at 60");
