@@ -38,6 +38,7 @@ enum {
     HOST_TIME_OUT = 0x03,
     DRIVER_TIMEOUT = 0x06,
     DRIVER_SENSE = 0x08,
+    KEY_NO_SENSE = 0x00,
     KEY_RECOVERED = 0x01,
     KEY_ILLEGAL_REQUEST = 0x05,
     KEY_ABORTED = 0x0B,
@@ -192,8 +193,10 @@ static int sense_registers(const uint8_t *sense, int length, ata_res *res)
         }
         return 0;
     }
-    // Fixed format: the registers stand in the information fields.
-    if (length >= 12 && (sense[0] & 0x80) && (sense[2] & 0x0f) != KEY_ILLEGAL_REQUEST) {
+    // Fixed format: the registers stand in the information fields, marked
+    // valid or by "ATA pass through information available".
+    int marked = (sense[0] & 0x80) || (length >= 14 && sense[12] == 0 && sense[13] == 0x1D);
+    if (length >= 12 && marked && (sense[2] & 0x0f) != KEY_ILLEGAL_REQUEST) {
         res->error = sense[3];
         res->status = sense[4];
         res->device = sense[5];
@@ -219,7 +222,9 @@ static outcome judge(const sg_io_hdr_t &h, const uint8_t *sense, ata_res *res)
         return FAILED;
     if (sense_registers(sense, h.sb_len_wr, res))
         return (res->status & ATA_STATUS_ERR) || res->error ? ATA_ERROR : DONE;
-    int key = h.sb_len_wr >= 3 ? ((sense[0] & 0x7f) >= 0x72 ? sense[1] : sense[2]) & 0x0f : 0;
+    int key = h.sb_len_wr >= 3 ? ((sense[0] & 0x7f) >= 0x72 ? sense[1] : sense[2]) & 0x0f : -1;
+    if (key == KEY_NO_SENSE || key == KEY_RECOVERED)
+        return DONE;
     return key == KEY_ILLEGAL_REQUEST ? REFUSED : FAILED;
 }
 
