@@ -36,7 +36,7 @@ enum {
 
 // SMART READ DATA, with the signature the command wants in LBA mid and high.
 enum {
-    ATA_SMART = 0xB0,
+    SMART_COMMAND = 0xB0,
     SMART_READ_DATA = 0xD0,
     SMART_LBA_MID = 0x4F,
     SMART_LBA_HIGH = 0xC2,
@@ -76,7 +76,7 @@ void smart_decode(const uint8_t *data, int32_t values[12])
 static void prepare_ata(smart_drive *d, int fd)
 {
     d->fd = fd;
-    d->request.u.ata.command = ATA_SMART;
+    d->request.u.ata.command = SMART_COMMAND;
     d->request.u.ata.feature = SMART_READ_DATA;
     d->request.u.ata.lba = SMART_LBA;
     d->request.u.ata.count = 0;
@@ -98,7 +98,7 @@ static void prepare_cam(smart_drive *d, cam_device *device)
     io->ata_flags = 0;
     memset(&io->cmd, 0, sizeof(io->cmd));
     io->cmd.flags = CAM_ATAIO_NEEDRESULT;
-    io->cmd.command = ATA_SMART;
+    io->cmd.command = SMART_COMMAND;
     io->cmd.features = SMART_READ_DATA;
     io->cmd.lba_low = 0;
     io->cmd.lba_mid = SMART_LBA_MID;
