@@ -133,6 +133,7 @@ int main()
         source *found = nullptr;
         if (accept_datagram(m, size, &src->socket_address, &found))
             process_packet(m, found, size, churn, churn_size, &out);
+        output_flush(&out);
     }
     s = seconds_since(start);
     printf("colvo accept and process 20-stream packet: %.0f ns/packet (%zu allocations)\n",

@@ -132,8 +132,9 @@ static void reload(const char *path, mux_list *current, churn *c)
     // The old sockets close first, so the new ones can bind the same port.
     mux_list_free(current);
     *current = fresh;
-    open_mux_sockets(current->first);
+    // The receive buffer's size sizes the sockets' buffers.
     mux_init_receive_packet(current->first);
+    open_mux_sockets(current->first);
     size_churnbuffer(c, current->first);
 }
 
@@ -202,10 +203,11 @@ int main(int argc, char **argv)
 
     output_state out;
     output_init(&out, fifo);
+    receive_batch batch = {};
     for (;;) {
-        source *src = nullptr;
-        int received = 0;
-        int accepted = wait_for_packet(muxes.first, &src, &received, &wait_mask);
+        receive_batch_size(&batch, muxes.first->packet_size);
+        uint32_t dropped_before = batch.dropped;
+        int count = wait_for_datagrams(muxes.first, &batch, &wait_mask);
         if (quit_signal) {
             info("received signal %d - quitting", static_cast<int>(quit_signal));
             exit(EXIT_QUIT);
@@ -216,8 +218,14 @@ int main(int argc, char **argv)
             reload(path, &muxes, &c);
             continue;
         }
-        if (!accepted)
-            continue;
-        process_packet(muxes.first, src, received, c.buffer, c.size, &out);
+        out.socket_dropped += batch.dropped - dropped_before;
+        mux *m = muxes.first;
+        for (int i = 0; i < count; i++) {
+            int received = take_datagram(m, &batch, i);
+            source *src = nullptr;
+            if (accept_datagram(m, received, &batch.from[i], &src))
+                process_packet(m, src, received, c.buffer, c.size, &out);
+        }
+        output_flush(&out);
     }
 }

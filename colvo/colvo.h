@@ -3,6 +3,7 @@
 #pragma once
 
 #include <csignal>
+#include <climits>
 #include <ctime>
 #include <sys/socket.h>
 
@@ -15,11 +16,31 @@ int make_rrd_file_name(char *buffer, int room, int type, const char *argument);
 
 // intake
 int open_mux_sockets(mux *m);
-// 1 with an accepted packet (source and received length set), 0 when a
-// signal ended the wait. Signals are delivered only while waiting, with
+
+enum { RECEIVE_BATCH = 32 };
+
+// The datagrams of one wake-up, each in a slot of slot_size bytes (the
+// mux's receive buffer size), with its sender and length.
+struct receive_batch {
+    uint8_t *buffers;
+    int slot_size;
+    int count;
+    int lengths[RECEIVE_BATCH];
+    sockaddr_storage from[RECEIVE_BATCH];
+    uint32_t dropped; // datagrams the kernel had no room for, where it tells
+};
+
+// (Re)allocates the slots for the mux's receive buffer size.
+void receive_batch_size(receive_batch *b, int slot_size);
+uint8_t *receive_batch_slot(const receive_batch *b, int i);
+// Waits until a socket is readable, then takes what is waiting on each,
+// up to RECEIVE_BATCH in all, without blocking. The count taken, or 0 when
+// a signal ended the wait. Signals are delivered only while waiting, with
 // wait_mask in force.
-int wait_for_packet(mux *m, source **src, int *received, const sigset_t *wait_mask);
-int receive_packet(mux *m, int slot, source **src, int *received);
+int wait_for_datagrams(mux *m, receive_batch *b, const sigset_t *wait_mask);
+// Datagram i into the mux's receive buffer, as accept_datagram reads it;
+// its length there.
+int take_datagram(mux *m, const receive_batch *b, int i);
 // The checks on a datagram already in m->packet: sender, length, CRC,
 // version. 1 when accepted.
 int accept_datagram(mux *m, int received, const sockaddr_storage *from, source **src);
@@ -43,29 +64,36 @@ enum {
     SUMMARY_INTERVAL = 60,
 };
 
-// The FIFO, written in whole lines only: when the FIFO takes part of a
-// line, the rest is kept and written before anything else; a line that
-// cannot go in whole after it is dropped whole.
+// The FIFO, written in whole lines only. Lines are queued and go out
+// together in writes of at most PIPE_BUF bytes, which the FIFO takes whole
+// or not at all; a longer line goes alone, and when the FIFO takes part of
+// it the rest is kept and written before anything else. A line that cannot
+// go in whole is dropped whole and counted.
 struct fifo_writer {
     int fd;
-    char *pending; // the rest of a line the FIFO took in part
+    char *pending; // the rest of a long line the FIFO took in part
     int pending_length;
     int pending_size;
+    int batch_length;
+    int batch_lines;
+    long dropped; // lines dropped since the last summary
+    char batch[PIPE_BUF];
 };
 
 // What outlives one packet: the FIFO and the counts behind the warnings.
 struct output_state {
     fifo_writer fifo;
-    int rrd_errors;     // reported one by one, never reset
-    long rrd_failed;    // failures since the last summary, once past those
-    long lines_dropped; // since the last summary
+    int rrd_errors;      // reported one by one, never reset
+    long rrd_failed;     // failures since the last summary, once past those
+    long socket_dropped; // datagrams the kernel had no room for, since then
     time_t last_summary;
 };
 
 void output_init(output_state *out, int fifo);
-// 1 when the line went into the FIFO (or waits there in part), 0 when it
-// was dropped whole.
-int fifo_write_line(fifo_writer *w, const char *line, int length);
+void fifo_queue_line(fifo_writer *w, const char *line, int length);
+void fifo_flush(fifo_writer *w);
+// Writes the queued lines, and sums up the losses at most once a minute.
+void output_flush(output_state *out);
 
 // output: the FIFO line and database updates for one accepted packet.
 void process_packet(mux *m, const source *src, int received, char *churnbuffer, int churn_size,

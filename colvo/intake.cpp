@@ -5,15 +5,63 @@
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/select.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "colvo.h"
 #include "crc32.h"
 #include "error.h"
 #include "net.h"
+#include "xmalloc.h"
 
-enum { RECEIVE_ATTEMPTS = 5, FIRST_UNSUPPORTED_VERSION = 3 };
+enum {
+    FIRST_UNSUPPORTED_VERSION = 3,
+    // The socket buffer holds bursts of this many of the largest packets
+    // per source, within these bounds.
+    BURST_PACKETS = 4,
+    SOCKET_BUFFER_MIN = 256 * 1024,
+    SOCKET_BUFFER_MAX = 8 * 1024 * 1024,
+};
+
+// Where the system says so, each datagram comes with the count of those
+// the socket had no room for; and root may size the buffer past the
+// system's default cap.
+#ifdef SO_RXQ_OVFL
+static const int DROP_COUNT_OPTION = SO_RXQ_OVFL, BUFFER_OPTION = SO_RCVBUFFORCE;
+#else
+static const int DROP_COUNT_OPTION = 0, BUFFER_OPTION = SO_RCVBUF;
+#endif
+
+static void read_drop_count(const msghdr *h, receive_batch *b)
+{
+    if (DROP_COUNT_OPTION == 0)
+        return;
+    for (cmsghdr *c = CMSG_FIRSTHDR(const_cast<msghdr *>(h)); c;
+         c = CMSG_NXTHDR(const_cast<msghdr *>(h), c))
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == DROP_COUNT_OPTION) {
+            uint32_t dropped;
+            memcpy(&dropped, CMSG_DATA(c), sizeof(dropped));
+            if (dropped > b->dropped)
+                b->dropped = dropped;
+        }
+}
+
+static void size_socket_buffer(int fd, const mux *m)
+{
+    long sources = 0;
+    for (const source *src = m->sources.first; src; src = src->next)
+        sources++;
+    long want = sources * BURST_PACKETS * m->packet_size;
+    long bounded = want < SOCKET_BUFFER_MIN ? long{SOCKET_BUFFER_MIN} : want;
+    int size = static_cast<int>(bounded > SOCKET_BUFFER_MAX ? long{SOCKET_BUFFER_MAX} : bounded);
+    if (setsockopt(fd, SOL_SOCKET, BUFFER_OPTION, &size, sizeof(size)) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
+    int on = 1;
+    if (DROP_COUNT_OPTION != 0)
+        setsockopt(fd, SOL_SOCKET, DROP_COUNT_OPTION, &on, sizeof(on));
+}
 
 static void report_bind_failure(const mux *m, int error)
 {
@@ -68,6 +116,7 @@ int open_mux_sockets(mux *m)
             continue;
         }
         m->sockets[family] = fd;
+        size_socket_buffer(fd, m);
         if (numeric_names(&bind_address) == 0) {
             info("listening for incoming probo traffic on udp %.200s %.200s", numeric_host,
                  numeric_service);
@@ -139,29 +188,59 @@ static int check_datagram(mux *m, int received, const sockaddr_storage *from)
     return 1;
 }
 
-int receive_packet(mux *m, int slot, source **src, int *received)
+void receive_batch_size(receive_batch *b, int slot_size)
 {
-    *src = nullptr;
-    sockaddr_storage from;
-    ssize_t n = -1;
-    for (int attempt = 0; attempt < RECEIVE_ATTEMPTS; attempt++) {
-        memset(&from, 0, sizeof(from));
-        socklen_t length = sizeof(from);
-        n = recvfrom(m->sockets[slot], m->packet, static_cast<size_t>(m->packet_size), 0,
-                     reinterpret_cast<sockaddr *>(&from), &length);
-        if (n >= 0 || (errno != EAGAIN && errno != EINTR))
-            break;
-    }
-    if (n < 0) {
-        warning("recvfrom failed: %.200s", strerror(errno));
-        return 0;
-    }
-    *received = static_cast<int>(n);
-    return accept_datagram(m, *received, &from, src);
+    if (b->buffers && b->slot_size == slot_size)
+        return;
+    if (b->buffers)
+        xfree(b->buffers);
+    b->buffers = static_cast<uint8_t *>(xmalloc(static_cast<size_t>(slot_size) * RECEIVE_BATCH));
+    b->slot_size = slot_size;
+    b->count = 0;
 }
 
-int wait_for_packet(mux *m, source **src, int *received, const sigset_t *wait_mask)
+uint8_t *receive_batch_slot(const receive_batch *b, int i)
 {
+    return b->buffers + static_cast<size_t>(i) * static_cast<size_t>(b->slot_size);
+}
+
+// What is waiting on one socket, without blocking, in one call.
+static void drain(int fd, receive_batch *b)
+{
+    mmsghdr messages[RECEIVE_BATCH];
+    iovec vectors[RECEIVE_BATCH];
+    char controls[RECEIVE_BATCH][CMSG_SPACE(sizeof(uint32_t))];
+    int room = RECEIVE_BATCH - b->count;
+    memset(messages, 0, sizeof(messages));
+    for (int i = 0; i < room; i++) {
+        int slot = b->count + i;
+        vectors[i].iov_base = receive_batch_slot(b, slot);
+        vectors[i].iov_len = static_cast<size_t>(b->slot_size);
+        memset(&b->from[slot], 0, sizeof(b->from[slot]));
+        msghdr *h = &messages[i].msg_hdr;
+        h->msg_name = &b->from[slot];
+        h->msg_namelen = sizeof(b->from[slot]);
+        h->msg_iov = &vectors[i];
+        h->msg_iovlen = 1;
+        h->msg_control = controls[i];
+        h->msg_controllen = sizeof(controls[i]);
+    }
+    int n = static_cast<int>(recvmmsg(fd, messages, room, MSG_DONTWAIT, nullptr));
+    if (n < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            warning("recvfrom failed: %.200s", strerror(errno));
+        return;
+    }
+    for (int i = 0; i < n; i++) {
+        b->lengths[b->count + i] = static_cast<int>(messages[i].msg_len);
+        read_drop_count(&messages[i].msg_hdr, b);
+    }
+    b->count += n;
+}
+
+int wait_for_datagrams(mux *m, receive_batch *b, const sigset_t *wait_mask)
+{
+    b->count = 0;
     for (;;) {
         fd_set readable;
         FD_ZERO(&readable);
@@ -177,9 +256,17 @@ int wait_for_packet(mux *m, source **src, int *received, const sigset_t *wait_ma
                 return 0;
             continue;
         }
-        for (int slot = 0; slot < MUX_SOCKET_SLOTS; slot++)
-            if (m->sockets[slot] != 0 && FD_ISSET(m->sockets[slot], &readable) &&
-                receive_packet(m, slot, src, received))
-                return 1;
+        for (int slot = 0; slot < MUX_SOCKET_SLOTS && b->count < RECEIVE_BATCH; slot++)
+            if (m->sockets[slot] != 0 && FD_ISSET(m->sockets[slot], &readable))
+                drain(m->sockets[slot], b);
+        if (b->count > 0)
+            return b->count;
     }
+}
+
+int take_datagram(mux *m, const receive_batch *b, int i)
+{
+    int length = b->lengths[i] < m->packet_size ? b->lengths[i] : m->packet_size;
+    memcpy(m->packet, receive_batch_slot(b, i), static_cast<size_t>(length));
+    return length;
 }

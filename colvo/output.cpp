@@ -1,6 +1,6 @@
 // Output of one accepted packet: each accepted stream is appended to the
 // FIFO line in the churn buffer and stored in its round-robin database; the
-// line goes into the FIFO whole. The walk over the records never reads past
+// line is queued for the FIFO, where it goes whole. The walk over the records never reads past
 // the bytes received, and a line never outgrows its buffer: an entry that
 // does not fit ends the line there, newline kept, and is not stored.
 #include <cstdio>
@@ -18,8 +18,8 @@ void output_init(output_state *out, int fifo)
     out->fifo.fd = fifo;
 }
 
-// Writes what is left of a line taken in part; 1 once nothing is left.
-static int fifo_flush(fifo_writer *w)
+// Writes what is left of a long line taken in part; 1 once nothing is left.
+static int write_rest(fifo_writer *w)
 {
     if (w->pending_length == 0)
         return 1;
@@ -31,17 +31,22 @@ static int fifo_flush(fifo_writer *w)
     return w->pending_length == 0;
 }
 
-int fifo_write_line(fifo_writer *w, const char *line, int length)
+static void dropped(fifo_writer *w, int lines)
+{
+    debug("write is short -- no client listening?");
+    w->dropped += lines;
+}
+
+static void write_long_line(fifo_writer *w, const char *line, int length)
 {
     // Behind a rest still waiting, a line would be torn from its start.
-    if (!fifo_flush(w))
-        return 0;
-    ssize_t n = write(w->fd, line, static_cast<size_t>(length));
+    ssize_t n = write_rest(w) ? write(w->fd, line, static_cast<size_t>(length)) : -1;
     if (n >= length)
-        return 1;
-    if (n <= 0)
-        return 0;
-    // Lines longer than the FIFO's atomic size can go in part.
+        return;
+    if (n <= 0) {
+        dropped(w, 1);
+        return;
+    }
     int rest = length - static_cast<int>(n);
     if (rest > w->pending_size) {
         w->pending = static_cast<char *>(xrealloc(w->pending, static_cast<size_t>(rest)));
@@ -49,7 +54,31 @@ int fifo_write_line(fifo_writer *w, const char *line, int length)
     }
     memcpy(w->pending, line + n, static_cast<size_t>(rest));
     w->pending_length = rest;
-    return 1;
+}
+
+void fifo_flush(fifo_writer *w)
+{
+    if (w->batch_length == 0)
+        return;
+    if (!write_rest(w) || write(w->fd, w->batch, static_cast<size_t>(w->batch_length)) !=
+                              static_cast<ssize_t>(w->batch_length))
+        dropped(w, w->batch_lines);
+    w->batch_length = 0;
+    w->batch_lines = 0;
+}
+
+void fifo_queue_line(fifo_writer *w, const char *line, int length)
+{
+    if (length > PIPE_BUF) {
+        fifo_flush(w);
+        write_long_line(w, line, length);
+        return;
+    }
+    if (w->batch_length + length > PIPE_BUF)
+        fifo_flush(w);
+    memcpy(w->batch + w->batch_length, line, static_cast<size_t>(length));
+    w->batch_length += length;
+    w->batch_lines++;
 }
 
 // Appending whole pieces: each keeps room for the newline and the NUL.
@@ -107,19 +136,25 @@ static void store(const stream *accepted, char *update_text, output_state *out)
     }
 }
 
-// The losses that have no message each, at most once per interval.
-static void summarise(output_state *out, time_t now)
+void output_flush(output_state *out)
 {
+    fifo_flush(&out->fifo);
+    // The losses that have no message each, at most once per interval.
+    time_t now = log_clock(nullptr);
     if (now - out->last_summary < SUMMARY_INTERVAL && now >= out->last_summary)
         return;
     int seconds = static_cast<int>(now - out->last_summary);
-    if (out->lines_dropped)
+    if (out->fifo.dropped)
         warning("%ld lines dropped at the fifo in the last %d s - no client reading?",
-                out->lines_dropped, seconds);
+                out->fifo.dropped, seconds);
     if (out->rrd_failed)
         warning("%ld more rrd updates failed in the last %d s", out->rrd_failed, seconds);
-    out->lines_dropped = 0;
+    if (out->socket_dropped)
+        warning("%ld packets dropped by the kernel in the last %d s - receive buffer full",
+                out->socket_dropped, seconds);
+    out->fifo.dropped = 0;
     out->rrd_failed = 0;
+    out->socket_dropped = 0;
     out->last_summary = now;
 }
 
@@ -197,11 +232,7 @@ void process_packet(mux *m, const source *src, int received, char *churnbuffer, 
         line_append(&w, ";");
     }
     churnbuffer[w.used++] = '\n';
-    if (!fifo_write_line(&out->fifo, churnbuffer, w.used)) {
-        debug("write is short -- no client listening?");
-        out->lines_dropped++;
-    }
+    fifo_queue_line(&out->fifo, churnbuffer, w.used);
     debug("churnbuffer used: %d", w.used);
-    summarise(out, now);
     log_limit_owner = nullptr;
 }

@@ -105,6 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     update_formats.clear();
     if (accept_datagram(s.m, received, &from, &found)) {
         process_packet(s.m, found, received, s.churn, s.churn_size, &s.out);
+        output_flush(&s.out);
         char line[70000];
         ssize_t n = read(s.sink, line, sizeof(line));
         if (n <= 0 || memchr(line, '\n', static_cast<size_t>(n)) != line + n - 1)

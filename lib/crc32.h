@@ -1,12 +1,17 @@
 // CRC-32/BZIP2 (polynomial 0x04C11DB7, MSB first, init and final XOR
-// 0xFFFFFFFF) over a whole packet, with a 256-entry table that each daemon
-// fills once at start-up.
+// 0xFFFFFFFF) over a whole packet. Each daemon fills the tables once at
+// start-up: the byte table, and seven more derived from it so that eight
+// bytes are folded in per step; the result is the byte-wise one.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+enum { CRC32_SLICES = 8 };
+
 extern uint32_t crc32_table[256];
+// crc32_slices[0] is crc32_table; slice k advances a byte k more places.
+extern uint32_t crc32_slices[CRC32_SLICES][256];
 
 void crc32_init_table();
 uint32_t crc32_compute(const uint8_t *bytes, size_t count);

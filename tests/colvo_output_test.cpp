@@ -96,6 +96,7 @@ struct Output : ::testing::Test {
         if (!accept_datagram(m, received, &from, &found))
             return "<rejected>";
         process_packet(m, found, received, churn.data(), static_cast<int>(churn.size()), &out);
+        output_flush(&out);
         char buf[70000];
         ssize_t n = read(fifo[0], buf, sizeof(buf));
         return n > 0 ? std::string(buf, static_cast<size_t>(n)) : "";
@@ -239,6 +240,7 @@ TEST_F(Output, FullFifoDropsLines)
     memcpy(m->packet, make_packet(1, {load_record(1, 1, 1)}).data(), 23);
     accept_datagram(m, 23, &src->socket_address, &src);
     process_packet(m, src, 23, churn.data(), static_cast<int>(churn.size()), &out);
+    output_flush(&out);
     EXPECT_TRUE(log.has("write is short -- no client listening?"));
 }
 
@@ -325,15 +327,18 @@ TEST_F(Output, FifoLinesStayWholeWhenTheFifoIsNearlyFull)
     ASSERT_EQ(6000, read(fifo[0], drain, sizeof(drain)));
     std::string longline(9000, 'L');
     longline.back() = '\n';
-    EXPECT_EQ(1, fifo_write_line(&out.fifo, longline.data(), static_cast<int>(longline.size())));
-    EXPECT_EQ(0, fifo_write_line(&out.fifo, "short\n", 6)) << "behind a waiting rest";
+    fifo_queue_line(&out.fifo, longline.data(), static_cast<int>(longline.size()));
+    fifo_queue_line(&out.fifo, "short\n", 6);
+    fifo_flush(&out.fifo);
+    EXPECT_EQ(1, out.fifo.dropped) << "behind a waiting rest";
     std::string got;
     for (int i = 0; i < 20 && got.find("next\n") == std::string::npos; i++) {
         char buf[65536];
         ssize_t n = read(fifo[0], buf, sizeof(buf));
         if (n > 0)
             got.append(buf, static_cast<size_t>(n));
-        fifo_write_line(&out.fifo, "next\n", 5);
+        fifo_queue_line(&out.fifo, "next\n", 5);
+        fifo_flush(&out.fifo);
     }
     size_t start = got.find('L');
     ASSERT_NE(std::string::npos, start);

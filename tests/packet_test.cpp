@@ -28,6 +28,31 @@ TEST_F(Packet, CrcKnownAnswers)
     EXPECT_EQ(0xB1F740B4u, crc32_table[255]);
 }
 
+// The byte-at-a-time CRC the packets were always checked with.
+uint32_t bytewise_crc(const uint8_t *bytes, size_t count)
+{
+    if (count == 0)
+        return 0;
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < count; i++)
+        crc = (crc << 8) ^ crc32_table[(crc >> 24) ^ bytes[i]];
+    return ~crc;
+}
+
+TEST_F(Packet, CrcEightBytesAtATimeEqualsByteWise)
+{
+    std::vector<uint8_t> bytes(2000);
+    uint32_t seed = 7;
+    for (auto &b : bytes)
+        b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+    for (size_t offset = 0; offset < 8; offset++)
+        for (size_t n = 0; n <= 64; n++)
+            ASSERT_EQ(bytewise_crc(bytes.data() + offset, n), crc32_compute(bytes.data() + offset, n))
+                << offset << " " << n;
+    for (size_t n = 65; n <= bytes.size(); n += 37)
+        ASSERT_EQ(bytewise_crc(bytes.data(), n), crc32_compute(bytes.data(), n)) << n;
+}
+
 TEST_F(Packet, HeaderWireLayoutIsBigEndianWithCrcFirst)
 {
     packet_header h = {0x0102030405060708ull, 0xA1B2C3D4u, 0x0F10, 2};
