@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <unistd.h>
 
 #include <net/if_mib.h>
@@ -78,11 +79,41 @@ int standin_fail(int error)
     return -1;
 }
 
+// The memory probe asks several MIBs of one file in one measurement: the
+// first of them reads the file anew, the others take that text when it is
+// a moment old, so the kernel builds the file once per measurement.
+struct text_cache {
+    char text[TEXT_BUFFER];
+    timespec when;
+    int valid;
+};
+
+enum { RECENT_NS = 500 * 1000 * 1000 };
+
+static const char *read_anew(standin_file file, text_cache *c)
+{
+    c->valid = standin_read(file, c->text, sizeof(c->text)) >= 0;
+    clock_gettime(CLOCK_MONOTONIC, &c->when);
+    return c->valid ? c->text : nullptr;
+}
+
+static const char *read_recent(standin_file file, text_cache *c)
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long long age = (now.tv_sec - c->when.tv_sec) * 1000000000LL + (now.tv_nsec - c->when.tv_nsec);
+    if (c->valid && age >= 0 && age < RECENT_NS)
+        return c->text;
+    return read_anew(file, c);
+}
+
+static text_cache meminfo, swaps;
+
 static int read_vmtotal(const int *, u_int, void *oldp, size_t *oldlenp)
 {
-    char text[TEXT_BUFFER];
     uint64_t active, free_bytes;
-    if (standin_read(SF_MEMINFO, text, sizeof(text)) < 0)
+    const char *text = read_anew(SF_MEMINFO, &meminfo);
+    if (text == nullptr)
         return -1;
     if (!meminfo_bytes(text, "Active", &active) || !meminfo_bytes(text, "MemFree", &free_bytes))
         return standin_fail(ENOENT);
@@ -95,9 +126,9 @@ static int read_vmtotal(const int *, u_int, void *oldp, size_t *oldlenp)
 
 static int read_physmem(const int *, u_int, void *oldp, size_t *oldlenp)
 {
-    char text[TEXT_BUFFER];
     uint64_t total;
-    if (standin_read(SF_MEMINFO, text, sizeof(text)) < 0)
+    const char *text = read_recent(SF_MEMINFO, &meminfo);
+    if (text == nullptr)
         return -1;
     if (!meminfo_bytes(text, "MemTotal", &total))
         return standin_fail(ENOENT);
@@ -116,8 +147,8 @@ static const char *swap_line(const char *text, int index)
 
 static int read_nswapdev(const int *, u_int, void *oldp, size_t *oldlenp)
 {
-    char text[TEXT_BUFFER];
-    if (standin_read(SF_SWAPS, text, sizeof(text)) < 0)
+    const char *text = read_anew(SF_SWAPS, &swaps);
+    if (text == nullptr)
         return -1;
     int count = 0;
     while (swap_line(text, count))
@@ -127,8 +158,8 @@ static int read_nswapdev(const int *, u_int, void *oldp, size_t *oldlenp)
 
 static int read_swap_info(const int *name, u_int, void *oldp, size_t *oldlenp)
 {
-    char text[TEXT_BUFFER];
-    if (standin_read(SF_SWAPS, text, sizeof(text)) < 0)
+    const char *text = read_recent(SF_SWAPS, &swaps);
+    if (text == nullptr)
         return -1;
     const char *line = swap_line(text, name[2]);
     if (line == nullptr)
