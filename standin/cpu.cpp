@@ -14,15 +14,14 @@
 #include "standin.h"
 
 enum {
-    STAT_TEXT = 256 * 1024, // the cpu lines of a few thousand CPUs; they come first
     CPU_NUMBER_MAX = 65535,
     CPU_BYTES = CPUSTATES * sizeof(long),
 };
 
 static_assert(sizeof(long) == 8, "FreeBSD's amd64 tick counters are 64-bit longs");
 
-// Single-threaded callers; too large for the stack.
-static char text[STAT_TEXT];
+static char *text;
+static size_t text_size;
 
 // The N of a "cpuN ..." line; -1 for the "cpu" total and every other line.
 static long cpu_number(const char *line, const char **rest)
@@ -54,15 +53,8 @@ static void cpu_states(const char *rest, long *states)
 
 int read_cp_times(const int *, u_int, void *oldp, size_t *oldlenp)
 {
-    int n = standin_read(SF_STAT, text, sizeof(text));
-    if (n < 0)
+    if (standin_read_all(SF_STAT, &text, &text_size) < 0)
         return -1;
-    if (n == STAT_TEXT - 1) {
-        // Cut short: only whole lines count.
-        char *last = strrchr(text, '\n');
-        if (last)
-            last[1] = '\0';
-    }
     const char *rest;
     long highest = -1;
     for (const char *line = text; line; line = standin_next_line(line))

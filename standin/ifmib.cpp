@@ -16,16 +16,15 @@
 #include "standin.h"
 
 enum {
-    NETDEV_TEXT = 2 * 1024 * 1024, // some ten thousand interfaces
-    ROW_MAX = 16384,
+    ROW_MAX = 16384, // past the probe's limit
     NETDEV_COLUMNS = 16,
 };
 
 static_assert(offsetof(ifmibdata, ifmd_name) == 0, "ifmd_name at 0");
 
-// Single-threaded callers; too large for the stack.
-static char text[NETDEV_TEXT];
-static const char *rows[ROW_MAX];
+static char *text;
+static size_t text_size;
+static const char *rows[ROW_MAX]; // into text
 static int row_count = -1; // -1: no snapshot yet
 
 // An interface line has its name before the last colon.
@@ -41,16 +40,9 @@ static const char *name_end(const char *line)
 
 static int take_snapshot()
 {
-    int n = standin_read(SF_NETDEV, text, sizeof(text));
-    if (n < 0) {
+    if (standin_read_all(SF_NETDEV, &text, &text_size) < 0) {
         row_count = -1;
         return -1;
-    }
-    if (n == NETDEV_TEXT - 1) {
-        // Cut short: only whole lines count.
-        char *last = strrchr(text, '\n');
-        if (last)
-            last[1] = '\0';
     }
     row_count = 0;
     // Two heading lines, then one interface per line.
