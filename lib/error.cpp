@@ -75,6 +75,11 @@ static void escape_controls(const char *in, char *out, size_t size)
     out[n] = '\0';
 }
 
+void log_connect()
+{
+    openlog(nullptr, LOG_NDELAY, LOG_USER);
+}
+
 void log_limit_reset()
 {
     memset(limit_slots, 0, sizeof(limit_slots));

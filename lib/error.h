@@ -29,6 +29,9 @@ extern int daemonized;
 
 // Where messages go once daemonized; tests point it elsewhere.
 extern void (*log_syslog)(int priority, const char *format, ...);
+// Connects to the system log at once, with the default identity and
+// facility: called before a chroot, which would leave the log unreachable.
+void log_connect();
 
 // Warnings that anyone on the network can cause are rate-limited: while
 // log_limit_owner is set (colvo sets it to the source of the datagram in

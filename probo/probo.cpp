@@ -9,6 +9,8 @@
 #include <libgen.h>
 #include <pwd.h>
 #include <sys/select.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -16,6 +18,8 @@
 #include "crc32.h"
 #include "error.h"
 #include "lexer.h"
+#include "net.h"
+#include "pidfile.h"
 #include "signals.h"
 #include "probo.h"
 #include "xmalloc.h"
@@ -55,7 +59,30 @@ static void on_quit(int sig)
     exit(EXIT_USAGE);
 }
 
-static void drop_privileges()
+struct privsep_user {
+    uid_t uid;
+    gid_t group;
+    char *home;
+};
+
+// Looked up while still on the terminal, so that a missing user or home
+// directory is reported there with status 1, not lost after detaching.
+static privsep_user lookup_privsep_user()
+{
+    errno = 0;
+    passwd *pw = getpwnam(PRIVSEP_USER);
+    if (pw == nullptr)
+        fatal("could not get user information for user '%.200s': %.200s", PRIVSEP_USER,
+              errno ? strerror(errno) : "no such user");
+    struct stat st;
+    if (stat(pw->pw_dir, &st) != 0)
+        fatal("chroot failed: %.200s", strerror(errno));
+    if (!S_ISDIR(st.st_mode))
+        fatal("chroot failed: %.200s", strerror(ENOTDIR));
+    return {pw->pw_uid, pw->pw_gid, xstrdup(pw->pw_dir)};
+}
+
+static void drop_privileges(const privsep_user *user)
 {
     if (unprivileged_mode) {
         if (setegid(getgid()) != 0 || setgid(getgid()) != 0 || seteuid(getuid()) != 0 ||
@@ -63,26 +90,34 @@ static void drop_privileges()
             fatal("can't drop privileges: %.200s", strerror(errno));
         return;
     }
-    errno = 0;
-    passwd *pw = getpwnam(PRIVSEP_USER);
-    if (pw == nullptr)
-        fatal("could not get user information for user '%.200s': %.200s", PRIVSEP_USER,
-              errno ? strerror(errno) : "no such user");
-    if (chroot(pw->pw_dir) != 0)
+    if (chroot(user->home) != 0)
         fatal("chroot failed: %.200s", strerror(errno));
     if (chdir("/") != 0)
         fatal("chdir / failed: %.200s", strerror(errno));
-    gid_t group = pw->pw_gid;
+    gid_t group = user->group;
     if (setgroups(1, &group) != 0)
         fatal("can't setgroups: %.200s", strerror(errno));
     if (setgid(group) != 0)
         fatal("can't set group id: %.200s", strerror(errno));
     if (setegid(group) != 0)
         fatal("can't set effective group id: %.200s", strerror(errno));
-    if (setuid(pw->pw_uid) != 0)
+    if (setuid(user->uid) != 0)
         fatal("can't set user id: %.200s", strerror(errno));
-    if (seteuid(pw->pw_uid) != 0)
+    if (seteuid(user->uid) != 0)
         fatal("can't set effective user id: %.200s", strerror(errno));
+}
+
+// Local addresses as numbers: a name cannot be resolved inside the chroot.
+static void numeric_from_addresses(mux_list *list)
+{
+    for (mux *m = list->first; m; m = m->next) {
+        if (m->from_address == nullptr)
+            continue;
+        if (!getip(m->from_address, AF_INET) && !getip(m->from_address, AF_INET6))
+            fatal("could not resolve '%.200s'", m->from_address);
+        xfree(m->from_address);
+        m->from_address = xstrdup(numeric_host);
+    }
 }
 
 static void install_signals(sigset_t *wait_mask)
@@ -148,14 +183,6 @@ static void reload(const char *path, mux_list *current)
     setup_muxes(current);
 }
 
-static void write_pid_file(FILE *pid)
-{
-    if (pid == nullptr)
-        return;
-    fprintf(pid, "%u\n", static_cast<unsigned>(getpid()));
-    fclose(pid);
-}
-
 int main(int argc, char **argv)
 {
     debug_mode = 0;
@@ -206,19 +233,26 @@ int main(int argc, char **argv)
         if (entry.in_use && entry.prepare)
             entry.prepare();
 
-    FILE *pid = fopen(PROBO_PIDFILE, "w");
-    if (pid == nullptr)
+    privsep_user user = {};
+    if (!unprivileged_mode)
+        user = lookup_privsep_user();
+    numeric_from_addresses(&muxes);
+
+    pidfile pid;
+    if (!pidfile_lock(&pid, PROBO_PIDFILE))
         warning("could not open \"%.200s\", %.200s", PROBO_PIDFILE, strerror(errno));
+    // A debug run is refused beside a daemon but claims no pid file.
+    if (debug_mode)
+        pidfile_remove(&pid);
     if (!debug_mode) {
         if (daemon(0, 0) != 0)
             fatal("daemonize failed: %.200s", strerror(errno));
         daemonized = 1;
-        write_pid_file(pid);
-    } else if (pid) {
-        fclose(pid);
+        pidfile_write(&pid);
+        log_connect();
     }
 
-    drop_privileges();
+    drop_privileges(&user);
     info("probo version %s", VERSION);
     if (debug_mode)
         info("program id=%d", static_cast<int>(getpid()));
@@ -233,6 +267,7 @@ int main(int argc, char **argv)
         pselect(0, nullptr, nullptr, nullptr, &sleep_time, &wait_mask);
         if (quit_signal) {
             info("received signal %d - quitting", static_cast<int>(quit_signal));
+            pidfile_remove(&pid);
             exit(EXIT_QUIT);
         }
         time_t now = time(nullptr);
