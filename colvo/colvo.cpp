@@ -14,6 +14,7 @@
 #include "crc32.h"
 #include "error.h"
 #include "lexer.h"
+#include "pidfile.h"
 #include "signals.h"
 #include "xmalloc.h"
 
@@ -81,16 +82,13 @@ static int open_fifo()
     return fd;
 }
 
-static void detach()
+static void detach(pidfile *pid)
 {
     if (daemon(0, 0) != 0)
         fatal("daemonize failed");
     daemonized = 1;
-    FILE *pid = fopen(COLVO_PIDFILE, "w");
-    if (pid) {
-        fprintf(pid, "%u\n", static_cast<unsigned>(getpid()));
-        fclose(pid);
-    }
+    pidfile_write(pid);
+    log_connect();
 }
 
 static void install_signals(sigset_t *wait_mask)
@@ -182,12 +180,18 @@ int main(int argc, char **argv)
         exit(0);
     }
 
+    // Locked before the FIFO is recreated: a second instance touches
+    // nothing. A debug run is refused beside a daemon but claims no pid file.
+    pidfile pid;
+    pidfile_lock(&pid, COLVO_PIDFILE);
+    if (debug_mode)
+        pidfile_remove(&pid);
     int fifo = open_fifo();
     // Give up a set-group-id privilege; the user id stays.
     if (setegid(getgid()) != 0 || setgid(getgid()) != 0) {
     }
     if (!debug_mode)
-        detach();
+        detach(&pid);
     info("colvo version %s", VERSION);
     if (debug_mode)
         info("program id=%d", static_cast<int>(getpid()));
@@ -210,6 +214,7 @@ int main(int argc, char **argv)
         int count = wait_for_datagrams(muxes.first, &batch, &wait_mask);
         if (quit_signal) {
             info("received signal %d - quitting", static_cast<int>(quit_signal));
+            pidfile_remove(&pid);
             exit(EXIT_QUIT);
         }
         if (reload_requested) {

@@ -172,6 +172,17 @@ static int read_datadir(lexer *lx, source *src, int check)
     return 1;
 }
 
+// The directory colvo was started in, taken at the first read (before
+// daemon() moves to "/"): a relative write path is made absolute against
+// it, as -f is, so a reload names the same file.
+static const char *start_directory()
+{
+    static char dir[TEXT_BUFFER];
+    if (dir[0] == '\0' && getcwd(dir, sizeof(dir)) == nullptr)
+        fatal("could not get working directory");
+    return dir;
+}
+
 static int read_write(lexer *lx, source *src, int check)
 {
     lexer_next(lx);
@@ -185,6 +196,15 @@ static int read_write(lexer *lx, source *src, int check)
     }
     lexer_next(lx);
     const char *path = lx->token;
+    char absolute[TEXT_BUFFER];
+    if (path[0] != '/') {
+        int n = snprintf(absolute, sizeof(absolute), "%s/%s", start_directory(), path);
+        if (n < 0 || n >= static_cast<int>(sizeof(absolute))) {
+            warning("%.200s:%d: file '%.200s' cannot be opened", lx->filename, lx->line, path);
+            return 0;
+        }
+        path = absolute;
+    }
     stream *s = source_find_stream(src, item.type, item.argument);
     if (s == nullptr) {
         if (item.argument[0])
@@ -274,6 +294,7 @@ static int check_sources(const char *path, const source_list *sources)
 int load_config(mux_list *out, const char *path, int check)
 {
     source_list sources = {};
+    start_directory();
     lexer *lx = lexer_open(path);
     if (lx == nullptr)
         return 0;
