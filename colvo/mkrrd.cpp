@@ -1,6 +1,8 @@
 // colvo-mkrrd: creates every missing round-robin database that a colvo
 // configuration names, one data source per value of the stream's type.
-// Existing files are never touched.
+// Existing files are never touched; one whose step differs from the one
+// asked is reported. The step is the interval of the monitors that feed a
+// source: one for all sources, or one per source.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,17 +11,68 @@
 #include <libgen.h>
 #include <rrd.h>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "colvo.h"
 #include "config.h"
 #include "datasources.h"
 #include "error.h"
+#include "net.h"
 #include "types.h"
 
-enum { EXIT_USAGE = 64, DEFAULT_STEP = 5 };
+// Heartbeat in steps: three lost packets in a row still count.
+enum { EXIT_USAGE = 64, DEFAULT_STEP = 5, STEP_MAX = 86400, HEARTBEAT_STEPS = 4 };
+
+static int default_step = DEFAULT_STEP;
+// (numeric source address, step); the last one given for a source wins.
+static std::vector<std::pair<std::string, int>> source_steps;
+
+static int step_for(const char *source)
+{
+    int step = default_step;
+    for (const auto &s : source_steps)
+        if (s.first == source)
+            step = s.second;
+    return step;
+}
+
+// "-s step" for every source, "-s host=step" for one; 0 when malformed.
+static int parse_step(const char *text)
+{
+    const char *equals = strrchr(text, '=');
+    const char *number = equals ? equals + 1 : text;
+    char *end = nullptr;
+    long step = strtol(number, &end, 10);
+    if (number[0] < '0' || number[0] > '9' || *end != '\0' || step < 1 || step > STEP_MAX)
+        return 0;
+    if (equals == nullptr) {
+        default_step = static_cast<int>(step);
+        return 1;
+    }
+    std::string host(text, equals);
+    if (!getip(host.c_str(), AF_INET) && !getip(host.c_str(), AF_INET6)) {
+        warning("could not resolve '%.200s'", host.c_str());
+        return 0;
+    }
+    source_steps.emplace_back(numeric_host, static_cast<int>(step));
+    return 1;
+}
+
+// The data source names of a type of one kind, blank-separated.
+static std::string names_of_kind(int type, ds_kind kind)
+{
+    int count = 0;
+    const data_source *ds = stream_data_sources(type, &count);
+    std::string names;
+    for (int i = 0; i < count; i++)
+        if (ds[i].kind == kind)
+            names += std::string(names.empty() ? "" : " ") + ds[i].name;
+    return names;
+}
 
 // Two days at full resolution, then hourly averages and maxima for a year.
 static std::vector<std::string> definitions(int type, int step)
@@ -27,7 +80,7 @@ static std::vector<std::string> definitions(int type, int step)
     std::vector<std::string> defs;
     int count = 0;
     const data_source *ds = stream_data_sources(type, &count);
-    int heartbeat = 4 * step;
+    int heartbeat = HEARTBEAT_STEPS * step;
     for (int i = 0; i < count; i++) {
         char def[128];
         if (ds[i].kind == DS_COUNTER)
@@ -58,15 +111,40 @@ static int create(const char *file, int type, int step)
         rrd_clear_error();
         return 0;
     }
-    info("created %.200s", file);
+    info("created %.200s: step %d s, heartbeat %d s", file, step, HEARTBEAT_STEPS * step);
+    const ds_kind kinds[] = {DS_GAUGE, DS_COUNTER};
+    const char *kind_names[] = {"GAUGE", "DERIVE"};
+    for (int k = 0; k < 2; k++) {
+        std::string names = names_of_kind(type, kinds[k]);
+        if (!names.empty())
+            info("  data sources (%s): %.170s", kind_names[k], names.c_str());
+    }
     return 1;
+}
+
+// An existing database is left as it is, but a step other than the one
+// asked would average its monitors' values wrongly or mark them unknown.
+static void check_step(const char *file, int step)
+{
+    rrd_clear_error();
+    rrd_info_t *fields = rrd_info_r(file);
+    unsigned long found = 0;
+    for (const rrd_info_t *f = fields; f; f = f->next)
+        if (strcmp(f->key, "step") == 0 && f->type == RD_I_CNT)
+            found = f->value.u_cnt;
+    rrd_info_free(fields);
+    if (found == 0) {
+        warning("cannot read %.200s: %.200s", file, rrd_get_error());
+        rrd_clear_error();
+    } else if (found != static_cast<unsigned long>(step)) {
+        warning("%.200s: step is %lu s, not the %d s asked; left as it is", file, found, step);
+    }
 }
 
 int main(int argc, char **argv)
 {
     const char *program = basename(argv[0]);
     const char *path = COLVO_CONFIG;
-    int step = DEFAULT_STEP;
     int ch;
     while ((ch = getopt(argc, argv, "f:s:")) != -1) {
         switch (ch) {
@@ -74,14 +152,11 @@ int main(int argc, char **argv)
             path = optarg;
             break;
         case 's':
-            step = atoi(optarg);
-            if (step < 1) {
-                info("usage: %s [-s step] [-f cfgfile]", program);
-                exit(EXIT_USAGE);
-            }
-            break;
+            if (parse_step(optarg))
+                break;
+            [[fallthrough]];
         default:
-            info("usage: %s [-s step] [-f cfgfile]", program);
+            info("usage: %s [-s [source=]step] [-f cfgfile]", program);
             exit(EXIT_USAGE);
         }
     }
@@ -92,9 +167,12 @@ int main(int argc, char **argv)
     for (const source *src = muxes.first->sources.first; src; src = src->next)
         for (const stream *s = src->streams.first; s; s = s->next) {
             struct stat st;
-            if (s->rrd_file == nullptr || stat(s->rrd_file, &st) == 0)
+            if (s->rrd_file == nullptr)
                 continue;
-            failures += !create(s->rrd_file, s->type, step);
+            if (stat(s->rrd_file, &st) == 0)
+                check_step(s->rrd_file, step_for(src->name));
+            else
+                failures += !create(s->rrd_file, s->type, step_for(src->name));
         }
     mux_list_free(&muxes);
     return failures ? 1 : 0;
