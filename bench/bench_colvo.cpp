@@ -1,6 +1,9 @@
-// colvo throughput on loopback: accepted packets per second (10 streams per
-// packet, many sources) with FIFO output only and with every stream stored,
-// next to a bare recvfrom loop fed by the same sender.
+// colvo on loopback, each figure beside a bare baseline measured in the
+// same run: flooded throughput and CPU per packet (50 sources, FIFO only);
+// CPU per packet at a steady rate for 10 to 10,000 configured sources, and
+// the resident memory each source costs; the database path against a bare
+// librrd loop making the same updates.
+#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -13,8 +16,13 @@
 #include <unistd.h>
 #include <vector>
 
+#include <rrd.h>
+#include <sys/stat.h>
+
 #include "colvo_run.h"
 #include "crc32.h"
+#include "packet.h"
+#include "types.h"
 
 static const double SECONDS = 2.0;
 
@@ -130,6 +138,227 @@ static rate colvo_rate(const std::string &colvo, const std::string &conf, int po
     return {lines / SECONDS, lines / cpu};
 }
 
+// One socket sends for every source: IP_PKTINFO picks the local address of
+// each datagram, so 10,000 sources need no 10,000 sockets.
+struct multi_sender {
+    int fd;
+    sockaddr_in to;
+};
+
+static multi_sender open_multi_sender(int port)
+{
+    multi_sender m = {socket(AF_INET, SOCK_DGRAM, 0), loopback("127.0.0.1", port)};
+    sockaddr_in any = loopback("0.0.0.0", 0);
+    bind(m.fd, reinterpret_cast<sockaddr *>(&any), sizeof(any));
+    return m;
+}
+
+static void send_from(const multi_sender &m, const std::string &host, const std::vector<uint8_t> &p)
+{
+    iovec v = {const_cast<uint8_t *>(p.data()), p.size()};
+    char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr h = {};
+    h.msg_name = const_cast<sockaddr_in *>(&m.to);
+    h.msg_namelen = sizeof(m.to);
+    h.msg_iov = &v;
+    h.msg_iovlen = 1;
+    h.msg_control = control;
+    h.msg_controllen = sizeof(control);
+    cmsghdr *c = CMSG_FIRSTHDR(&h);
+    c->cmsg_level = IPPROTO_IP;
+    c->cmsg_type = IP_PKTINFO;
+    c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info = {};
+    inet_pton(AF_INET, host.c_str(), &info.ipi_spec_dst);
+    memcpy(CMSG_DATA(c), &info, sizeof(info));
+    sendmsg(m.fd, &h, 0);
+}
+
+// Sources spread over 127.1.0.0/16, so any count has addresses of its own.
+static std::string spread_host(int i)
+{
+    return "127.1." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250);
+}
+
+static std::string spread_conf(const std::string &dir, int port, int sources)
+{
+    std::string path = dir + "/spread" + std::to_string(sources) + ".conf";
+    std::ofstream out(path);
+    out << "mux 127.0.0.1 port " << port << "\n";
+    for (int i = 0; i < sources; i++) {
+        out << "source " << spread_host(i) << " { accept {";
+        for (int s = 0; s < BENCH_STREAMS; s++)
+            out << " if(em" << s << ")";
+        out << " } }\n";
+    }
+    return path;
+}
+
+enum { STEADY_RATE = 5000 };
+
+// CPU per packet of a receiver at a steady rate, from random sources.
+struct steady {
+    double cpu_us;
+    long rss_kib;
+};
+
+static void pace(const multi_sender &m, int sources, double seconds, const std::atomic<bool> *stop)
+{
+    auto start = std::chrono::steady_clock::now();
+    std::vector<uint8_t> p = if_packet(1700000000u);
+    uint32_t pick = 12345;
+    for (long n = 0; !stop->load() && n < static_cast<long>(seconds * STEADY_RATE); n++) {
+        if (n % 50 == 0)
+            std::this_thread::sleep_until(start + std::chrono::duration<double>(double(n) / STEADY_RATE));
+        pick = pick * 1103515245u + 12345u;
+        send_from(m, spread_host(static_cast<int>((pick >> 8) % static_cast<uint32_t>(sources))), p);
+    }
+}
+
+static double bare_steady_us(int sources)
+{
+    int port = free_port();
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = loopback("127.0.0.1", port);
+    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a));
+    multi_sender m = open_multi_sender(port);
+    std::atomic<bool> stop{false};
+    std::thread t(pace, m, sources, SECONDS, &stop);
+    uint8_t buf[65536];
+    long count = 0;
+    double cpu = thread_cpu();
+    for (;;) {
+        pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, 300) <= 0)
+            break;
+        if (recvfrom(fd, buf, sizeof(buf), 0, nullptr, nullptr) > 0)
+            count++;
+    }
+    cpu = thread_cpu() - cpu;
+    t.join();
+    close(m.fd);
+    close(fd);
+    return count ? cpu / count * 1e6 : 0;
+}
+
+static steady colvo_steady(const std::string &colvo, const std::string &dir, int sources)
+{
+    int port = free_port();
+    colvo_run run = start_colvo(colvo, spread_conf(dir, port, sources));
+    if (run.fifo < 0 || run.pid <= 0) {
+        stop_colvo(&run);
+        return {0, 0};
+    }
+    long rss = rss_kib(run.pid);
+    multi_sender m = open_multi_sender(port);
+    std::atomic<bool> stop{false};
+    double cpu = process_cpu(run.pid);
+    std::thread t(pace, m, sources, SECONDS, &stop);
+    char buf[1 << 16];
+    long lines = 0;
+    for (;;) {
+        pollfd p = {run.fifo, POLLIN, 0};
+        if (poll(&p, 1, 300) <= 0)
+            break;
+        ssize_t n = read(run.fifo, buf, sizeof(buf));
+        for (ssize_t i = 0; i < n; i++)
+            lines += buf[i] == '\n';
+    }
+    cpu = process_cpu(run.pid) - cpu;
+    t.join();
+    close(m.fd);
+    stop_colvo(&run);
+    return {lines ? cpu / lines * 1e6 : 0, rss};
+}
+
+// The same updates as colvo makes, straight through the library.
+static double bare_rrd_updates_per_second(const std::vector<std::string> &files, int rounds)
+{
+    auto start = std::chrono::steady_clock::now();
+    long updates = 0;
+    for (int r = 0; r < rounds; r++)
+        for (const std::string &f : files) {
+            char text[128];
+            snprintf(text, sizeof(text), "%d:1:2:3:4:5", 1800000000 + r);
+            char arg0[] = "rrdupdate", arg1[] = "--";
+            char *argv[] = {arg0, arg1, const_cast<char *>(f.c_str()), text, nullptr};
+            optind = 0;
+            rrd_update(4, argv);
+            rrd_clear_error();
+            updates++;
+        }
+    return updates / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+enum { RRD_SOURCES = 200, RRD_ROUNDS = 5 };
+
+static std::vector<uint8_t> io_packet(uint64_t timestamp)
+{
+    std::vector<uint8_t> p(2048);
+    packet_header h = {timestamp, 0, 0, PACKET_VERSION};
+    int offset = header_to_wire(p.data(), &h);
+    for (int i = 0; i < BENCH_STREAMS; i++) {
+        std::string name = "ada" + std::to_string(i);
+        unsigned long long v = 1000ull * timestamp;
+        offset += pack_stream(p.data() + offset, 2048 - offset, name.c_str(), STREAM_IO, v, v, v, v, v);
+    }
+    h.length = static_cast<uint16_t>(offset);
+    header_to_wire(p.data(), &h);
+    h.crc = crc32_compute(p.data(), static_cast<size_t>(offset));
+    header_to_wire(p.data(), &h);
+    p.resize(static_cast<size_t>(offset));
+    return p;
+}
+
+// io(ada0) to io(ada9) stored for every source, under dir/<name><i>.
+static std::string io_conf(const std::string &dir, int port, const std::string &name)
+{
+    std::string path = dir + "/" + name + ".conf";
+    std::ofstream out(path);
+    out << "mux 127.0.0.1 port " << port << "\n";
+    for (int i = 0; i < RRD_SOURCES; i++) {
+        std::string db = dir + "/" + name + std::to_string(i);
+        mkdir(db.c_str(), 0755);
+        out << "source " << spread_host(i) << " { accept {";
+        for (int s = 0; s < BENCH_STREAMS; s++)
+            out << " io(ada" << s << ")";
+        out << " } datadir " << db << " }\n";
+    }
+    return path;
+}
+
+// Rounds of one packet per source, each round waited for in the FIFO, so
+// no datagram is lost and every update is made.
+static double colvo_rrd_updates_per_second(const std::string &colvo, const std::string &conf, int port)
+{
+    colvo_run run = start_colvo(colvo, conf);
+    if (run.fifo < 0 || run.pid <= 0) {
+        stop_colvo(&run);
+        return 0;
+    }
+    multi_sender m = open_multi_sender(port);
+    char buf[1 << 16];
+    long lines = 0;
+    auto start = std::chrono::steady_clock::now();
+    for (int r = 0; r < RRD_ROUNDS; r++) {
+        std::vector<uint8_t> p = io_packet(1800000000u + static_cast<uint64_t>(r));
+        for (int i = 0; i < RRD_SOURCES; i++)
+            send_from(m, spread_host(i), p);
+        while (lines < static_cast<long>(r + 1) * RRD_SOURCES) {
+            pollfd f = {run.fifo, POLLIN, 0};
+            if (poll(&f, 1, 2000) <= 0)
+                break;
+            ssize_t n = read(run.fifo, buf, sizeof(buf));
+            for (ssize_t i = 0; i < n; i++)
+                lines += buf[i] == '\n';
+        }
+    }
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    close(m.fd);
+    stop_colvo(&run);
+    return lines * BENCH_STREAMS / seconds;
+}
+
 int main(int argc, char **argv)
 {
     std::string bin = argc > 1 ? argv[1] : BENCH_COLVO;
@@ -139,7 +368,7 @@ int main(int argc, char **argv)
     char tmpl[] = "/tmp/benchcolvo.XXXXXX";
     std::string dir = mkdtemp(tmpl);
 
-    const int many = 50, stored = 10;
+    const int many = 50;
     rate bare = bare_loop(many);
     printf("bare recvfrom loop: %.0f packets/s, %.0f packets per CPU-second\n", bare.per_second,
            bare.per_cpu_second);
@@ -152,16 +381,43 @@ int main(int argc, char **argv)
            many, BENCH_STREAMS, fifo_only.per_second, 100 * fifo_only.per_second / bare.per_second,
            fifo_only.per_cpu_second, 100 * fifo_only.per_cpu_second / bare.per_cpu_second);
 
+    printf("\nsteady %d packets/s from random sources, CPU per packet:\n", STEADY_RATE);
+    long rss_small = 0, rss_large = 0;
+    const int counts[] = {10, 100, 1000, 10000};
+    for (int sources : counts) {
+        double bare_us = bare_steady_us(sources);
+        steady c = colvo_steady(bin, dir, sources);
+        printf("  %5d sources: colvo %.1f us, bare loop %.1f us (%.1fx); colvo resident %ld KiB\n",
+               sources, c.cpu_us, bare_us, bare_us > 0 ? c.cpu_us / bare_us : 0, c.rss_kib);
+        if (sources == counts[0])
+            rss_small = c.rss_kib;
+        rss_large = c.rss_kib;
+    }
+    printf("resident memory per configured source (10 streams each): %.2f KiB\n",
+           double(rss_large - rss_small) / (counts[3] - counts[0]));
+
+    // The database path: 2,000 files of 5 data sources on tmpfs.
+    char rrd_tmpl[] = "/dev/shm/benchrrd.XXXXXX";
+    std::string rrd_dir = mkdtemp(rrd_tmpl) ? rrd_tmpl : dir;
     port = free_port();
-    conf = write_colvo_conf(dir, port, stored, true);
-    std::string create = mkrrd + " -s 300 -f " + conf + " >/dev/null";
+    std::vector<std::string> bare_files;
+    std::string stored_conf = io_conf(rrd_dir, port, "colvo");
+    std::string bare_conf = io_conf(rrd_dir, port, "bare");
+    std::string create = mkrrd + " -s 300 -f " + stored_conf + " >/dev/null && " + mkrrd + " -s 300 -f " +
+                         bare_conf + " >/dev/null";
     if (system(create.c_str()) != 0)
         fprintf(stderr, "colvo-mkrrd failed\n");
-    rate with_rrd = colvo_rate(bin, conf, port, stored);
-    printf("colvo, FIFO and RRD (%d sources, %d files): %.0f packets/s, %.0f updates/s, %.0f "
-           "packets per CPU-second\n",
-           stored, stored * BENCH_STREAMS, with_rrd.per_second, with_rrd.per_second * BENCH_STREAMS,
-           with_rrd.per_cpu_second);
+    for (int i = 0; i < RRD_SOURCES; i++)
+        for (int d = 0; d < BENCH_STREAMS; d++)
+            bare_files.push_back(rrd_dir + "/bare" + std::to_string(i) + "/io_ada" + std::to_string(d) + ".rrd");
+    double bare_updates = bare_rrd_updates_per_second(bare_files, RRD_ROUNDS);
+    double colvo_updates = colvo_rrd_updates_per_second(bin, stored_conf, port);
+    printf("\ndatabase path, %d files x 5 data sources on tmpfs: colvo %.0f updates/s, bare librrd loop "
+           "%.0f updates/s (%.2f of bare)\n",
+           RRD_SOURCES * BENCH_STREAMS, colvo_updates, bare_updates, colvo_updates / bare_updates);
+    std::string remove_rrd = "rm -rf " + std::string(rrd_dir);
+    if (system(remove_rrd.c_str()) != 0)
+        fprintf(stderr, "cannot remove %s\n", rrd_dir.c_str());
 
     std::string cleanup = "rm -rf " + dir;
     return system(cleanup.c_str()) == 0 ? 0 : 1;

@@ -211,8 +211,17 @@ int main(int argc, char **argv)
     for (;;) {
         receive_batch_size(&batch, muxes.first->packet_size);
         uint32_t dropped_before = batch.dropped;
-        int count = wait_for_datagrams(muxes.first, &batch, &wait_mask);
+        // Lines of packets close in time share one write, none waits long.
+        timespec left;
+        const timespec *timeout = fifo_wait(&out.fifo, &left);
+        if (timeout && timeout->tv_nsec == 0) {
+            fifo_flush(&out.fifo);
+            timeout = nullptr;
+        }
+        output_summarise(&out);
+        int count = wait_for_datagrams(muxes.first, &batch, &wait_mask, timeout);
         if (quit_signal) {
+            fifo_flush(&out.fifo);
             info("received signal %d - quitting", static_cast<int>(quit_signal));
             pidfile_remove(&pid);
             exit(EXIT_QUIT);
@@ -231,6 +240,5 @@ int main(int argc, char **argv)
             if (accept_datagram(m, received, &batch.from[i], &src))
                 process_packet(m, src, received, c.buffer, c.size, &out);
         }
-        output_flush(&out);
     }
 }

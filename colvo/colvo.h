@@ -35,9 +35,10 @@ void receive_batch_size(receive_batch *b, int slot_size);
 uint8_t *receive_batch_slot(const receive_batch *b, int i);
 // Waits until a socket is readable, then takes what is waiting on each,
 // up to RECEIVE_BATCH in all, without blocking. The count taken, or 0 when
-// a signal ended the wait. Signals are delivered only while waiting, with
-// wait_mask in force.
-int wait_for_datagrams(mux *m, receive_batch *b, const sigset_t *wait_mask);
+// a signal or the timeout (null: none) ended the wait. Signals are
+// delivered only while waiting, with wait_mask in force.
+int wait_for_datagrams(mux *m, receive_batch *b, const sigset_t *wait_mask,
+                       const timespec *timeout);
 // Datagram i into the mux's receive buffer, as accept_datagram reads it;
 // its length there.
 int take_datagram(mux *m, const receive_batch *b, int i);
@@ -62,6 +63,8 @@ enum {
     FUTURE_SKEW_MAX = 600,
     // Losses past the messages of their own are summed up this often.
     SUMMARY_INTERVAL = 60,
+    // Queued lines wait at most this long for more to share their write.
+    FIFO_DELAY_NS = 10 * 1000 * 1000,
 };
 
 // The FIFO, written in whole lines only. Lines are queued and go out
@@ -76,7 +79,8 @@ struct fifo_writer {
     int pending_size;
     int batch_length;
     int batch_lines;
-    long dropped; // lines dropped since the last summary
+    timespec batch_started; // when the first queued line came
+    long dropped;           // lines dropped since the last summary
     char batch[PIPE_BUF];
 };
 
@@ -90,9 +94,15 @@ struct output_state {
 };
 
 void output_init(output_state *out, int fifo);
+void output_free(output_state *out);
 void fifo_queue_line(fifo_writer *w, const char *line, int length);
 void fifo_flush(fifo_writer *w);
-// Writes the queued lines, and sums up the losses at most once a minute.
+// How long queued lines may still wait (0: write them now), or null when
+// none are queued.
+const timespec *fifo_wait(fifo_writer *w, timespec *left);
+// Sums up the losses at most once a minute.
+void output_summarise(output_state *out);
+// Writes the queued lines, then output_summarise.
 void output_flush(output_state *out);
 
 // output: the FIFO line and database updates for one accepted packet.

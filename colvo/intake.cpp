@@ -238,7 +238,8 @@ static void drain(int fd, receive_batch *b)
     b->count += n;
 }
 
-int wait_for_datagrams(mux *m, receive_batch *b, const sigset_t *wait_mask)
+int wait_for_datagrams(mux *m, receive_batch *b, const sigset_t *wait_mask,
+                       const timespec *timeout)
 {
     b->count = 0;
     for (;;) {
@@ -251,7 +252,10 @@ int wait_for_datagrams(mux *m, receive_batch *b, const sigset_t *wait_mask)
                 if (fd > highest)
                     highest = fd;
             }
-        if (pselect(highest + 1, &readable, nullptr, nullptr, nullptr, wait_mask) < 0) {
+        int ready = pselect(highest + 1, &readable, nullptr, nullptr, timeout, wait_mask);
+        if (ready == 0)
+            return 0;
+        if (ready < 0) {
             if (errno == EINTR)
                 return 0;
             continue;

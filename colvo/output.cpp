@@ -5,6 +5,7 @@
 // does not fit ends the line there, newline kept, and is not stored.
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <unistd.h>
 
 #include "colvo.h"
@@ -16,6 +17,15 @@ void output_init(output_state *out, int fifo)
 {
     memset(out, 0, sizeof(*out));
     out->fifo.fd = fifo;
+}
+
+void output_free(output_state *out)
+{
+    if (out->fifo.pending)
+        xfree(out->fifo.pending);
+    out->fifo.pending = nullptr;
+    out->fifo.pending_size = 0;
+    out->fifo.pending_length = 0;
 }
 
 // Writes what is left of a long line taken in part; 1 once nothing is left.
@@ -67,6 +77,20 @@ void fifo_flush(fifo_writer *w)
     w->batch_lines = 0;
 }
 
+const timespec *fifo_wait(fifo_writer *w, timespec *left)
+{
+    if (w->batch_length == 0)
+        return nullptr;
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long long waited = (now.tv_sec - w->batch_started.tv_sec) * 1000000000LL +
+                       (now.tv_nsec - w->batch_started.tv_nsec);
+    long long rest = waited < 0 || waited >= FIFO_DELAY_NS ? 0 : FIFO_DELAY_NS - waited;
+    left->tv_sec = 0;
+    left->tv_nsec = static_cast<long>(rest);
+    return left;
+}
+
 void fifo_queue_line(fifo_writer *w, const char *line, int length)
 {
     if (length > PIPE_BUF) {
@@ -76,6 +100,8 @@ void fifo_queue_line(fifo_writer *w, const char *line, int length)
     }
     if (w->batch_length + length > PIPE_BUF)
         fifo_flush(w);
+    if (w->batch_length == 0)
+        clock_gettime(CLOCK_MONOTONIC, &w->batch_started);
     memcpy(w->batch + w->batch_length, line, static_cast<size_t>(length));
     w->batch_length += length;
     w->batch_lines++;
@@ -139,7 +165,12 @@ static void store(const stream *accepted, char *update_text, output_state *out)
 void output_flush(output_state *out)
 {
     fifo_flush(&out->fifo);
-    // The losses that have no message each, at most once per interval.
+    output_summarise(out);
+}
+
+// The losses that have no message each, at most once per interval.
+void output_summarise(output_state *out)
+{
     time_t now = log_clock(nullptr);
     if (now - out->last_summary < SUMMARY_INTERVAL && now >= out->last_summary)
         return;

@@ -65,6 +65,7 @@ struct Output : ::testing::Test {
     ~Output() override
     {
         rrd_backend_current = &librrd_backend;
+        output_free(&out);
         mux_list_free(&muxes);
         close(fifo[0]);
         close(fifo[1]);
