@@ -19,6 +19,17 @@ configure build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ninja -C build/test
 ctest --test-dir build/test -j2 --output-on-failure
 
+# Manual pages; the service units as installed, their programs pointed at
+# this build's and their pages found in the staged install.
+mandoc -T lint -W warning docs/man/*
+stage="$top/build/test/stage"
+rm -rf "$stage" && DESTDIR="$stage" cmake --install build/test >/dev/null
+for unit in $(find "$stage" -name '*.service'); do
+    sed "s#[^ =]*/sbin/\(probo\|colvo\)#$top/build/test/\1/\1#g" "$unit" >"build/test/$(basename "$unit")"
+done
+MANPATH="$(dirname "$(find "$stage" -path '*/man/man8' -type d)")" \
+    systemd-analyze verify build/test/probo.service build/test/colvo.service
+
 configure build/asan -DSANITIZE=ON -DBUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
 ninja -C build/asan
 ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 ctest --test-dir build/asan -j2 --output-on-failure
