@@ -76,6 +76,9 @@ int pidfile_lock(pidfile *pf, const char *path)
             fatal("already running, pid %ld: %.200s is locked", holder, path);
         fatal("already running: %.200s is locked", path);
     }
+    // Ours now: no stale pid stays readable until ours is written.
+    if (ftruncate(file.fd, 0) != 0) {
+    }
     pf->fd = file.release();
     return 1;
 }

@@ -9,10 +9,10 @@ struct pidfile {
     const char *path; // outlives the record
 };
 
-// Opens path (created when missing, never truncated here) and takes its
-// exclusive lock without waiting. 1 when locked; 0 when the file cannot be
-// opened (errno tells why). When another instance holds the lock this is
-// fatal, naming the pid written in the file; the file is left as it is.
+// Opens path (created when missing) and takes its exclusive lock without
+// waiting; once locked, the file is emptied. 1 when locked; 0 when the file
+// cannot be opened (errno tells why). When another instance holds the lock
+// this is fatal, naming the pid written in the file, which is left as it is.
 int pidfile_lock(pidfile *pf, const char *path);
 
 // Replaces the content with our pid and a newline; 0 on failure.
