@@ -26,6 +26,10 @@
 
 static const double SECONDS = 2.0;
 
+// Database updates carry times from now on: colvo stores nothing far ahead
+// of its clock, and the databases start just before now.
+static const time_t rrd_start = time(nullptr) + 1;
+
 // Blasts packets from every source in turn until stopped.
 static void sender(int port, int sources, std::atomic<bool> *stop)
 {
@@ -249,12 +253,23 @@ static steady colvo_steady(const std::string &colvo, const std::string &dir, int
         stop_colvo(&run);
         return {0, 0};
     }
-    long rss = rss_kib(run.pid);
     multi_sender m = open_multi_sender(port);
+    // Ready once a first packet comes through: a large configuration is
+    // still being set up after the pid file is written.
+    char buf[1 << 16];
+    for (int tries = 0; tries < 600; tries++) {
+        send_from(m, spread_host(0), if_packet(1700000000u));
+        pollfd first = {run.fifo, POLLIN, 0};
+        if (poll(&first, 1, 100) > 0) {
+            if (read(run.fifo, buf, sizeof(buf)) < 0)
+                perror("fifo");
+            break;
+        }
+    }
+    long rss = rss_kib(run.pid);
     std::atomic<bool> stop{false};
     double cpu = process_cpu(run.pid);
     std::thread t(pace, m, sources, SECONDS, &stop);
-    char buf[1 << 16];
     long lines = 0;
     for (;;) {
         pollfd p = {run.fifo, POLLIN, 0};
@@ -279,7 +294,7 @@ static double bare_rrd_updates_per_second(const std::vector<std::string> &files,
     for (int r = 0; r < rounds; r++)
         for (const std::string &f : files) {
             char text[128];
-            snprintf(text, sizeof(text), "%d:1:2:3:4:5", 1800000000 + r);
+            snprintf(text, sizeof(text), "%lld:1:2:3:4:5", static_cast<long long>(rrd_start + r));
             char arg0[] = "rrdupdate", arg1[] = "--";
             char *argv[] = {arg0, arg1, const_cast<char *>(f.c_str()), text, nullptr};
             optind = 0;
@@ -341,7 +356,7 @@ static double colvo_rrd_updates_per_second(const std::string &colvo, const std::
     long lines = 0;
     auto start = std::chrono::steady_clock::now();
     for (int r = 0; r < RRD_ROUNDS; r++) {
-        std::vector<uint8_t> p = io_packet(1800000000u + static_cast<uint64_t>(r));
+        std::vector<uint8_t> p = io_packet(static_cast<uint64_t>(rrd_start + r));
         for (int i = 0; i < RRD_SOURCES; i++)
             send_from(m, spread_host(i), p);
         while (lines < static_cast<long>(r + 1) * RRD_SOURCES) {

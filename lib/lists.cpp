@@ -138,10 +138,23 @@ stream *mux_add_stream(mux *m, int type, const char *argument)
     return m ? add_stream(&m->streams, type, argument) : nullptr;
 }
 
+static uint32_t source_name_hash(const void *record)
+{
+    return text_hash(INDEX_HASH_START, static_cast<const source *>(record)->name);
+}
+
+static int source_name_matches(const void *record, const void *name)
+{
+    return same_text(static_cast<const source *>(record)->name, static_cast<const char *>(name));
+}
+
 source *source_list_find(const source_list *list, const char *name)
 {
     if (list == nullptr || name == nullptr)
         return nullptr;
+    if (list->by_name.slots)
+        return static_cast<source *>(index_find(&list->by_name, text_hash(INDEX_HASH_START, name),
+                                                source_name_matches, name));
     for (source *s = list->first; s; s = s->next)
         if (same_text(s->name, name))
             return s;
@@ -174,6 +187,8 @@ source *source_list_add(source_list *list, const char *name)
         return nullptr;
     source *s = xnew_record<source>();
     s->name = xstrdup(name);
+    if (list->first == nullptr || list->by_name.slots)
+        index_add(&list->by_name, s, source_name_hash);
     s->next = list->first;
     list->first = s;
     return s;
@@ -245,6 +260,7 @@ void source_list_free(source_list *list)
         stream_list_free(&s->streams);
         xfree(s);
     }
+    index_free(&list->by_name);
     index_free(&list->by_address);
 }
 

@@ -40,6 +40,7 @@ struct source {
 
 struct source_list {
     source *first;
+    record_index by_name;    // kept by source_list_add
     record_index by_address; // built by source_list_index_addresses
 };
 
