@@ -1,8 +1,9 @@
 #!/bin/sh
-# Sets up and builds, then runs both daemons on loopback with the sample
-# configurations (everything under build/demo): colvo-mkrrd creates the
-# databases, colvo listens, probo sends every second, and the FIFO lines
-# are shown live for a while. Both daemons are stopped at the end.
+# Sets up and builds, then runs both daemons on loopback (everything under
+# build/demo) with the sample configurations widened to this host's CPUs,
+# disk and file system: colvo-mkrrd creates the databases, colvo listens,
+# probo sends every second, and the FIFO lines are shown live for a while.
+# Both daemons are stopped at the end.
 set -eu
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -15,8 +16,25 @@ cmake -S . -B build/demo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TEST
 ninja -C build/demo probo colvo colvo-mkrrd colvo-graph colvo-top >/dev/null
 
 mkdir -p "$demo/etc" "$demo/run" "$demo/db"
-cp examples/probo.conf "$demo/etc/probo.conf"
-sed "s#/var/db/colvo#$demo/db#" examples/colvo.conf > "$demo/etc/colvo.conf"
+# This host's own figures: every CPU, loopback, the disk and the file system
+# holding this tree (disks by their FreeBSD-style names: vda is vd0, sda1
+# stays sda1), and colvo's processes.
+source=$(df --output=source "$top" | tail -1)
+device=$(mountpoint -d "$(df --output=target "$top" | tail -1)")
+disk=$(awk -v mm="$device" '$1 ":" $2 == mm { print $3 }' /proc/diskstats)
+disk=$(echo "$disk" | awk '/^(xvd|sd|vd|hd)[a-z]+$/ {
+    match($0, /^(xvd|sd|vd|hd)/); n = 0
+    for (i = RLENGTH + 1; i <= length($0); i++) n = n * 26 + index("abcdefghijklmnopqrstuvwxyz", substr($0, i, 1))
+    print substr($0, 1, RLENGTH) n - 1; next } { print }')
+streams="load, mem, debug, if(lo), proc(colvo)"
+cpu=0
+while [ "$cpu" -lt "$(nproc)" ]; do streams="$streams, cpu($cpu)"; cpu=$((cpu + 1)); done
+[ -n "$disk" ] && streams="$streams, io($disk)"
+case "$source" in /*) streams="$streams, df($source)" ;; esac
+echo "monitor { $streams } every second stream to 127.0.0.1 port 2100" > "$demo/etc/probo.conf"
+sed -e "s#/var/db/colvo#$demo/db#" -e "s#accept { load, mem, debug }#accept { $streams }#" \
+    examples/colvo.conf > "$demo/etc/colvo.conf"
+echo "== streams: $streams"
 
 stop() {
     for name in probo colvo; do
