@@ -242,9 +242,9 @@ int main(int argc, char **argv)
     if (!pidfile_lock(&pid, PROBO_PIDFILE))
         warning("could not open \"%.200s\", %.200s", PROBO_PIDFILE, strerror(errno));
     // A debug run is refused beside a daemon but claims no pid file.
-    if (debug_mode)
+    if (debug_mode) {
         pidfile_remove(&pid);
-    if (!debug_mode) {
+    } else {
         if (daemon(0, 0) != 0)
             fatal("daemonize failed: %.200s", strerror(errno));
         daemonized = 1;
