@@ -54,7 +54,7 @@ static void grow(record_index *ix, index_hash *hash_of)
 
 void index_add(record_index *ix, void *record, index_hash *hash_of)
 {
-    if (ix->slots == nullptr || 2 * (ix->count + 1) > ix->mask + 1)
+    if (ix->slots == nullptr || 4 * (ix->count + 1) > 3 * (ix->mask + 1))
         grow(ix, hash_of);
     place(ix, record, hash_of(record));
     ix->count++;

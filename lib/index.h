@@ -1,7 +1,8 @@
 // An index of records by key: open addressing with linear probing over
-// record pointers, doubling to stay at most half full. The records keep
-// their keys; the caller gives the hash of a key and says whether a record
-// matches it, so one table serves streams, sources and muxes alike.
+// record pointers, doubling to stay at most three quarters full. The
+// records keep their keys; the caller gives the hash of a key and says
+// whether a record matches it, so one table serves streams, sources and
+// muxes alike.
 #pragma once
 
 #include <cstddef>

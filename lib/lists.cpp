@@ -83,10 +83,20 @@ stream *stream_new(int type, const char *argument)
 {
     if (type < 0 || type >= STREAM_TYPE_COUNT)
         fatal("%s:%d: internal error: stream type unknown", __FILE__, __LINE__);
-    stream *s = xnew_record<stream>();
+    const char *text = argument ? argument : "";
+    size_t length = strlen(text);
+    stream *s = static_cast<stream *>(xzalloc(sizeof(stream) + length + 1));
     s->type = type;
-    s->argument = xstrdup(argument ? argument : "");
+    s->argument = reinterpret_cast<char *>(s + 1);
+    memcpy(s->argument, text, length + 1);
     return s;
+}
+
+probe_states *stream_probe_state(stream *s)
+{
+    if (s->probe_state == nullptr)
+        s->probe_state = static_cast<probe_states *>(xzalloc(sizeof(probe_states)));
+    return s->probe_state;
 }
 
 static stream *find_stream(const stream_list *list, int type, const char *argument)
@@ -185,8 +195,11 @@ source *source_list_add(source_list *list, const char *name)
 {
     if (list == nullptr || source_list_find(list, name))
         return nullptr;
-    source *s = xnew_record<source>();
-    s->name = xstrdup(name);
+    // The name shares the record's allocation, as a stream's argument does.
+    size_t length = strlen(name);
+    source *s = static_cast<source *>(xzalloc(sizeof(source) + length + 1));
+    s->name = reinterpret_cast<char *>(s + 1);
+    memcpy(s->name, name, length + 1);
     if (list->first == nullptr || list->by_name.slots)
         index_add(&list->by_name, s, source_name_hash);
     s->next = list->first;
@@ -241,9 +254,10 @@ void stream_list_free(stream_list *list)
     stream *next;
     for (stream *s = list->first; s; s = next) {
         next = s->next;
-        xfree(s->argument);
         if (s->rrd_file)
             xfree(s->rrd_file);
+        if (s->probe_state)
+            xfree(s->probe_state);
         xfree(s);
     }
     index_free(&list->index);
@@ -256,7 +270,6 @@ void source_list_free(source_list *list)
     source *next;
     for (source *s = list->first; s; s = next) {
         next = s->next;
-        xfree(s->name);
         stream_list_free(&s->streams);
         xfree(s);
     }

@@ -18,13 +18,19 @@ enum {
     STREAM_TEXT_OVERHEAD = 27,
 };
 
+// A stream's argument lives in the record's own allocation, and its probe
+// state is made only when a probe asks for it: the multiplexer keeps
+// thousands of streams and needs neither a second allocation nor the state.
 struct stream {
     int type;
     char *argument; // never null: "" when none was configured
     char *rrd_file; // multiplexer: database file, or null
     stream *next;
-    probe_states probe_state;
+    probe_states *probe_state; // monitor: made zero-filled at first use
 };
+
+// The probe state of the stream, made zero-filled at the first call.
+probe_states *stream_probe_state(stream *s);
 
 struct stream_list {
     stream *first;
@@ -32,7 +38,7 @@ struct stream_list {
 };
 
 struct source {
-    char *name; // numeric host text
+    char *name; // numeric host text, in the record's own allocation
     sockaddr_storage socket_address;
     stream_list streams;
     source *next;

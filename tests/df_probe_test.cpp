@@ -92,7 +92,7 @@ TEST_F(Df, BlockCountsIn512ByteUnits)
     for (const auto &r : rows) {
         figures["/m"] = r.f;
         start("ada0p2");
-        EXPECT_STREQ("/dev/ada0p2", s->probe_state.df.mount_source);
+        EXPECT_STREQ("/dev/ada0p2", stream_probe_state(s)->df.mount_source);
         EXPECT_EQ(r.sent, values()) << r.f.bsize;
     }
     EXPECT_FALSE(log.contains("failed")) << log.dump();
@@ -122,7 +122,7 @@ TEST_F(Df, ArgumentsResolveToMountSources)
         figures = {{"/", {512, 1, 1, 1, 1, 1}}, {"/m", {512, 2, 2, 2, 2, 2}}};
         log.clear();
         start(r.argument);
-        EXPECT_EQ(r.found, s->probe_state.df.mount_source);
+        EXPECT_EQ(r.found, stream_probe_state(s)->df.mount_source);
         std::string failed = "df(" + r.argument + ") failed (no such device)";
         EXPECT_EQ(r.found.empty() ? 0u : 7u, values().size());
         EXPECT_EQ(r.found.empty() ? 2 : 0, log.count(failed)) << r.argument;

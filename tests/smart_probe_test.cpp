@@ -150,7 +150,7 @@ TEST_F(Smart, StreamsOnOnePathShareOneRecord)
     make_disks({{1, {{194, 33}}}});
     stream *a = start(paths[0]);
     stream *b = start(paths[0]);
-    EXPECT_EQ(a->probe_state.smart.drive, b->probe_state.smart.drive);
+    EXPECT_EQ(stream_probe_state(a)->smart.drive, stream_probe_state(b)->smart.drive);
     EXPECT_EQ(1, log.count("started module smart(" + paths[0] + ")"));
     smart_sample();
     EXPECT_EQ(1, disks[0].commands);
@@ -165,7 +165,7 @@ TEST_F(Smart, TwoPathsToOneDiskAreTwoRecords)
     ASSERT_EQ(0, symlink(paths[0].c_str(), link.c_str()));
     stream *a = start(paths[0]);
     stream *b = start(link);
-    EXPECT_NE(a->probe_state.smart.drive, b->probe_state.smart.drive);
+    EXPECT_NE(stream_probe_state(a)->smart.drive, stream_probe_state(b)->smart.drive);
     smart_sample();
     EXPECT_EQ(2, disks[0].commands);
     EXPECT_EQ(packed(a), packed(b));

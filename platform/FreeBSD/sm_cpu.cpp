@@ -92,7 +92,7 @@ void cpu_start(stream *s)
     long long cpu = strtonum(s->argument, 0, CPU_MAX, &error);
     if (error != nullptr)
         fatal("cpu(%.200s) is invalid: %.200s", s->argument, error);
-    s->probe_state.cpu.index = static_cast<uint8_t>(cpu);
+    stream_probe_state(s)->cpu.index = static_cast<uint8_t>(cpu);
     // Keep the present counters, so the first packet covers the first
     // interval and not the time since boot.
     uint8_t scratch[PRIME_SCRATCH];
@@ -135,7 +135,7 @@ int32_t cpu_pack(uint8_t *buffer, int32_t space, stream *s)
 {
     if (cp_times_components == 0)
         return 0;
-    cpu_probe_state *c = &s->probe_state.cpu;
+    cpu_probe_state *c = &stream_probe_state(s)->cpu;
     if ((c->index + 1u) * CPU_BYTES > counters_length) {
         warning("cpu(%d): not in sysctl buffer", c->index);
         return 0;

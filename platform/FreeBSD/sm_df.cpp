@@ -57,7 +57,7 @@ void df_start(stream *s)
 {
     if (s->argument == nullptr)
         fatal("df: need a <disk device|name> argument");
-    char *source = s->probe_state.df.mount_source;
+    char *source = stream_probe_state(s)->df.mount_source;
     source[0] = '\0';
     char buffer[DF_SOURCE_SIZE];
     diskname_iter it;
@@ -80,7 +80,7 @@ void df_sample()
 
 int32_t df_pack(uint8_t *buffer, int32_t space, stream *s)
 {
-    const struct statfs *f = find(s->probe_state.df.mount_source);
+    const struct statfs *f = find(stream_probe_state(s)->df.mount_source);
     if (f == nullptr) {
         warning("df(%.200s) failed (no such device)", s->argument);
         return 0;

@@ -149,7 +149,7 @@ void smart_start(stream *s)
             cam_close_device(device);
         else
             close(fd);
-        s->probe_state.smart.drive = i;
+        stream_probe_state(s)->smart.drive = i;
         return;
     }
     smart_drive *d = add_drive(path);
@@ -157,7 +157,7 @@ void smart_start(stream *s)
         prepare_cam(d, device);
     else
         prepare_ata(d, fd);
-    s->probe_state.smart.drive = drive_count++;
+    stream_probe_state(s)->smart.drive = drive_count++;
     info("started module smart(%.200s)", s->argument);
 }
 
@@ -202,7 +202,7 @@ void smart_sample()
 
 int32_t smart_pack(uint8_t *buffer, int32_t space, stream *s)
 {
-    int32_t i = s->probe_state.smart.drive;
+    int32_t i = stream_probe_state(s)->smart.drive;
     if (i < 0 || i >= drive_count || drives[i].failed)
         return 0;
     int32_t v[SMART_VALUES];
