@@ -199,30 +199,57 @@ int unpack_stream_v1(const uint8_t *record, int available, unpacked_stream *resu
     return unpack_stream(UNPACK_ARGUMENT_V1, record, available, result);
 }
 
-// ":" and the decimal digits of v, as ":%llu" prints them; the daemon
-// renders every value of every packet, and printf is most of that cost.
-static int field_unsigned(char *out, uint64_t v)
+static const char DIGIT_PAIRS[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// The digits of v below 10^8, two at a time in 32-bit arithmetic, ending
+// at end; the first digit's position. With width, zeros pad to it.
+static char *digits32(char *end, uint32_t v, int width)
 {
-    static const char pairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-                                "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-                                "8081828384858687888990919293949596979899";
-    char digits[20];
-    int n = 20;
+    char *p = end;
     while (v >= 100) {
-        unsigned pair = static_cast<unsigned>(v % 100) * 2;
+        unsigned pair = (v % 100) * 2;
         v /= 100;
-        digits[--n] = pairs[pair + 1];
-        digits[--n] = pairs[pair];
+        *--p = DIGIT_PAIRS[pair + 1];
+        *--p = DIGIT_PAIRS[pair];
     }
     if (v >= 10) {
-        digits[--n] = pairs[v * 2 + 1];
-        digits[--n] = pairs[v * 2];
-    } else {
-        digits[--n] = static_cast<char>('0' + v);
+        *--p = DIGIT_PAIRS[v * 2 + 1];
+        *--p = DIGIT_PAIRS[v * 2];
+    } else if (v > 0 || p == end) {
+        *--p = static_cast<char>('0' + v);
     }
-    int length = 20 - n;
+    while (end - p < width)
+        *--p = '0';
+    return p;
+}
+
+// ":" and the decimal digits of v, as ":%llu" prints them; the daemon
+// renders every value of every packet, and printf is most of that cost.
+// Eight digits at a time keep the arithmetic in 32 bits.
+static int field_unsigned(char *out, uint64_t v)
+{
+    enum : uint32_t { EIGHT_DIGITS = 100000000u };
+    char digits[24];
+    char *end = digits + sizeof(digits);
+    char *p;
+    if (v < EIGHT_DIGITS) {
+        p = digits32(end, static_cast<uint32_t>(v), 0);
+    } else {
+        p = digits32(end, static_cast<uint32_t>(v % EIGHT_DIGITS), 8);
+        v /= EIGHT_DIGITS;
+        if (v < EIGHT_DIGITS) {
+            p = digits32(p, static_cast<uint32_t>(v), 0);
+        } else {
+            p = digits32(p, static_cast<uint32_t>(v % EIGHT_DIGITS), 8);
+            p = digits32(p, static_cast<uint32_t>(v / EIGHT_DIGITS), 0);
+        }
+    }
+    int length = static_cast<int>(end - p);
     out[0] = ':';
-    memcpy(out + 1, digits + n, static_cast<size_t>(length));
+    memcpy(out + 1, p, static_cast<size_t>(length));
     out[length + 1] = '\0';
     return length + 1;
 }
