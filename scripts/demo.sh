@@ -36,10 +36,18 @@ sed -e "s#/var/db/colvo#$demo/db#" -e "s#accept { load, mem, debug }#accept { $s
     examples/colvo.conf > "$demo/etc/colvo.conf"
 echo "== streams: $streams"
 
+# A daemon holds its pid file locked until it has gone: wait for that, so a
+# new run is not refused as a second instance.
 stop() {
     for name in probo colvo; do
         if [ -s "$demo/run/$name.pid" ]; then
-            kill "$(cat "$demo/run/$name.pid")" 2>/dev/null || true
+            pid=$(cat "$demo/run/$name.pid")
+            kill "$pid" 2>/dev/null || true
+            tries=0
+            while kill -0 "$pid" 2>/dev/null && [ "$tries" -lt 50 ]; do
+                sleep 0.1
+                tries=$((tries + 1))
+            done
             rm -f "$demo/run/$name.pid"
         fi
     done
