@@ -1,21 +1,26 @@
-// probo figures: CPU time per measurement for load, mem and debug streams
-// sent to 3 muxes (in process, through the real probes and sockets), and
-// the resident memory of the real monitor while it runs.
+// probo figures. In process, through the real probes and sockets: CPU per
+// measurement sent to 3 muxes for three stream sets (load, mem and debug;
+// this host's CPUs, loopback, disk and file system; 20 proc streams), and
+// the allocations of a steady measurement, which should be none. The real
+// monitor sending load and mem every second: its CPU per interval as a
+// whole process over a run (60 s unless given), and its resident memory.
 #include <arpa/inet.h>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <ctime>
+#include <fcntl.h>
 #include <fstream>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
+#include <vector>
 
+#include "alloc_count.h"
+#include "colvo_run.h"
 #include "crc32.h"
 #include "error.h"
 #include "probo.h"
@@ -33,38 +38,49 @@ static double cpu_seconds()
 static int sink_port(int *fd)
 {
     *fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    sockaddr_in a = loopback("127.0.0.1", 0);
     bind(*fd, reinterpret_cast<sockaddr *>(&a), sizeof(a));
     socklen_t length = sizeof(a);
     getsockname(*fd, reinterpret_cast<sockaddr *>(&a), &length);
     return ntohs(a.sin_port);
 }
 
-static long rss_kib(pid_t pid)
+// The first line a shell command prints.
+static std::string shell(const std::string &command)
 {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string key;
-    long value = 0;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            status >> value;
-            return value;
-        }
-        std::getline(status, key);
+    FILE *p = popen(command.c_str(), "r");
+    char line[512] = "";
+    if (p) {
+        if (fgets(line, sizeof(line), p) == nullptr)
+            line[0] = '\0';
+        pclose(p);
     }
-    return 0;
+    line[strcspn(line, "\n")] = '\0';
+    return line;
 }
 
-int main(int argc, char **argv)
+// This host's disk and file system holding the working directory, by the
+// names the probes take (a whole Linux disk named by letters: vda is vd0).
+static std::string host_disk()
 {
-    daemonized = 1;
-    log_syslog = quiet;
-    crc32_init_table();
-    int sink;
-    std::string port = std::to_string(sink_port(&sink));
+    return shell("mm=$(mountpoint -d \"$(df --output=target . | tail -1)\"); "
+                 "awk -v mm=\"$mm\" '$1 \":\" $2 == mm { print $3 }' /proc/diskstats | "
+                 "awk '/^(xvd|sd|vd|hd)[a-z]+$/ { match($0, /^(xvd|sd|vd|hd)/); n = 0; "
+                 "for (i = RLENGTH + 1; i <= length($0); i++) "
+                 "n = n * 26 + index(\"abcdefghijklmnopqrstuvwxyz\", substr($0, i, 1)); "
+                 "print substr($0, 1, RLENGTH) n - 1; next } { print }'");
+}
 
+struct measured {
+    double us;
+    size_t allocations;
+};
+
+// Three muxes of the same streams; measurements until the figures settle.
+static measured per_measurement(int sink, const std::string &port,
+                                const std::vector<std::pair<int, std::string>> &streams,
+                                int rounds)
+{
     mux_list muxes = {};
     for (int i = 0; i < 3; i++) {
         std::string name = "mux" + std::to_string(i);
@@ -72,32 +88,79 @@ int main(int argc, char **argv)
         m->interval = 1;
         m->address = xstrdup("127.0.0.1");
         m->port = xstrdup(port.c_str());
-        for (int type : {STREAM_LOAD, STREAM_MEM, STREAM_DEBUG})
-            probe_table[type].start(mux_add_stream(m, type, ""));
+        for (const auto &s : streams)
+            mux_add_stream(m, s.first, s.second.c_str());
+        for (stream *s = m->streams.first; s; s = s->next)
+            probe_table[s->type].start(s);
         mux_init_send_packet(m);
         open_mux_socket(m);
     }
-    const int rounds = 20000;
-    char drain[2048];
+    char drain[65536];
+    for (int i = 0; i < 3; i++)
+        measure(&muxes, 1700000000 + i, 1);
+    size_t before = allocation_count();
     double start = cpu_seconds();
     for (int i = 0; i < rounds; i++) {
-        measure(&muxes, 1700000000 + i, 1);
+        measure(&muxes, 1700000100 + i, 1);
         while (recv(sink, drain, sizeof(drain), MSG_DONTWAIT) > 0) {
         }
     }
-    double used = cpu_seconds() - start;
-    printf("CPU per measurement (load, mem, debug to 3 muxes; sink included): %.1f us\n",
-           used / rounds * 1e6);
+    measured r = {(cpu_seconds() - start) / rounds * 1e6, (allocation_count() - before) / rounds};
     mux_list_free(&muxes);
+    return r;
+}
 
-    // The real monitor, every second, for a few measurements.
+// Time on CPU of a process, from the scheduler's own account.
+static double process_cpu(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
+    double ns = 0;
+    in >> ns;
+    return ns / 1e9;
+}
+
+int main(int argc, char **argv)
+{
     const char *probo = argc > 1 ? argv[1] : BENCH_PROBO;
+    int seconds = argc > 2 ? atoi(argv[2]) : 60;
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    daemonized = 1;
+    log_syslog = quiet;
+    crc32_init_table();
+    int sink;
+    std::string port = std::to_string(sink_port(&sink));
+
+    measured base = per_measurement(sink, port, {{STREAM_LOAD, ""}, {STREAM_MEM, ""}, {STREAM_DEBUG, ""}}, 20000);
+    printf("load, mem, debug to 3 muxes: %.1f us per measurement, %zu allocations\n", base.us,
+           base.allocations);
+
+    std::vector<std::pair<int, std::string>> host = {{STREAM_IF, "lo"}};
+    for (long cpu = 0; cpu < sysconf(_SC_NPROCESSORS_CONF); cpu++)
+        host.push_back({STREAM_CPU, std::to_string(cpu)});
+    std::string disk = host_disk(), fs = shell("df --output=source . | tail -1");
+    if (!disk.empty())
+        host.push_back({STREAM_IO, disk});
+    if (fs[0] == '/')
+        host.push_back({STREAM_DF, fs});
+    measured h = per_measurement(sink, port, host, 5000);
+    printf("cpu(0..%ld), if(lo), io(%s), df(%s) to 3 muxes: %.1f us per measurement, %zu "
+           "allocations\n",
+           sysconf(_SC_NPROCESSORS_CONF) - 1, disk.c_str(), fs.c_str(), h.us, h.allocations);
+
+    probe_table[STREAM_PROC].prepare();
+    std::vector<std::pair<int, std::string>> procs;
+    const char *prefixes[] = {"s", "k", "b", "c", "d", "e", "f", "g", "h", "i",
+                              "j", "l", "m", "n", "o", "p", "r", "t", "u", "w"};
+    for (const char *p : prefixes)
+        procs.push_back({STREAM_PROC, p});
+    measured pr = per_measurement(sink, port, procs, 500);
+    printf("20 proc streams (%s processes) to 3 muxes: %.1f us per measurement, %zu allocations\n",
+           shell("ls -d /proc/[0-9]* | wc -l").c_str(), pr.us, pr.allocations);
+
+    // The real monitor: load and mem every second.
     char conf[] = "/tmp/benchprobo.XXXXXX";
     int fd = mkstemp(conf);
-    // Three muxes to one sink need three names: vary the interval.
-    std::string text = "monitor { load, mem, debug } every second stream to 127.0.0.1 port " + port + "\n" +
-           "monitor { load, mem, debug } every 2 seconds stream to 127.0.0.1 port " + port + "\n" +
-           "monitor { load, mem, debug } every 3 seconds stream to 127.0.0.1 port " + port + "\n";
+    std::string text = "monitor { load, mem } every second stream to 127.0.0.1 port " + port + "\n";
     if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
         return 1;
     close(fd);
@@ -109,13 +172,20 @@ int main(int argc, char **argv)
         execl(probo, probo, "-d", "-u", "-f", conf, static_cast<char *>(nullptr));
         _exit(127);
     }
-    // Wait for six packets: the monitor is in its loop by then.
-    for (int got = 0; got < 6;) {
+    char drain[2048];
+    // Two packets: the monitor is in its loop by then.
+    for (int got = 0; got < 2;)
         if (recv(sink, drain, sizeof(drain), 0) > 0)
             got++;
-    }
+    double cpu = process_cpu(pid);
+    for (int got = 0; got < seconds;)
+        if (recv(sink, drain, sizeof(drain), 0) > 0)
+            got++;
+    cpu = process_cpu(pid) - cpu;
     long rss = rss_kib(pid);
-    printf("probo resident memory while running: %ld KiB (%.2f MiB)\n", rss, rss / 1024.0);
+    printf("probo -u, load and mem every second, whole process over %d s: %.1f us per interval; "
+           "resident memory %ld KiB (%.2f MiB)\n",
+           seconds, cpu / seconds * 1e6, rss, rss / 1024.0);
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
     unlink(conf);
