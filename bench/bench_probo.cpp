@@ -14,7 +14,9 @@
 #include <fstream>
 #include <netinet/in.h>
 #include <string>
+#include <sys/select.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -119,6 +121,45 @@ static double process_cpu(pid_t pid)
     return ns / 1e9;
 }
 
+// The bare baseline of a monitor: woken by the interval timer every second,
+// it sends one small datagram and measures nothing.
+[[noreturn]] static void bare_monitor(int port)
+{
+    struct sigaction sa = {};
+    sa.sa_handler = [](int) {};
+    sigaction(SIGALRM, &sa, nullptr);
+    sigset_t blocked, wait_mask;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGALRM);
+    sigprocmask(SIG_BLOCK, &blocked, &wait_mask);
+    itimerval timer = {{1, 0}, {1, 0}};
+    setitimer(ITIMER_REAL, &timer, nullptr);
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to = loopback("127.0.0.1", port);
+    char packet[64] = {};
+    for (;;) {
+        timespec sleep_time = {2, 0};
+        pselect(0, nullptr, nullptr, nullptr, &sleep_time, &wait_mask);
+        sendto(fd, packet, sizeof(packet), 0, reinterpret_cast<sockaddr *>(&to), sizeof(to));
+    }
+}
+
+// CPU per interval of a process that sends one datagram per interval to
+// the sink, over seconds intervals once it runs.
+static double per_interval(pid_t pid, int sink, int seconds)
+{
+    char drain[2048];
+    // Two packets: the process is in its loop by then.
+    for (int got = 0; got < 2;)
+        if (recv(sink, drain, sizeof(drain), 0) > 0)
+            got++;
+    double cpu = process_cpu(pid);
+    for (int got = 0; got < seconds;)
+        if (recv(sink, drain, sizeof(drain), 0) > 0)
+            got++;
+    return (process_cpu(pid) - cpu) / seconds * 1e6;
+}
+
 int main(int argc, char **argv)
 {
     const char *probo = argc > 1 ? argv[1] : BENCH_PROBO;
@@ -172,22 +213,19 @@ int main(int argc, char **argv)
         execl(probo, probo, "-d", "-u", "-f", conf, static_cast<char *>(nullptr));
         _exit(127);
     }
-    char drain[2048];
-    // Two packets: the monitor is in its loop by then.
-    for (int got = 0; got < 2;)
-        if (recv(sink, drain, sizeof(drain), 0) > 0)
-            got++;
-    double cpu = process_cpu(pid);
-    for (int got = 0; got < seconds;)
-        if (recv(sink, drain, sizeof(drain), 0) > 0)
-            got++;
-    cpu = process_cpu(pid) - cpu;
+    double probo_us = per_interval(pid, sink, seconds);
     long rss = rss_kib(pid);
-    printf("probo -u, load and mem every second, whole process over %d s: %.1f us per interval; "
-           "resident memory %ld KiB (%.2f MiB)\n",
-           seconds, cpu / seconds * 1e6, rss, rss / 1024.0);
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
     unlink(conf);
+    pid_t bare = fork();
+    if (bare == 0)
+        bare_monitor(atoi(port.c_str()));
+    double bare_us = per_interval(bare, sink, seconds);
+    kill(bare, SIGTERM);
+    waitpid(bare, nullptr, 0);
+    printf("probo -u, load and mem every second, whole process over %d s: %.1f us per interval "
+           "(bare timer-and-send loop %.1f us, %.1fx); resident memory %ld KiB (%.2f MiB)\n",
+           seconds, probo_us, bare_us, probo_us / bare_us, rss, rss / 1024.0);
     return 0;
 }

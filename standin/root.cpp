@@ -10,16 +10,24 @@
 #include "internal.h"
 #include "standin.h"
 
-static const char *const file_paths[SF_COUNT] = {
-    "/proc/meminfo",
-    "/proc/swaps",
-    "/proc/loadavg",
-    "/proc/stat",
-    "/proc/net/dev",
-    "/proc/diskstats",
+struct kernel_file {
+    const char *path;
+    // The kernel builds the whole text for each read (so one read of a
+    // large enough buffer is all of it); other files come a page of
+    // records at a time and are read on to their end.
+    int whole;
+};
+
+static const kernel_file files[SF_COUNT] = {
+    {"/proc/meminfo", 1},
+    {"/proc/swaps", 0},
+    {"/proc/loadavg", 1},
+    {"/proc/stat", 1},
+    {"/proc/net/dev", 0},
+    {"/proc/diskstats", 0},
     // Read through a descriptor opened at start, it keeps describing the
     // mounts as this process saw them then, from the real root.
-    "/proc/self/mountinfo",
+    {"/proc/self/mountinfo", 0},
 };
 
 static char root[PATH_MAX];
@@ -34,7 +42,7 @@ int standin_open_at_root(const char *path, int flags)
 
 static void open_file(int i)
 {
-    fds[i] = standin_open_at_root(file_paths[i], O_RDONLY);
+    fds[i] = standin_open_at_root(files[i].path, O_RDONLY);
 }
 
 int standin_open_high(const char *path, int flags)
@@ -87,7 +95,6 @@ int standin_read(standin_file file, char *buffer, size_t size)
         open_file(file);
     if (fds[file] < 0)
         return -1;
-    // A /proc file hands out about a page per read: read on to its end.
     size_t total = 0;
     while (total + 1 < size) {
         ssize_t n = pread(fds[file], buffer + total, size - 1 - total, static_cast<off_t>(total));
@@ -96,6 +103,8 @@ int standin_read(standin_file file, char *buffer, size_t size)
         if (n == 0)
             break;
         total += static_cast<size_t>(n);
+        if (files[file].whole && total + 1 < size)
+            break;
     }
     buffer[total] = '\0';
     return static_cast<int>(total);
