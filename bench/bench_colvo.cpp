@@ -307,24 +307,6 @@ static double bare_rrd_updates_per_second(const std::vector<std::string> &files,
 
 enum { RRD_SOURCES = 200, RRD_ROUNDS = 5 };
 
-static std::vector<uint8_t> io_packet(uint64_t timestamp)
-{
-    std::vector<uint8_t> p(2048);
-    packet_header h = {timestamp, 0, 0, PACKET_VERSION};
-    int offset = header_to_wire(p.data(), &h);
-    for (int i = 0; i < BENCH_STREAMS; i++) {
-        std::string name = "ada" + std::to_string(i);
-        unsigned long long v = 1000ull * timestamp;
-        offset += pack_stream(p.data() + offset, 2048 - offset, name.c_str(), STREAM_IO, v, v, v, v, v);
-    }
-    h.length = static_cast<uint16_t>(offset);
-    header_to_wire(p.data(), &h);
-    h.crc = crc32_compute(p.data(), static_cast<size_t>(offset));
-    header_to_wire(p.data(), &h);
-    p.resize(static_cast<size_t>(offset));
-    return p;
-}
-
 // io(ada0) to io(ada9) stored for every source, under dir/<name><i>.
 static std::string io_conf(const std::string &dir, int port, const std::string &name)
 {
@@ -356,7 +338,7 @@ static double colvo_rrd_updates_per_second(const std::string &colvo, const std::
     long lines = 0;
     auto start = std::chrono::steady_clock::now();
     for (int r = 0; r < RRD_ROUNDS; r++) {
-        std::vector<uint8_t> p = io_packet(static_cast<uint64_t>(rrd_start + r));
+        std::vector<uint8_t> p = bench_packet(STREAM_IO, "ada", static_cast<uint64_t>(rrd_start + r), 1000);
         for (int i = 0; i < RRD_SOURCES; i++)
             send_from(m, spread_host(i), p);
         while (lines < static_cast<long>(r + 1) * RRD_SOURCES) {

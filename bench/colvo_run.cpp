@@ -39,16 +39,17 @@ int free_port()
     return ntohs(a.sin_port);
 }
 
-std::vector<uint8_t> if_packet(uint64_t timestamp)
+std::vector<uint8_t> bench_packet(int type, const char *prefix, uint64_t timestamp, uint64_t scale)
 {
     std::vector<uint8_t> p(2048);
     packet_header h = {timestamp, 0, 0, PACKET_VERSION};
     int offset = header_to_wire(p.data(), &h);
+    unsigned long long v = scale * timestamp;
     for (int i = 0; i < BENCH_STREAMS; i++) {
-        std::string name = "em" + std::to_string(i);
-        unsigned long long v = 1000000ull * timestamp;
-        offset += pack_stream(p.data() + offset, 2048 - offset, name.c_str(), STREAM_IF, v, v, v, v,
-                              v, v, v, v, v, v);
+        std::string name = prefix + std::to_string(i);
+        // Every value an unsigned 64-bit one: the types used here are all L.
+        offset += pack_stream(p.data() + offset, 2048 - offset, name.c_str(), type, v, v, v, v, v, v,
+                              v, v, v, v);
     }
     h.length = static_cast<uint16_t>(offset);
     header_to_wire(p.data(), &h);
@@ -56,6 +57,11 @@ std::vector<uint8_t> if_packet(uint64_t timestamp)
     header_to_wire(p.data(), &h);
     p.resize(static_cast<size_t>(offset));
     return p;
+}
+
+std::vector<uint8_t> if_packet(uint64_t timestamp)
+{
+    return bench_packet(STREAM_IF, "em", timestamp, 1000000);
 }
 
 std::string write_colvo_conf(const std::string &dir, int port, int sources, bool store)

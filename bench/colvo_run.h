@@ -13,7 +13,10 @@ enum { BENCH_STREAMS = 10 };
 sockaddr_in loopback(const std::string &host, int port);
 std::string source_host(int i); // 127.0.0.(2 + i)
 int free_port();
-// A packet of BENCH_STREAMS if(emN) records with counters from the timestamp.
+// A packet of BENCH_STREAMS records of one type named prefix0, prefix1...,
+// every value from the timestamp times scale.
+std::vector<uint8_t> bench_packet(int type, const char *prefix, uint64_t timestamp, uint64_t scale);
+// if(em0) to if(em9), counters from the timestamp.
 std::vector<uint8_t> if_packet(uint64_t timestamp);
 // A configuration accepting those streams from sources 0 to sources - 1,
 // with a datadir each when store is set.

@@ -12,26 +12,12 @@
 #include <unistd.h>
 
 #include "error.h"
+#include "unique_fd.h"
 
 enum { PID_TEXT = 32 };
 
 namespace {
 
-// Closes a descriptor on every path that does not hand it on.
-struct fd_owner {
-    int fd;
-    ~fd_owner()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-    int release()
-    {
-        int kept = fd;
-        fd = -1;
-        return kept;
-    }
-};
 
 } // namespace
 
@@ -57,12 +43,12 @@ int pidfile_lock(pidfile *pf, const char *path)
 {
     pf->fd = -1;
     pf->path = path;
-    fd_owner file = {open(path, O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644)};
+    unique_fd file(open(path, O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644));
     if (file.fd < 0)
         return 0;
     // daemon() points 0 to 2 at the null device: the lock must not be there.
     if (file.fd <= STDERR_FILENO) {
-        fd_owner high = {fcntl(file.fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1)};
+        unique_fd high(fcntl(file.fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
         if (high.fd < 0)
             return 0;
         close(file.release());

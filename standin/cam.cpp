@@ -21,6 +21,7 @@
 
 #include "internal.h"
 #include "standin.h"
+#include "unique_fd.h"
 #include "xmalloc.h"
 
 enum {
@@ -63,20 +64,6 @@ static const outcome_row outcomes[] = {
     {CAM_REQ_CMP_ERR, EIO, "CCB request completed with an error"},
 };
 
-struct descriptor {
-    int fd;
-    ~descriptor()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-    int release()
-    {
-        int kept = fd;
-        fd = -1;
-        return kept;
-    }
-};
 
 // --- Disks for tests: they answer the SCSI generic requests themselves.
 
@@ -269,7 +256,7 @@ static int pass_through(int fd, const ata_cmd &cmd, uint8_t *data, uint32_t leng
 
 extern "C" struct cam_device *cam_open_device(const char *path, int flags)
 {
-    descriptor node = {open(path, flags | O_CLOEXEC)};
+    unique_fd node(open(path, flags | O_CLOEXEC));
     if (node.fd < 0)
         return nullptr;
     // Only what the SCSI generic layer serves can carry an ATA command.

@@ -23,6 +23,7 @@
 #include "internal.h"
 #include "procfs.h"
 #include "standin.h"
+#include "unique_fd.h"
 #include "xmalloc.h"
 
 enum {
@@ -43,22 +44,10 @@ static int holders;
 static int stathz_override;
 static size_t record_override;
 
-// A descriptor that closes itself.
-struct descriptor {
-    int fd;
-    explicit descriptor(int f) : fd(f) {}
-    ~descriptor()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-    descriptor(const descriptor &) = delete;
-    descriptor &operator=(const descriptor &) = delete;
-};
 
 // The kept /proc directory, or one opened by path for this call.
 struct proc_dir {
-    descriptor own;
+    unique_fd own;
     int fd;
     proc_dir()
         : own(held >= 0 ? -1 : standin_open_at_root("/proc", O_RDONLY | O_DIRECTORY)),
@@ -101,7 +90,7 @@ static int clock_rate()
 // A small file below the /proc directory, NUL-terminated; its length or -1.
 static int read_at(int dir, const char *path, char *buffer, size_t size)
 {
-    descriptor file(openat(dir, path, O_RDONLY | O_CLOEXEC));
+    unique_fd file(openat(dir, path, O_RDONLY | O_CLOEXEC));
     if (file.fd < 0)
         return -1;
     ssize_t n = read(file.fd, buffer, size - 1);

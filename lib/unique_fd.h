@@ -1,0 +1,22 @@
+// A descriptor that closes itself on every path that does not hand it on.
+#pragma once
+
+#include <unistd.h>
+
+struct unique_fd {
+    int fd;
+    explicit unique_fd(int descriptor = -1) : fd(descriptor) {}
+    ~unique_fd()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    unique_fd(const unique_fd &) = delete;
+    unique_fd &operator=(const unique_fd &) = delete;
+    int release()
+    {
+        int kept = fd;
+        fd = -1;
+        return kept;
+    }
+};
