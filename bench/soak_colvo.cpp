@@ -59,8 +59,9 @@ static void sender(int port, long packets, long rate, std::atomic<long> *sent)
             p = if_packet(1700000000u + static_cast<uint64_t>(n / SOURCES));
             std::this_thread::sleep_until(start + std::chrono::duration<double>(double(n) / rate));
         }
-        sendto(fds[static_cast<size_t>(n % SOURCES)], p.data(), p.size(), 0,
-               reinterpret_cast<sockaddr *>(&to), sizeof(to));
+        if (sendto(fds[static_cast<size_t>(n % SOURCES)], p.data(), p.size(), 0,
+                   reinterpret_cast<sockaddr *>(&to), sizeof(to)) < 0)
+            perror("sendto");
         sent->store(n + 1);
     }
     for (int fd : fds)

@@ -18,7 +18,7 @@
 #include "signals.h"
 #include "xmalloc.h"
 
-enum { EXIT_USAGE = 64, EXIT_QUIT = 75, CWD_BUFFER = 1024 };
+enum { EXIT_USAGE = 64, EXIT_QUIT = 75, CWD_BUFFER = 1024, FIFO_SIZE = 1024 * 1024 };
 
 static int test_mode;
 static int list_mode;
@@ -69,6 +69,18 @@ static void list_files(const char *path)
     exit(0);
 }
 
+// Where the system lets a FIFO hold more than its default 64 KiB, room
+// for the lines of many hosts sending in the same moment while the reader
+// is not scheduled (a line of ten interfaces is nearly 2 KiB).
+#ifdef F_SETPIPE_SZ
+static void grow_fifo(int fd)
+{
+    fcntl(fd, F_SETPIPE_SZ, FIFO_SIZE);
+}
+#else
+static void grow_fifo(int) {}
+#endif
+
 static int open_fifo()
 {
     if (unlink(COLVO_FIFO) != 0 && errno != ENOENT)
@@ -79,6 +91,7 @@ static int open_fifo()
     int fd = open(COLVO_FIFO, O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         fatal("cannot open fifo %s for reporting; %s", COLVO_FIFO, strerror(errno));
+    grow_fifo(fd);
     return fd;
 }
 
