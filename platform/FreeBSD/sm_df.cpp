@@ -2,6 +2,7 @@
 // picked by its mount source from the list of mounted file systems fetched
 // once per tick. Block counts travel in units of 512 bytes.
 #include <sys/param.h>
+#include <sys/ucred.h>
 #include <sys/mount.h>
 
 #include <cstdint>

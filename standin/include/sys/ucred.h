@@ -1,0 +1,3 @@
+// Stand-in for FreeBSD's <sys/ucred.h>, which getmntinfo's users include
+// before <sys/mount.h>: nothing the probes use lives here.
+#pragma once
