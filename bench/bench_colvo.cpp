@@ -33,13 +33,7 @@ static const time_t rrd_start = time(nullptr) + 1;
 // Blasts packets from every source in turn until stopped.
 static void sender(int port, int sources, std::atomic<bool> *stop)
 {
-    std::vector<int> fds;
-    for (int i = 0; i < sources; i++) {
-        int fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a = loopback(source_host(i), 0);
-        bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a));
-        fds.push_back(fd);
-    }
+    std::vector<int> fds = source_sockets(sources);
     sockaddr_in to = loopback("127.0.0.1", port);
     uint64_t timestamp = 1700000000u;
     while (!stop->load()) {

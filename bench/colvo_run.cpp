@@ -39,6 +39,18 @@ int free_port()
     return ntohs(a.sin_port);
 }
 
+std::vector<int> source_sockets(int count)
+{
+    std::vector<int> fds;
+    for (int i = 0; i < count; i++) {
+        int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a = loopback(source_host(i), 0);
+        bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a));
+        fds.push_back(fd);
+    }
+    return fds;
+}
+
 std::vector<uint8_t> bench_packet(int type, const char *prefix, uint64_t timestamp, uint64_t scale)
 {
     std::vector<uint8_t> p(2048);

@@ -13,6 +13,8 @@ enum { BENCH_STREAMS = 10 };
 sockaddr_in loopback(const std::string &host, int port);
 std::string source_host(int i); // 127.0.0.(2 + i)
 int free_port();
+// One UDP socket bound to each of sources 0 to count - 1.
+std::vector<int> source_sockets(int count);
 // A packet of BENCH_STREAMS records of one type named prefix0, prefix1...,
 // every value from the timestamp times scale.
 std::vector<uint8_t> bench_packet(int type, const char *prefix, uint64_t timestamp, uint64_t scale);

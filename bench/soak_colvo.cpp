@@ -44,13 +44,7 @@ static long socket_drops(int port)
 
 static void sender(int port, long packets, long rate, std::atomic<long> *sent)
 {
-    std::vector<int> fds;
-    for (int i = 0; i < SOURCES; i++) {
-        int fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a = loopback(source_host(i), 0);
-        bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a));
-        fds.push_back(fd);
-    }
+    std::vector<int> fds = source_sockets(SOURCES);
     sockaddr_in to = loopback("127.0.0.1", port);
     auto start = std::chrono::steady_clock::now();
     std::vector<uint8_t> p = if_packet(1700000000u);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 #include <sys/types.h>
 
 #include "standin.h"
@@ -18,6 +19,12 @@ int standin_fail(int error);
 int standin_read_all(standin_file file, char **buffer, size_t *size);
 // The start of the line after this one, or null at the end of the text.
 const char *standin_next_line(const char *line);
+
+// Marks now; standin_recent says whether a mark is a moment old (under
+// half a second): several MIBs or reads of one measurement share one read
+// of the kernel's file.
+void standin_mark(timespec *when);
+int standin_recent(const timespec *when);
 
 // open(), on a descriptor above 2 (daemon() reuses 0 to 2), close-on-exec.
 int standin_open_high(const char *path, int flags);

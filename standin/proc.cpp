@@ -194,7 +194,7 @@ static void commit_marks(unsigned long long now)
     std::swap(marks, fresh);
     mark_count = fresh_count;
     marks_time = now;
-    clock_gettime(CLOCK_MONOTONIC, &marks_read);
+    standin_mark(&marks_read);
 }
 
 static const cpu_mark *find_mark(int pid)
@@ -207,14 +207,9 @@ static const cpu_mark *find_mark(int pid)
 // The ticks of the full read when it is a moment old: the probe reads the
 // structure of each matching process for every stream it packs, and the
 // table of this measurement already holds them.
-enum { FRESH_NS = 500 * 1000 * 1000 };
-
 static const cpu_mark *fresh_mark(int pid)
 {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    long long age = (now.tv_sec - marks_read.tv_sec) * 1000000000LL + (now.tv_nsec - marks_read.tv_nsec);
-    return age >= 0 && age < FRESH_NS ? find_mark(pid) : nullptr;
+    return standin_recent(&marks_read) ? find_mark(pid) : nullptr;
 }
 
 // The share of one CPU, in FreeBSD's fixed point, since the previous read;

@@ -79,6 +79,21 @@ int standin_fail(int error)
     return -1;
 }
 
+enum { RECENT_NS = 500 * 1000 * 1000 };
+
+void standin_mark(timespec *when)
+{
+    clock_gettime(CLOCK_MONOTONIC, when);
+}
+
+int standin_recent(const timespec *when)
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long long age = (now.tv_sec - when->tv_sec) * 1000000000LL + (now.tv_nsec - when->tv_nsec);
+    return age >= 0 && age < RECENT_NS;
+}
+
 // The memory probe asks several MIBs of one file in one measurement: the
 // first of them reads the file anew, the others take that text when it is
 // a moment old, so the kernel builds the file once per measurement.
@@ -88,23 +103,16 @@ struct text_cache {
     int valid;
 };
 
-enum { RECENT_NS = 500 * 1000 * 1000 };
-
 static const char *read_anew(standin_file file, text_cache *c)
 {
     c->valid = standin_read(file, c->text, sizeof(c->text)) >= 0;
-    clock_gettime(CLOCK_MONOTONIC, &c->when);
+    standin_mark(&c->when);
     return c->valid ? c->text : nullptr;
 }
 
 static const char *read_recent(standin_file file, text_cache *c)
 {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    long long age = (now.tv_sec - c->when.tv_sec) * 1000000000LL + (now.tv_nsec - c->when.tv_nsec);
-    if (c->valid && age >= 0 && age < RECENT_NS)
-        return c->text;
-    return read_anew(file, c);
+    return c->valid && standin_recent(&c->when) ? c->text : read_anew(file, c);
 }
 
 static text_cache meminfo, swaps;
