@@ -2,8 +2,9 @@
 // measurement sent to 3 muxes for three stream sets (load, mem and debug;
 // this host's CPUs, loopback, disk and file system; 20 proc streams), and
 // the allocations of a steady measurement, which should be none. The real
-// monitor sending load and mem every second: its CPU per interval as a
-// whole process over a run (60 s unless given), and its resident memory.
+// monitor sending load and mem every second, beside a bare loop that sends
+// without measuring: CPU per interval of each as a whole process over a run
+// (60 s unless given), and their resident memory.
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <netinet/in.h>
+#include <poll.h>
 #include <string>
 #include <sys/select.h>
 #include <sys/socket.h>
@@ -121,43 +123,55 @@ static double process_cpu(pid_t pid)
     return ns / 1e9;
 }
 
-// The bare baseline of a monitor: woken by the interval timer every second,
-// it sends one small datagram and measures nothing.
-[[noreturn]] static void bare_monitor(int port)
+// A process started with its output discarded.
+static pid_t spawn(const char *path, const char *const argv[])
 {
-    struct sigaction sa = {};
-    sa.sa_handler = [](int) {};
-    sigaction(SIGALRM, &sa, nullptr);
-    sigset_t blocked, wait_mask;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGALRM);
-    sigprocmask(SIG_BLOCK, &blocked, &wait_mask);
-    itimerval timer = {{1, 0}, {1, 0}};
-    setitimer(ITIMER_REAL, &timer, nullptr);
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to = loopback("127.0.0.1", port);
-    char packet[64] = {};
-    for (;;) {
-        timespec sleep_time = {2, 0};
-        pselect(0, nullptr, nullptr, nullptr, &sleep_time, &wait_mask);
-        sendto(fd, packet, sizeof(packet), 0, reinterpret_cast<sockaddr *>(&to), sizeof(to));
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execv(path, const_cast<char *const *>(argv));
+        _exit(127);
     }
+    return pid;
 }
 
-// CPU per interval of a process that sends one datagram per interval to
-// the sink, over seconds intervals once it runs.
-static double per_interval(pid_t pid, int sink, int seconds)
+// Two processes that each send one datagram per interval, to their own
+// sink, measured side by side over the same seconds intervals once both
+// run: CPU per interval of each and their resident memory at the end.
+struct side_by_side {
+    double us[2];
+    long rss[2];
+};
+
+static side_by_side per_interval(const pid_t pid[2], const int sink[2], int seconds)
 {
     char drain[2048];
-    // Two packets: the process is in its loop by then.
-    for (int got = 0; got < 2;)
-        if (recv(sink, drain, sizeof(drain), 0) > 0)
-            got++;
-    double cpu = process_cpu(pid);
-    for (int got = 0; got < seconds;)
-        if (recv(sink, drain, sizeof(drain), 0) > 0)
-            got++;
-    return (process_cpu(pid) - cpu) / seconds * 1e6;
+    int got[2] = {0, 0};
+    double cpu[2] = {0, 0};
+    // Two packets each: both are in their loops by then.
+    int window = 0;
+    while (got[0] < 2 + seconds) {
+        pollfd p[2] = {{sink[0], POLLIN, 0}, {sink[1], POLLIN, 0}};
+        poll(p, 2, -1);
+        for (int i = 0; i < 2; i++)
+            while (recv(sink[i], drain, sizeof(drain), MSG_DONTWAIT) > 0)
+                got[i]++;
+        if (!window && got[0] >= 2 && got[1] >= 2) {
+            window = 1;
+            for (int i = 0; i < 2; i++) {
+                cpu[i] = process_cpu(pid[i]);
+                got[i] = 2;
+            }
+        }
+    }
+    side_by_side r;
+    for (int i = 0; i < 2; i++) {
+        r.us[i] = (process_cpu(pid[i]) - cpu[i]) / (got[i] - 2) * 1e6;
+        r.rss[i] = rss_kib(pid[i]);
+    }
+    return r;
 }
 
 int main(int argc, char **argv)
@@ -198,34 +212,29 @@ int main(int argc, char **argv)
     printf("20 proc streams (%s processes) to 3 muxes: %.1f us per measurement, %zu allocations\n",
            shell("ls -d /proc/[0-9]* | wc -l").c_str(), pr.us, pr.allocations);
 
-    // The real monitor: load and mem every second.
+    // The real monitor, load and mem every second, beside the bare loop.
     char conf[] = "/tmp/benchprobo.XXXXXX";
     int fd = mkstemp(conf);
     std::string text = "monitor { load, mem } every second stream to 127.0.0.1 port " + port + "\n";
     if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
         return 1;
     close(fd);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        execl(probo, probo, "-d", "-u", "-f", conf, static_cast<char *>(nullptr));
-        _exit(127);
+    int bare_sink;
+    std::string bare_port = std::to_string(sink_port(&bare_sink));
+    const char *probo_argv[] = {probo, "-d", "-u", "-f", conf, nullptr};
+    const char *bare_argv[] = {BENCH_BARE, bare_port.c_str(), nullptr};
+    pid_t pids[2] = {spawn(probo, probo_argv), spawn(BENCH_BARE, bare_argv)};
+    int sinks[2] = {sink, bare_sink};
+    side_by_side r = per_interval(pids, sinks, seconds);
+    for (pid_t pid : pids) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
     }
-    double probo_us = per_interval(pid, sink, seconds);
-    long rss = rss_kib(pid);
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
     unlink(conf);
-    pid_t bare = fork();
-    if (bare == 0)
-        bare_monitor(atoi(port.c_str()));
-    double bare_us = per_interval(bare, sink, seconds);
-    kill(bare, SIGTERM);
-    waitpid(bare, nullptr, 0);
-    printf("probo -u, load and mem every second, whole process over %d s: %.1f us per interval "
-           "(bare timer-and-send loop %.1f us, %.1fx); resident memory %ld KiB (%.2f MiB)\n",
-           seconds, probo_us, bare_us, probo_us / bare_us, rss, rss / 1024.0);
+    printf("probo -d -u, load and mem every second, whole process over %d s: %.1f us per "
+           "interval (bare timer-and-send loop beside it %.1f us, %.2fx)\n",
+           seconds, r.us[0], r.us[1], r.us[0] / r.us[1]);
+    printf("probo resident memory %ld KiB (%.2f MiB; bare loop %ld KiB, %.2fx)\n", r.rss[0],
+           r.rss[0] / 1024.0, r.rss[1], static_cast<double>(r.rss[0]) / r.rss[1]);
     return 0;
 }

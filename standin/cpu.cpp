@@ -40,10 +40,10 @@ static long cpu_number(const char *line, const char **rest)
 // this kernel did not have the CPU then. Guest time is already in user.
 static void cpu_states(const char *rest, long *states)
 {
-    unsigned long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0,
-                       softirq = 0;
-    sscanf(rest, "%llu %llu %llu %llu %llu %llu %llu", &user, &nice, &system, &idle, &iowait,
-           &irq, &softirq);
+    unsigned long long c[7] = {};
+    standin_numbers(rest, c, 7);
+    unsigned long long user = c[0], nice = c[1], system = c[2], idle = c[3], iowait = c[4],
+                       irq = c[5], softirq = c[6];
     states[CP_USER] = static_cast<long>(user);
     states[CP_NICE] = static_cast<long>(nice);
     states[CP_SYS] = static_cast<long>(system);

@@ -75,9 +75,7 @@ static int parse_row(const char *line, ifmibdata *d)
     if (length == 0 || length >= sizeof(d->ifmd_name))
         return 0;
     unsigned long long c[NETDEV_COLUMNS];
-    if (sscanf(colon + 1, "%llu %llu %llu %llu %llu %llu %llu %llu %llu %llu %llu %llu %llu %llu %llu %llu",
-               &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7], &c[8], &c[9], &c[10],
-               &c[11], &c[12], &c[13], &c[14], &c[15]) != NETDEV_COLUMNS)
+    if (standin_numbers(colon + 1, c, NETDEV_COLUMNS) != NETDEV_COLUMNS)
         return 0;
     memset(d, 0, sizeof(*d));
     memcpy(d->ifmd_name, line, length);

@@ -19,6 +19,14 @@ int standin_fail(int error);
 int standin_read_all(standin_file file, char **buffer, size_t *size);
 // The start of the line after this one, or null at the end of the text.
 const char *standin_next_line(const char *line);
+// Up to count blank-separated unsigned decimals (saturating): how many
+// were read before something else came.
+int standin_numbers(const char *p, unsigned long long *values, int count);
+// Up to count blank-separated decimals with an optional fraction, each the
+// double strtod gives: how many were read.
+int standin_decimals(const char *p, double *values, int count);
+// Past count blank-separated fields of the line, or null when it has fewer.
+const char *standin_skip_fields(const char *p, int count);
 
 // Marks now; standin_recent says whether a mark is a moment old (under
 // half a second): several MIBs or reads of one measurement share one read

@@ -1,10 +1,9 @@
 // getloadavg from the load averages file opened at start-up, so that it
 // works inside the monitor's chroot, where the C library's fails.
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 
-#include "standin.h"
+#include "internal.h"
 
 extern "C" int getloadavg(double loadavg[], int nelem) noexcept
 {
@@ -12,7 +11,7 @@ extern "C" int getloadavg(double loadavg[], int nelem) noexcept
     if (standin_read(SF_LOADAVG, text, sizeof(text)) < 0)
         return -1;
     double avg[3];
-    if (sscanf(text, "%lf %lf %lf", &avg[0], &avg[1], &avg[2]) != 3) {
+    if (standin_decimals(text, avg, 3) != 3) {
         errno = EINVAL;
         return -1;
     }

@@ -26,12 +26,6 @@ enum {
     MIB_PREFIX_MAX = 6,
 };
 
-const char *standin_next_line(const char *line)
-{
-    const char *newline = strchr(line, '\n');
-    return newline && newline[1] ? newline + 1 : nullptr;
-}
-
 // A "Key:  value kB" line of /proc/meminfo, in bytes.
 static int meminfo_bytes(const char *text, const char *key, uint64_t *bytes)
 {
@@ -172,10 +166,12 @@ static int read_swap_info(const int *name, u_int, void *oldp, size_t *oldlenp)
     const char *line = swap_line(text, name[2]);
     if (line == nullptr)
         return standin_fail(ENOENT);
-    char path[256], kind[32];
-    unsigned long long size_kib, used_kib;
-    if (sscanf(line, "%255s %31s %llu %llu", path, kind, &size_kib, &used_kib) != 4)
+    // Filename Type Size Used Priority, sizes in KiB.
+    const char *sizes = standin_skip_fields(line, 2);
+    unsigned long long kib[2];
+    if (sizes == nullptr || standin_numbers(sizes, kib, 2) != 2)
         return standin_fail(ENOENT);
+    unsigned long long size_kib = kib[0], used_kib = kib[1];
     xswdev x;
     memset(&x, 0, sizeof(x));
     x.xsw_version = XSWDEV_VERSION;

@@ -1,10 +1,13 @@
 // The probe table and the load, memory and debug probes, against the
 // stand-in pointed at fixture trees.
+#include <climits>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
 
 #include "codec.h"
+#include "internal.h"
 #include "error.h"
 #include "log_capture.h"
 #include "probe.h"
@@ -184,6 +187,35 @@ TEST_F(Probes, LoadAveragesWithTwoDecimals)
     EXPECT_EQ(150u, decode_fixed16(buf + 2));
     stream_list list = {load};
     stream_list_free(&list);
+}
+
+// The hand-written readers of the kernel's text give what the C library's
+// would: strtod's double for every load text, strtoull's saturation, and
+// counts that stop at the first thing that isn't a number.
+TEST(StandinText, NumbersReadAsTheCLibraryReadsThem)
+{
+    char text[32];
+    for (unsigned whole = 0; whole < 300; whole++)
+        for (unsigned hundredths = 0; hundredths < 100; hundredths++) {
+            snprintf(text, sizeof(text), "%u.%02u", whole, hundredths);
+            double v = -1;
+            ASSERT_EQ(1, standin_decimals(text, &v, 1));
+            ASSERT_EQ(strtod(text, nullptr), v) << text;
+        }
+    double d[3];
+    EXPECT_EQ(2, standin_decimals(" 7\t0.5 x", d, 3));
+    EXPECT_EQ(7.0, d[0]);
+    EXPECT_EQ(0.5, d[1]);
+    EXPECT_EQ(0, standin_decimals("1234567890123456", d, 1));
+
+    unsigned long long n[4] = {};
+    EXPECT_EQ(3, standin_numbers(" 1 18446744073709551615\t99999999999999999999 -4", n, 4));
+    EXPECT_EQ(1u, n[0]);
+    EXPECT_EQ(ULLONG_MAX, n[1]);
+    EXPECT_EQ(ULLONG_MAX, n[2]);
+    EXPECT_EQ(0, standin_numbers("", n, 1));
+    EXPECT_STREQ(" 3 4", standin_skip_fields("/dev/sda2 partition 3 4", 2));
+    EXPECT_EQ(nullptr, standin_skip_fields("/dev/broken\n/dev/sdb1", 2));
 }
 
 TEST_F(Probes, DebugProbeSendsZerosForMissingVariables)
