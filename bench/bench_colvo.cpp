@@ -3,6 +3,7 @@
 // CPU per packet at a steady rate for 10 to 10,000 configured sources, and
 // the resident memory each source costs; the database path against a bare
 // librrd loop making the same updates.
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
@@ -25,6 +26,13 @@
 #include "types.h"
 
 static const double SECONDS = 2.0;
+enum { REPEATS = 3, RRD_SOURCES = 200, RRD_ROUNDS = 2, RRD_REPEATS = 7 };
+
+static double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
 
 // Database updates carry times from now on: colvo stores nothing far ahead
 // of its clock, and the databases start just before now.
@@ -280,12 +288,14 @@ static steady colvo_steady(const std::string &colvo, const std::string &dir, int
     return {lines ? cpu / lines * 1e6 : 0, rss};
 }
 
-// The same updates as colvo makes, straight through the library.
-static double bare_rrd_updates_per_second(const std::vector<std::string> &files, int rounds)
+// The same updates as colvo makes, straight through the library, at the
+// times of rounds first to first + RRD_ROUNDS - 1.
+static rate bare_rrd_updates(const std::vector<std::string> &files, int first)
 {
     auto start = std::chrono::steady_clock::now();
+    double cpu = thread_cpu();
     long updates = 0;
-    for (int r = 0; r < rounds; r++)
+    for (int r = first; r < first + RRD_ROUNDS; r++)
         for (const std::string &f : files) {
             char text[128];
             snprintf(text, sizeof(text), "%lld:1:2:3:4:5", static_cast<long long>(rrd_start + r));
@@ -296,10 +306,11 @@ static double bare_rrd_updates_per_second(const std::vector<std::string> &files,
             rrd_clear_error();
             updates++;
         }
-    return updates / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return {updates / seconds, updates / (thread_cpu() - cpu)};
 }
 
-enum { RRD_SOURCES = 200, RRD_ROUNDS = 5 };
+
 
 // io(ada0) to io(ada9) stored for every source, under dir/<name><i>.
 static std::string io_conf(const std::string &dir, int port, const std::string &name)
@@ -319,20 +330,24 @@ static std::string io_conf(const std::string &dir, int port, const std::string &
 }
 
 // Rounds of one packet per source, each round waited for in the FIFO, so
-// no datagram is lost and every update is made.
-static double colvo_rrd_updates_per_second(const std::string &colvo, const std::string &conf, int port)
+// no datagram is lost and every update is made. Per CPU-second of colvo as
+// well as per second: the last lines of a round wait their few
+// milliseconds in the FIFO batch while colvo is idle.
+static rate colvo_rrd_updates(const std::string &colvo, const std::string &conf, int port, int first)
 {
     colvo_run run = start_colvo(colvo, conf);
     if (run.fifo < 0 || run.pid <= 0) {
         stop_colvo(&run);
-        return 0;
+        return {0, 0};
     }
     multi_sender m = open_multi_sender(port);
     char buf[1 << 16];
     long lines = 0;
     auto start = std::chrono::steady_clock::now();
+    double cpu = process_cpu(run.pid);
     for (int r = 0; r < RRD_ROUNDS; r++) {
-        std::vector<uint8_t> p = bench_packet(STREAM_IO, "ada", static_cast<uint64_t>(rrd_start + r), 1000);
+        std::vector<uint8_t> p =
+            bench_packet(STREAM_IO, "ada", static_cast<uint64_t>(rrd_start + first + r), 1000);
         for (int i = 0; i < RRD_SOURCES; i++)
             send_from(m, spread_host(i), p);
         while (lines < static_cast<long>(r + 1) * RRD_SOURCES) {
@@ -345,52 +360,75 @@ static double colvo_rrd_updates_per_second(const std::string &colvo, const std::
         }
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    cpu = process_cpu(run.pid) - cpu;
     close(m.fd);
     stop_colvo(&run);
-    return lines * BENCH_STREAMS / seconds;
+    return {lines * BENCH_STREAMS / seconds, lines * BENCH_STREAMS / cpu};
 }
 
-int main(int argc, char **argv)
+// Flooded throughput and CPU per packet, 50 sources, FIFO only.
+static void flood(const std::string &bin, const std::string &dir)
 {
-    std::string bin = argc > 1 ? argv[1] : BENCH_COLVO;
-    std::string mkrrd = argc > 2 ? argv[2] : BENCH_MKRRD;
-    setvbuf(stdout, nullptr, _IOLBF, 0);
-    crc32_init_table();
-    char tmpl[] = "/tmp/benchcolvo.XXXXXX";
-    std::string dir = mkdtemp(tmpl);
-
+    // Each figure the median of REPEATS runs, the measurements taken in
+    // turn so that a noisy moment of the machine does not fall on one alone.
     const int many = 50;
-    rate bare = bare_loop(many);
-    printf("bare recvfrom loop: %.0f packets/s, %.0f packets per CPU-second\n", bare.per_second,
-           bare.per_cpu_second);
-
     int port = free_port();
     std::string conf = write_colvo_conf(dir, port, many, false);
-    rate fifo_only = colvo_rate(bin, conf, port, many);
-    printf("colvo, FIFO only (%d sources, %d streams/packet): %.0f packets/s (%.0f%% of bare), "
-           "%.0f packets per CPU-second (%.0f%% of bare)\n",
-           many, BENCH_STREAMS, fifo_only.per_second, 100 * fifo_only.per_second / bare.per_second,
-           fifo_only.per_cpu_second, 100 * fifo_only.per_cpu_second / bare.per_cpu_second);
+    std::vector<double> bare_rate, bare_per_cpu, colvo_rate_, colvo_per_cpu;
+    for (int r = 0; r < REPEATS; r++) {
+        rate b = bare_loop(many), c = colvo_rate(bin, conf, port, many);
+        bare_rate.push_back(b.per_second);
+        bare_per_cpu.push_back(b.per_cpu_second);
+        colvo_rate_.push_back(c.per_second);
+        colvo_per_cpu.push_back(c.per_cpu_second);
+    }
+    rate bare = {median(bare_rate), median(bare_per_cpu)};
+    rate fifo_only = {median(colvo_rate_), median(colvo_per_cpu)};
+    printf("flooded, median of %d:\n", REPEATS);
+    printf("bare recvfrom loop: %.0f packets/s, %.0f packets per CPU-second\n", bare.per_second,
+           bare.per_cpu_second);
+    printf("colvo, FIFO only (%d sources, %d streams/packet): %.0f packets/s (%.2f of bare), "
+           "%.0f packets per CPU-second (%.2f of bare); %.1f us per packet against %.1f (%.2fx)\n",
+           many, BENCH_STREAMS, fifo_only.per_second, fifo_only.per_second / bare.per_second,
+           fifo_only.per_cpu_second, fifo_only.per_cpu_second / bare.per_cpu_second,
+           1e6 / fifo_only.per_cpu_second, 1e6 / bare.per_cpu_second,
+           bare.per_cpu_second / fifo_only.per_cpu_second);
 
-    printf("\nsteady %d packets/s from random sources, CPU per packet:\n", STEADY_RATE);
-    long rss_small = 0, rss_large = 0;
+}
+
+// CPU per packet at a steady rate for 10 to 10,000 configured sources.
+static void scale(const std::string &bin, const std::string &dir)
+{
+    printf("\nsteady %d packets/s from random sources, CPU per packet (median of %d):\n",
+           STEADY_RATE, REPEATS);
     const int counts[] = {10, 100, 1000, 10000};
-    for (int sources : counts) {
-        double bare_us = bare_steady_us(sources);
-        steady c = colvo_steady(bin, dir, sources);
-        printf("  %5d sources: colvo %.1f us, bare loop %.1f us (%.1fx); colvo resident %ld KiB\n",
-               sources, c.cpu_us, bare_us, bare_us > 0 ? c.cpu_us / bare_us : 0, c.rss_kib);
-        if (sources == counts[0])
-            rss_small = c.rss_kib;
-        rss_large = c.rss_kib;
+    const int sizes = static_cast<int>(sizeof(counts) / sizeof(counts[0]));
+    std::vector<double> bare_us[sizes], colvo_us[sizes];
+    long rss[sizes] = {};
+    for (int r = 0; r < REPEATS; r++)
+        for (int i = 0; i < sizes; i++) {
+            bare_us[i].push_back(bare_steady_us(counts[i]));
+            steady c = colvo_steady(bin, dir, counts[i]);
+            colvo_us[i].push_back(c.cpu_us);
+            rss[i] = c.rss_kib;
+        }
+    for (int i = 0; i < sizes; i++) {
+        double b = median(bare_us[i]), c = median(colvo_us[i]);
+        printf("  %5d sources: colvo %.1f us, bare loop %.1f us (%.2fx); %.2fx colvo's own at %d; "
+               "colvo resident %ld KiB\n",
+               counts[i], c, b, b > 0 ? c / b : 0, c / median(colvo_us[0]), counts[0], rss[i]);
     }
     printf("resident memory per configured source (10 streams each): %.2f KiB\n",
-           double(rss_large - rss_small) / (counts[3] - counts[0]));
+           double(rss[sizes - 1] - rss[0]) / (counts[sizes - 1] - counts[0]));
 
-    // The database path: 2,000 files of 5 data sources on tmpfs.
+}
+
+// The database path: 2,000 files of 5 data sources on tmpfs.
+static void database(const std::string &bin, const std::string &mkrrd, const std::string &dir)
+{
     char rrd_tmpl[] = "/dev/shm/benchrrd.XXXXXX";
     std::string rrd_dir = mkdtemp(rrd_tmpl) ? rrd_tmpl : dir;
-    port = free_port();
+    int port = free_port();
     std::vector<std::string> bare_files;
     std::string stored_conf = io_conf(rrd_dir, port, "colvo");
     std::string bare_conf = io_conf(rrd_dir, port, "bare");
@@ -401,15 +439,49 @@ int main(int argc, char **argv)
     for (int i = 0; i < RRD_SOURCES; i++)
         for (int d = 0; d < BENCH_STREAMS; d++)
             bare_files.push_back(rrd_dir + "/bare" + std::to_string(i) + "/io_ada" + std::to_string(d) + ".rrd");
-    double bare_updates = bare_rrd_updates_per_second(bare_files, RRD_ROUNDS);
-    double colvo_updates = colvo_rrd_updates_per_second(bin, stored_conf, port);
-    printf("\ndatabase path, %d files x 5 data sources on tmpfs: colvo %.0f updates/s, bare librrd loop "
-           "%.0f updates/s (%.2f of bare)\n",
-           RRD_SOURCES * BENCH_STREAMS, colvo_updates, bare_updates, colvo_updates / bare_updates);
+    std::vector<double> bare_wall, bare_cpu, colvo_wall, colvo_cpu;
+    // Short runs, many of them, each side first in turn: this figure moves
+    // most with the machine's moments.
+    for (int r = 0; r < RRD_REPEATS; r++) {
+        rate b = {0, 0}, c = {0, 0};
+        if (r % 2)
+            c = colvo_rrd_updates(bin, stored_conf, port, r * RRD_ROUNDS);
+        b = bare_rrd_updates(bare_files, r * RRD_ROUNDS);
+        if (r % 2 == 0)
+            c = colvo_rrd_updates(bin, stored_conf, port, r * RRD_ROUNDS);
+        bare_wall.push_back(b.per_second);
+        bare_cpu.push_back(b.per_cpu_second);
+        colvo_wall.push_back(c.per_second);
+        colvo_cpu.push_back(c.per_cpu_second);
+    }
+    printf("\ndatabase path, %d files x 5 data sources on tmpfs (median of %d): colvo %.0f updates "
+           "per CPU-second, bare librrd loop %.0f (%.2f of bare); per second %.0f and %.0f (%.2f)\n",
+           RRD_SOURCES * BENCH_STREAMS, RRD_REPEATS, median(colvo_cpu), median(bare_cpu),
+           median(colvo_cpu) / median(bare_cpu), median(colvo_wall), median(bare_wall),
+           median(colvo_wall) / median(bare_wall));
     std::string remove_rrd = "rm -rf " + std::string(rrd_dir);
     if (system(remove_rrd.c_str()) != 0)
         fprintf(stderr, "cannot remove %s\n", rrd_dir.c_str());
 
+}
+
+// bench_colvo [colvo [colvo-mkrrd [flood|scale|database]]]: all three
+// unless one is named; an empty path takes the built one.
+int main(int argc, char **argv)
+{
+    std::string bin = argc > 1 && argv[1][0] ? argv[1] : BENCH_COLVO;
+    std::string mkrrd = argc > 2 && argv[2][0] ? argv[2] : BENCH_MKRRD;
+    std::string only = argc > 3 ? argv[3] : "";
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    crc32_init_table();
+    char tmpl[] = "/tmp/benchcolvo.XXXXXX";
+    std::string dir = mkdtemp(tmpl);
+    if (only.empty() || only == "flood")
+        flood(bin, dir);
+    if (only.empty() || only == "scale")
+        scale(bin, dir);
+    if (only.empty() || only == "database")
+        database(bin, mkrrd, dir);
     std::string cleanup = "rm -rf " + dir;
     return system(cleanup.c_str()) == 0 ? 0 : 1;
 }
