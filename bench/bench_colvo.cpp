@@ -27,7 +27,7 @@
 
 // Seconds of each run; BENCH_SECONDS sets another, for profiling one.
 static const double SECONDS = getenv("BENCH_SECONDS") ? atof(getenv("BENCH_SECONDS")) : 2.0;
-enum { REPEATS = 3, RRD_SOURCES = 200, RRD_ROUNDS = 2, RRD_REPEATS = 7 };
+enum { REPEATS = 3, SCALE_REPEATS = 5, RRD_SOURCES = 200, RRD_ROUNDS = 2, RRD_REPEATS = 7 };
 
 static double median(std::vector<double> v)
 {
@@ -401,12 +401,12 @@ static void flood(const std::string &bin, const std::string &dir)
 static void scale(const std::string &bin, const std::string &dir)
 {
     printf("\nsteady %d packets/s from random sources, CPU per packet (median of %d):\n",
-           STEADY_RATE, REPEATS);
+           STEADY_RATE, SCALE_REPEATS);
     const int counts[] = {10, 100, 1000, 10000};
     const int sizes = static_cast<int>(sizeof(counts) / sizeof(counts[0]));
     std::vector<double> bare_us[sizes], colvo_us[sizes];
     long rss[sizes] = {};
-    for (int r = 0; r < REPEATS; r++)
+    for (int r = 0; r < SCALE_REPEATS; r++)
         for (int i = 0; i < sizes; i++) {
             bare_us[i].push_back(bare_steady_us(counts[i]));
             steady c = colvo_steady(bin, dir, counts[i]);
