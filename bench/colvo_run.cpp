@@ -137,17 +137,22 @@ void stop_colvo(colvo_run *run)
     run->fifo = -1;
 }
 
-long rss_kib(pid_t pid)
+long status_kib(pid_t pid, const char *field)
 {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string key;
     long value = 0;
     while (status >> key) {
-        if (key == "VmRSS:") {
+        if (key == field) {
             status >> value;
             return value;
         }
         std::getline(status, key);
     }
     return 0;
+}
+
+long rss_kib(pid_t pid)
+{
+    return status_kib(pid, "VmRSS:");
 }

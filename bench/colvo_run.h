@@ -31,4 +31,7 @@ struct colvo_run {
 // Starts colvo detached, as in production, and waits for its FIFO and pid.
 colvo_run start_colvo(const std::string &colvo, const std::string &conf);
 void stop_colvo(colvo_run *run);
+// A figure in KiB of /proc/<pid>/status ("RssAnon:"), 0 if not there;
+// rss_kib is "VmRSS:".
+long status_kib(pid_t pid, const char *field);
 long rss_kib(pid_t pid);
