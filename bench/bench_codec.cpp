@@ -195,10 +195,11 @@ int main()
     output_init(&out, null);
     before = allocation_count();
     start = bench_clock::now();
+    sockaddr_storage from = source_socket_address(src);
     for (int i = 0; i < packets / 4; i++) {
         memcpy(m->packet, packet, static_cast<size_t>(size));
         source *found = nullptr;
-        if (accept_datagram(m, size, &src->socket_address, &found))
+        if (accept_datagram(m, size, &from, &found))
             process_packet(m, found, size, churn, churn_size, &out);
         output_flush(&out);
     }

@@ -91,7 +91,7 @@ int open_mux_sockets(mux *m)
             warning("cannot determine socket family for source %.200s", src->name);
             continue;
         }
-        int family = src->socket_address.ss_family;
+        int family = src->socket_address.sa.sa_family;
         if (family < 0 || family >= MUX_SOCKET_SLOTS || m->sockets[family] != 0)
             continue;
         int fd = socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);

@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Older, longer packets stay in the buffer; reading them is the bug
     // this poisoning catches.
     ASAN_POISON_MEMORY_REGION(s.m->packet + received, static_cast<size_t>(s.m->packet_size - received));
-    sockaddr_storage from = s.src->socket_address;
+    sockaddr_storage from = source_socket_address(s.src);
     source *found = nullptr;
     update_texts.clear();
     update_formats.clear();

@@ -53,15 +53,15 @@ static int mux_matches(const void *record, const void *name)
     return same_text(static_cast<const mux *>(record)->name, static_cast<const char *>(name));
 }
 
-// Family and host address, as same_address compares them.
-static uint32_t address_hash(const sockaddr_storage *a)
+// Family and host address, as same_host compares them.
+static uint32_t address_hash(const sockaddr *a)
 {
-    uint32_t hash = index_hash_bytes(INDEX_HASH_START, &a->ss_family, sizeof(a->ss_family));
-    if (a->ss_family == AF_INET) {
+    uint32_t hash = index_hash_bytes(INDEX_HASH_START, &a->sa_family, sizeof(a->sa_family));
+    if (a->sa_family == AF_INET) {
         const sockaddr_in *in = reinterpret_cast<const sockaddr_in *>(a);
         return index_hash_bytes(hash, &in->sin_addr, sizeof(in->sin_addr));
     }
-    if (a->ss_family == AF_INET6) {
+    if (a->sa_family == AF_INET6) {
         const sockaddr_in6 *in6 = reinterpret_cast<const sockaddr_in6 *>(a);
         return index_hash_bytes(hash, &in6->sin6_addr, sizeof(in6->sin6_addr));
     }
@@ -70,13 +70,33 @@ static uint32_t address_hash(const sockaddr_storage *a)
 
 static uint32_t source_hash(const void *record)
 {
-    return address_hash(&static_cast<const source *>(record)->socket_address);
+    return address_hash(&static_cast<const source *>(record)->socket_address.sa);
 }
 
 static int source_matches(const void *record, const void *address)
 {
-    return same_address(&static_cast<const source *>(record)->socket_address,
-                        static_cast<const sockaddr_storage *>(address));
+    return same_host(&static_cast<const source *>(record)->socket_address.sa,
+                     static_cast<const sockaddr *>(address));
+}
+
+int source_set_address(source *src, const sockaddr_storage *address)
+{
+    size_t size = address->ss_family == AF_INET    ? sizeof(sockaddr_in)
+                  : address->ss_family == AF_INET6 ? sizeof(sockaddr_in6)
+                                                   : 0;
+    if (size == 0)
+        return 0;
+    memset(&src->socket_address, 0, sizeof(src->socket_address));
+    memcpy(&src->socket_address, address, size);
+    return 1;
+}
+
+sockaddr_storage source_socket_address(const source *src)
+{
+    sockaddr_storage address;
+    memset(&address, 0, sizeof(address));
+    memcpy(&address, &src->socket_address, sizeof(src->socket_address));
+    return address;
 }
 
 stream *stream_new(int type, const char *argument)
@@ -175,11 +195,12 @@ source *source_list_find_by_address(const source_list *list, const sockaddr_stor
 {
     if (list == nullptr || address == nullptr)
         return nullptr;
+    const sockaddr *host = reinterpret_cast<const sockaddr *>(address);
     if (list->by_address.slots)
         return static_cast<source *>(
-            index_find(&list->by_address, address_hash(address), source_matches, address));
+            index_find(&list->by_address, address_hash(host), source_matches, host));
     for (source *s = list->first; s; s = s->next)
-        if (same_address(&s->socket_address, address))
+        if (same_host(&s->socket_address.sa, host))
             return s;
     return nullptr;
 }
@@ -254,10 +275,9 @@ void stream_list_free(stream_list *list)
     stream *next;
     for (stream *s = list->first; s; s = next) {
         next = s->next;
+        // The database file or the probe state: they share a place.
         if (s->rrd_file)
             xfree(s->rrd_file);
-        if (s->probe_state)
-            xfree(s->probe_state);
         xfree(s);
     }
     index_free(&list->index);

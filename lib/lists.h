@@ -6,6 +6,7 @@
 #pragma once
 
 #include <sys/socket.h>
+#include <netinet/in.h>
 
 #include "index.h"
 #include "packet.h"
@@ -21,12 +22,16 @@ enum {
 // A stream's argument lives in the record's own allocation, and its probe
 // state is made only when a probe asks for it: the multiplexer keeps
 // thousands of streams and needs neither a second allocation nor the state.
+// A stream is the monitor's or the multiplexer's, never both, so the two
+// share a place and a record with a short argument takes 48 bytes of heap.
 struct stream {
     int type;
     char *argument; // never null: "" when none was configured
-    char *rrd_file; // multiplexer: database file, or null
+    union {
+        char *rrd_file;            // multiplexer: database file, or null
+        probe_states *probe_state; // monitor: made zero-filled at first use
+    };
     stream *next;
-    probe_states *probe_state; // monitor: made zero-filled at first use
 };
 
 // The probe state of the stream, made zero-filled at the first call.
@@ -37,9 +42,17 @@ struct stream_list {
     record_index index; // by type and argument, kept by the add operations
 };
 
+// A source's IPv4 or IPv6 address, in a fifth of a sockaddr_storage: the
+// multiplexer keeps thousands of sources and finds one per packet.
+union source_address {
+    sockaddr sa;
+    sockaddr_in in;
+    sockaddr_in6 in6;
+};
+
 struct source {
     char *name; // numeric host text, in the record's own allocation
-    sockaddr_storage socket_address;
+    source_address socket_address;
     stream_list streams;
     source *next;
 };
@@ -80,6 +93,11 @@ stream *source_find_stream(const source *src, int type, const char *argument);
 stream *source_add_stream(source *src, int type, const char *argument);
 stream *mux_find_stream(const mux *m, int type, const char *argument);
 stream *mux_add_stream(mux *m, int type, const char *argument);
+
+// Sets the source's address from an IPv4 or IPv6 one (0 for another family,
+// leaving it unset); the address as a sender's is reported.
+int source_set_address(source *src, const sockaddr_storage *address);
+sockaddr_storage source_socket_address(const source *src);
 
 source *source_list_find(const source_list *list, const char *name);
 source *source_list_find_by_address(const source_list *list, const sockaddr_storage *address);

@@ -135,14 +135,19 @@ int numeric_names(const sockaddr_storage *address)
 
 int same_address(const sockaddr_storage *a, const sockaddr_storage *b)
 {
-    if (a == nullptr || b == nullptr || a->ss_family != b->ss_family)
+    return same_host(reinterpret_cast<const sockaddr *>(a), reinterpret_cast<const sockaddr *>(b));
+}
+
+int same_host(const sockaddr *a, const sockaddr *b)
+{
+    if (a == nullptr || b == nullptr || a->sa_family != b->sa_family)
         return 0;
-    if (a->ss_family == AF_INET) {
+    if (a->sa_family == AF_INET) {
         auto x = reinterpret_cast<const sockaddr_in *>(a);
         auto y = reinterpret_cast<const sockaddr_in *>(b);
         return memcmp(&x->sin_addr, &y->sin_addr, sizeof(x->sin_addr)) == 0;
     }
-    if (a->ss_family == AF_INET6) {
+    if (a->sa_family == AF_INET6) {
         auto x = reinterpret_cast<const sockaddr_in6 *>(a);
         auto y = reinterpret_cast<const sockaddr_in6 *>(b);
         return memcmp(&x->sin6_addr, &y->sin6_addr, sizeof(x->sin6_addr)) == 0;
@@ -154,8 +159,7 @@ int lookup_source_address(source *src, int family)
 {
     if (!getip(src->name, family))
         return 0;
-    memcpy(&src->socket_address, &resolved_address, sizeof(resolved_address));
-    return 1;
+    return source_set_address(src, &resolved_address);
 }
 
 void lookup_mux_address(mux *m, int socktype)

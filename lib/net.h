@@ -21,7 +21,10 @@ void get_sockaddr(sockaddr_storage *out, int family, int socktype, int flags, co
                   const char *service);
 void copy_sockaddr(const sockaddr *from, sockaddr_storage *to);
 int numeric_names(const sockaddr_storage *address);
+// Same family and host address, ports ignored; same_host takes any socket
+// address, a source's compact one included.
 int same_address(const sockaddr_storage *a, const sockaddr_storage *b);
+int same_host(const sockaddr *a, const sockaddr *b);
 int lookup_source_address(source *src, int family);
 void lookup_mux_address(mux *m, int socktype);
 // The length of the address held in a storage, by its family.

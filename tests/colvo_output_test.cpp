@@ -90,7 +90,7 @@ struct Output : ::testing::Test {
     {
         if (!bytes.empty())
             memcpy(m->packet, bytes.data(), std::min<size_t>(bytes.size(), m->packet_size));
-        sockaddr_storage from = src->socket_address;
+        sockaddr_storage from = source_socket_address(src);
         reinterpret_cast<sockaddr_in *>(&from)->sin_port = htons(40000);
         source *found = nullptr;
         int received = static_cast<int>(std::min<size_t>(bytes.size(), m->packet_size));
@@ -239,7 +239,8 @@ TEST_F(Output, FullFifoDropsLines)
     }
     log.clear();
     memcpy(m->packet, make_packet(1, {load_record(1, 1, 1)}).data(), 23);
-    accept_datagram(m, 23, &src->socket_address, &src);
+    sockaddr_storage from = source_socket_address(src);
+    accept_datagram(m, 23, &from, &src);
     process_packet(m, src, 23, churn.data(), static_cast<int>(churn.size()), &out);
     output_flush(&out);
     EXPECT_TRUE(log.has("write is short -- no client listening?"));
@@ -270,7 +271,7 @@ TEST_F(Intake, ChecksSenderLengthCrcAndVersion)
         EXPECT_TRUE(log.has("ignored packet with bad crc from 10.0.0.5:40000")) << n;
     }
 
-    sockaddr_storage stranger = src->socket_address;
+    sockaddr_storage stranger = source_socket_address(src);
     inet_pton(AF_INET, "10.0.0.6", &reinterpret_cast<sockaddr_in *>(&stranger)->sin_addr);
     source *found = src;
     EXPECT_EQ(0, accept_datagram(m, static_cast<int>(good.size()), &stranger, &found));

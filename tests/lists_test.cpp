@@ -210,23 +210,45 @@ sockaddr_storage address(const char *text, int port)
     return a;
 }
 
+// A source keeps an IPv4 or IPv6 address whole, port included, in its
+// compact form, and no other family.
+TEST_F(Lists, SourceAddressesKeepIPv4AndIPv6Whole)
+{
+    source_list sources = {};
+    source *s = source_list_add(&sources, "x");
+    for (const char *text : {"192.0.2.7", "2001:db8::5"}) {
+        sockaddr_storage a = address(text, 4242);
+        ASSERT_EQ(1, source_set_address(s, &a));
+        sockaddr_storage back = source_socket_address(s);
+        EXPECT_EQ(0, memcmp(&a, &back, sizeof(a))) << text;
+    }
+    sockaddr_storage local = {};
+    local.ss_family = AF_UNIX;
+    EXPECT_EQ(0, source_set_address(s, &local));
+    EXPECT_EQ(AF_INET6, s->socket_address.sa.sa_family);
+    source_list_free(&sources);
+}
+
 // The indexes answer as a walk of the list would, at any size.
 TEST_F(Lists, IndexesGiveTheFirstMatchOfAWalk)
 {
     source_list sources = {};
     const char *names[] = {"10.0.0.1", "::1", "0::1", "10.0.0.2"};
-    for (const char *name : names)
-        source_list_add(&sources, name)->socket_address = address(name, 1);
+    for (const char *name : names) {
+        sockaddr_storage a = address(name, 1);
+        source_set_address(source_list_add(&sources, name), &a);
+    }
     for (int i = 0; i < 500; i++) {
         std::string name = "10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250);
-        source_list_add(&sources, name.c_str())->socket_address = address(name.c_str(), 1);
+        sockaddr_storage a = address(name.c_str(), 1);
+        source_set_address(source_list_add(&sources, name.c_str()), &a);
     }
     source_list_index_addresses(&sources);
     for (const char *name : {"10.0.0.1", "::1", "10.1.1.249", "10.0.0.2"}) {
         sockaddr_storage from = address(name, 4242);
         const source *walked = nullptr;
         for (const source *s = sources.first; s && !walked; s = s->next)
-            if (same_address(&s->socket_address, &from))
+            if (same_host(&s->socket_address.sa, reinterpret_cast<const sockaddr *>(&from)))
                 walked = s;
         EXPECT_EQ(walked, source_list_find_by_address(&sources, &from)) << name;
     }

@@ -116,7 +116,7 @@ TEST(Net, LookupHelpersFillTheRecords)
     source *s = source_list_add(&m->sources, "::1");
     EXPECT_EQ(0, lookup_source_address(s, AF_INET));
     EXPECT_EQ(1, lookup_source_address(s, AF_INET6));
-    EXPECT_EQ(AF_INET6, s->socket_address.ss_family);
+    EXPECT_EQ(AF_INET6, s->socket_address.sa.sa_family);
     mux_list_free(&list);
 }
 
