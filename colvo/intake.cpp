@@ -144,6 +144,9 @@ int accept_datagram(mux *m, int received, const sockaddr_storage *from, source *
         }
         return 0;
     }
+    // With thousands of sources its records are not in the cache: they
+    // come while the CRC is computed.
+    source_prefetch_streams(*src);
     // Whoever can send from a source's address can repeat these warnings.
     log_limit_owner = *src;
     int accepted = check_datagram(m, received, from);

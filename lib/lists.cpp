@@ -79,6 +79,19 @@ static int source_matches(const void *record, const void *address)
                      static_cast<const sockaddr *>(address));
 }
 
+void source_prefetch_streams(const source *src)
+{
+    const record_index *ix = &src->streams.index;
+    if (ix->slots == nullptr)
+        return;
+    // A record and the argument after it may straddle two cache lines.
+    for (uint32_t i = 0; i <= ix->mask; i++)
+        if (ix->slots[i]) {
+            __builtin_prefetch(ix->slots[i]);
+            __builtin_prefetch(static_cast<const stream *>(ix->slots[i]) + 1);
+        }
+}
+
 int source_set_address(source *src, const sockaddr_storage *address)
 {
     size_t size = address->ss_family == AF_INET    ? sizeof(sockaddr_in)

@@ -99,6 +99,10 @@ stream *mux_add_stream(mux *m, int type, const char *argument);
 int source_set_address(source *src, const sockaddr_storage *address);
 sockaddr_storage source_socket_address(const source *src);
 
+// Asks the processor for the source's stream records ahead of their use,
+// so that fetching them overlaps other work (the packet's CRC).
+void source_prefetch_streams(const source *src);
+
 source *source_list_find(const source_list *list, const char *name);
 source *source_list_find_by_address(const source_list *list, const sockaddr_storage *address);
 source *source_list_add(source_list *list, const char *name);
