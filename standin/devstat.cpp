@@ -34,10 +34,31 @@ struct disk_line {
 static int parse_line(const char *line, disk_line *d)
 {
     memset(d, 0, sizeof(*d));
-    int n = sscanf(line, "%u %u %31s %llu %*u %llu %*u %llu %*u %llu %*u %*u %*u %*u %llu %*u %llu",
-                   &d->major, &d->minor, d->name, &d->reads, &d->read_sectors, &d->writes,
-                   &d->write_sectors, &d->discards, &d->discard_sectors);
-    return n >= 7;
+    unsigned long long id[2], c[14];
+    if (standin_numbers(line, id, 2) != 2 || id[0] > UINT_MAX || id[1] > UINT_MAX)
+        return 0;
+    const char *name = standin_skip_fields(line, 2);
+    const char *counters = name ? standin_skip_fields(name, 1) : nullptr;
+    if (counters == nullptr)
+        return 0;
+    while (*name == ' ' || *name == '\t')
+        name++;
+    size_t length = static_cast<size_t>(counters - name);
+    // reads, merged, sectors, ms, writes, merged, sectors, ms, in flight,
+    // ms, weighted ms, discards, merged, sectors.
+    int n = standin_numbers(counters, c, 14);
+    if (length >= sizeof(d->name) || n < 7)
+        return 0;
+    d->major = static_cast<unsigned>(id[0]);
+    d->minor = static_cast<unsigned>(id[1]);
+    memcpy(d->name, name, length);
+    d->reads = c[0];
+    d->read_sectors = c[2];
+    d->writes = c[4];
+    d->write_sectors = c[6];
+    d->discards = n > 11 ? c[11] : 0;
+    d->discard_sectors = n > 13 ? c[13] : 0;
+    return 1;
 }
 
 static int clamp_unit(unsigned long long unit)

@@ -22,6 +22,8 @@ const char *standin_next_line(const char *line);
 // Up to count blank-separated unsigned decimals (saturating): how many
 // were read before something else came.
 int standin_numbers(const char *p, unsigned long long *values, int count);
+// One blank-led decimal integer, perhaps negative: 1, or 0 when none is there.
+int standin_integer(const char *p, long long *value);
 // Up to count blank-separated decimals with an optional fraction, each the
 // double strtod gives: how many were read.
 int standin_decimals(const char *p, double *values, int count);

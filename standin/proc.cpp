@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -125,17 +126,38 @@ static int read_process(int dir, int pid, proc_figures *f)
     size_t length = std::min(static_cast<size_t>(close - open - 1), static_cast<size_t>(COMMLEN));
     memcpy(f->comm, open + 1, length);
     f->comm[length] = '\0';
-    char state;
-    if (sscanf(close + 1,
-               " %c %d %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu %llu %*s %*s %*s %ld %*s %*s "
-               "%llu %llu",
-               &state, &f->ppid, &f->user, &f->system, &f->nice, &f->start, &f->vsize) != 7)
+    // After the name, counted from 1: state, ppid, ... utime (12), stime,
+    // ... nice (17), ... starttime (20), vsize.
+    unsigned long long v[2];
+    long long nice;
+    const char *field = standin_skip_fields(close + 1, 1);
+    if (field == nullptr || standin_numbers(field, v, 1) != 1 || v[0] > INT_MAX)
         return standin_fail(EINVAL);
-    // Gone in between, or a kernel thread: no memory figures.
+    f->ppid = static_cast<int>(v[0]);
+    field = standin_skip_fields(field, 10);
+    if (field == nullptr || standin_numbers(field, v, 2) != 2)
+        return standin_fail(EINVAL);
+    f->user = v[0];
+    f->system = v[1];
+    field = standin_skip_fields(field, 5);
+    if (field == nullptr || !standin_integer(field, &nice))
+        return standin_fail(EINVAL);
+    f->nice = static_cast<long>(nice);
+    field = standin_skip_fields(field, 3);
+    if (field == nullptr || standin_numbers(field, v, 2) != 2)
+        return standin_fail(EINVAL);
+    f->start = v[0];
+    f->vsize = v[1];
+    // Gone in between, or a kernel thread: no memory figures. statm: size
+    // resident shared text lib data dt, in pages.
     f->text = f->data = f->resident = 0;
     snprintf(path, sizeof(path), "%d/statm", pid);
-    if (read_at(dir, path, text, sizeof(text)) >= 0)
-        sscanf(text, "%*s %llu %*s %llu %*s %llu", &f->resident, &f->text, &f->data);
+    unsigned long long m[6];
+    if (read_at(dir, path, text, sizeof(text)) >= 0 && standin_numbers(text, m, 6) == 6) {
+        f->resident = m[1];
+        f->text = m[3];
+        f->data = m[5];
+    }
     return 0;
 }
 

@@ -41,6 +41,18 @@ int standin_numbers(const char *p, unsigned long long *values, int count)
     return count;
 }
 
+int standin_integer(const char *p, long long *value)
+{
+    p = skip_blanks(p);
+    int negative = *p == '-';
+    unsigned long long magnitude;
+    if (!is_digit(p[negative]) || standin_numbers(p + negative, &magnitude, 1) != 1 ||
+        magnitude > LLONG_MAX)
+        return 0;
+    *value = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
+    return 1;
+}
+
 const char *standin_skip_fields(const char *p, int count)
 {
     for (int i = 0; i < count; i++) {

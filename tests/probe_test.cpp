@@ -214,6 +214,13 @@ TEST(StandinText, NumbersReadAsTheCLibraryReadsThem)
     EXPECT_EQ(ULLONG_MAX, n[1]);
     EXPECT_EQ(ULLONG_MAX, n[2]);
     EXPECT_EQ(0, standin_numbers("", n, 1));
+    long long i = 0;
+    EXPECT_EQ(1, standin_integer(" -20 x", &i));
+    EXPECT_EQ(-20, i);
+    EXPECT_EQ(1, standin_integer("\t19", &i));
+    EXPECT_EQ(19, i);
+    EXPECT_EQ(0, standin_integer(" - 1", &i));
+    EXPECT_EQ(0, standin_integer("9223372036854775808", &i));
     EXPECT_STREQ(" 3 4", standin_skip_fields("/dev/sda2 partition 3 4", 2));
     EXPECT_EQ(nullptr, standin_skip_fields("/dev/broken\n/dev/sdb1", 2));
 }
