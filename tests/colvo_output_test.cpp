@@ -11,6 +11,7 @@
 #include "crc32.h"
 #include "error.h"
 #include "log_capture.h"
+#include "socket_address.h"
 #include "types.h"
 #include "udp.h"
 
@@ -56,9 +57,8 @@ struct Output : ::testing::Test {
         rrd_backend_current = &recorder;
         m = mux_list_add(&muxes, "127.0.0.1 2100");
         src = source_list_add(&m->sources, "10.0.0.5");
-        auto *in = reinterpret_cast<sockaddr_in *>(&src->socket_address);
-        in->sin_family = AF_INET;
-        inet_pton(AF_INET, "10.0.0.5", &in->sin_addr);
+        sockaddr_storage configured = socket_address("10.0.0.5", 0);
+        source_set_address(src, &configured);
         pipe2(fifo, O_NONBLOCK);
         output_init(&out, fifo[1]);
     }

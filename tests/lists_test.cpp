@@ -8,6 +8,7 @@
 #include "lists.h"
 #include "log_capture.h"
 #include "net.h"
+#include "socket_address.h"
 #include "types.h"
 
 namespace {
@@ -78,17 +79,11 @@ TEST_F(Lists, SourcesAreFoundByAddressIgnoringPort)
 {
     source_list sources = {};
     source *s = source_list_add(&sources, "127.0.0.1");
-    auto *in = reinterpret_cast<sockaddr_in *>(&s->socket_address);
-    in->sin_family = AF_INET;
-    in->sin_port = htons(1);
-    inet_pton(AF_INET, "127.0.0.1", &in->sin_addr);
-    sockaddr_storage from = {};
-    auto *f = reinterpret_cast<sockaddr_in *>(&from);
-    f->sin_family = AF_INET;
-    f->sin_port = htons(5555);
-    inet_pton(AF_INET, "127.0.0.1", &f->sin_addr);
+    sockaddr_storage configured = socket_address("127.0.0.1", 1);
+    source_set_address(s, &configured);
+    sockaddr_storage from = socket_address("127.0.0.1", 5555);
     EXPECT_EQ(s, source_list_find_by_address(&sources, &from));
-    inet_pton(AF_INET, "127.0.0.2", &f->sin_addr);
+    from = socket_address("127.0.0.2", 5555);
     EXPECT_EQ(nullptr, source_list_find_by_address(&sources, &from));
     source_list empty = {};
     EXPECT_EQ(nullptr, source_list_find_by_address(&empty, &from));
@@ -189,27 +184,6 @@ TEST(ListsDeath, UnknownStreamTypeIsFatal)
                 "internal error: stream type unknown");
 }
 
-} // namespace
-
-namespace {
-
-sockaddr_storage address(const char *text, int port)
-{
-    sockaddr_storage a = {};
-    if (strchr(text, ':')) {
-        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&a);
-        in6->sin6_family = AF_INET6;
-        in6->sin6_port = htons(static_cast<uint16_t>(port));
-        inet_pton(AF_INET6, text, &in6->sin6_addr);
-    } else {
-        auto *in = reinterpret_cast<sockaddr_in *>(&a);
-        in->sin_family = AF_INET;
-        in->sin_port = htons(static_cast<uint16_t>(port));
-        inet_pton(AF_INET, text, &in->sin_addr);
-    }
-    return a;
-}
-
 // A source keeps an IPv4 or IPv6 address whole, port included, in its
 // compact form, and no other family.
 TEST_F(Lists, SourceAddressesKeepIPv4AndIPv6Whole)
@@ -217,7 +191,7 @@ TEST_F(Lists, SourceAddressesKeepIPv4AndIPv6Whole)
     source_list sources = {};
     source *s = source_list_add(&sources, "x");
     for (const char *text : {"192.0.2.7", "2001:db8::5"}) {
-        sockaddr_storage a = address(text, 4242);
+        sockaddr_storage a = socket_address(text, 4242);
         ASSERT_EQ(1, source_set_address(s, &a));
         sockaddr_storage back = source_socket_address(s);
         EXPECT_EQ(0, memcmp(&a, &back, sizeof(a))) << text;
@@ -235,17 +209,17 @@ TEST_F(Lists, IndexesGiveTheFirstMatchOfAWalk)
     source_list sources = {};
     const char *names[] = {"10.0.0.1", "::1", "0::1", "10.0.0.2"};
     for (const char *name : names) {
-        sockaddr_storage a = address(name, 1);
+        sockaddr_storage a = socket_address(name, 1);
         source_set_address(source_list_add(&sources, name), &a);
     }
     for (int i = 0; i < 500; i++) {
         std::string name = "10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250);
-        sockaddr_storage a = address(name.c_str(), 1);
+        sockaddr_storage a = socket_address(name.c_str(), 1);
         source_set_address(source_list_add(&sources, name.c_str()), &a);
     }
     source_list_index_addresses(&sources);
     for (const char *name : {"10.0.0.1", "::1", "10.1.1.249", "10.0.0.2"}) {
-        sockaddr_storage from = address(name, 4242);
+        sockaddr_storage from = socket_address(name, 4242);
         const source *walked = nullptr;
         for (const source *s = sources.first; s && !walked; s = s->next)
             if (same_host(&s->socket_address.sa, reinterpret_cast<const sockaddr *>(&from)))
@@ -253,9 +227,9 @@ TEST_F(Lists, IndexesGiveTheFirstMatchOfAWalk)
         EXPECT_EQ(walked, source_list_find_by_address(&sources, &from)) << name;
     }
     // "0::1" was added later than "::1": first in the walk, it wins.
-    sockaddr_storage loop6 = address("::1", 9);
+    sockaddr_storage loop6 = socket_address("::1", 9);
     EXPECT_STREQ("0::1", source_list_find_by_address(&sources, &loop6)->name);
-    sockaddr_storage stranger = address("10.9.9.9", 1);
+    sockaddr_storage stranger = socket_address("10.9.9.9", 1);
     EXPECT_EQ(nullptr, source_list_find_by_address(&sources, &stranger));
 
     source *s = sources.first;

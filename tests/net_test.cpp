@@ -8,28 +8,9 @@
 #include "lists.h"
 #include "log_capture.h"
 #include "net.h"
+#include "socket_address.h"
 
 namespace {
-
-static sockaddr_storage v4(const char *text, int port)
-{
-    sockaddr_storage s = {};
-    auto *in = reinterpret_cast<sockaddr_in *>(&s);
-    in->sin_family = AF_INET;
-    in->sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, text, &in->sin_addr);
-    return s;
-}
-
-static sockaddr_storage v6(const char *text, int port)
-{
-    sockaddr_storage s = {};
-    auto *in = reinterpret_cast<sockaddr_in6 *>(&s);
-    in->sin6_family = AF_INET6;
-    in->sin6_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET6, text, &in->sin6_addr);
-    return s;
-}
 
 TEST(Net, NumericHostsResolveInTheirOwnFamilyOnly)
 {
@@ -54,8 +35,8 @@ TEST(Net, NamesResolveToNumericText)
 
 TEST(Net, SameAddressComparesFamilyAndHostOnly)
 {
-    sockaddr_storage a = v4("127.0.0.1", 1), b = v4("127.0.0.1", 2), c = v4("127.0.0.2", 1);
-    sockaddr_storage d = v6("::1", 1), e = v6("::1", 9);
+    sockaddr_storage a = socket_address("127.0.0.1", 1), b = socket_address("127.0.0.1", 2), c = socket_address("127.0.0.2", 1);
+    sockaddr_storage d = socket_address("::1", 1), e = socket_address("::1", 9);
     EXPECT_TRUE(same_address(&a, &b));
     EXPECT_FALSE(same_address(&a, &c));
     EXPECT_FALSE(same_address(&a, &d));
@@ -84,7 +65,7 @@ TEST(Net, PassiveIpv6WildcardWithPort)
 
 TEST(Net, NumericNamesAndUnknownFallback)
 {
-    sockaddr_storage a = v6("::1", 2100);
+    sockaddr_storage a = socket_address("::1", 2100);
     EXPECT_EQ(0, numeric_names(&a));
     EXPECT_STREQ("::1", numeric_host);
     EXPECT_STREQ("2100", numeric_service);
@@ -97,7 +78,7 @@ TEST(Net, NumericNamesAndUnknownFallback)
 
 TEST(Net, CopyClearsTheRestOfTheStorage)
 {
-    sockaddr_storage from = v4("10.1.2.3", 77), to;
+    sockaddr_storage from = socket_address("10.1.2.3", 77), to;
     memset(&to, 0xFF, sizeof(to));
     copy_sockaddr(reinterpret_cast<sockaddr *>(&from), &to);
     EXPECT_EQ(0, memcmp(&from, &to, sizeof(to)));

@@ -1,0 +1,7 @@
+// Socket addresses for tests, from numeric text: IPv6 when it holds a
+// colon, IPv4 otherwise.
+#pragma once
+
+#include <sys/socket.h>
+
+sockaddr_storage socket_address(const char *numeric_host, int port);
