@@ -130,14 +130,16 @@ static void size_churnbuffer(churn *c, const mux *m)
     c->size = size;
 }
 
-static void reload(const char *path, mux_list *current, churn *c)
+// 1 when the new configuration took the place of the old one, sockets
+// included.
+static int reload(const char *path, mux_list *current, churn *c)
 {
     mux_list fresh = {};
     lexer_limits_fatal = 0;
     if (!load_config(&fresh, path, 1)) {
         info("new configuration contains errors; keeping old configuration");
         mux_list_free(&fresh);
-        return;
+        return 0;
     }
     info("read configuration file '%.100s' successfully", path);
     // The old sockets close first, so the new ones can bind the same port.
@@ -147,6 +149,7 @@ static void reload(const char *path, mux_list *current, churn *c)
     mux_init_receive_packet(current->first);
     open_mux_sockets(current->first);
     size_churnbuffer(c, current->first);
+    return 1;
 }
 
 int main(int argc, char **argv)
@@ -223,7 +226,6 @@ int main(int argc, char **argv)
     receive_batch batch = {};
     for (;;) {
         receive_batch_size(&batch, muxes.first->packet_size);
-        uint32_t dropped_before = batch.dropped;
         // Lines of packets close in time share one write, none waits long.
         timespec left;
         const timespec *timeout = fifo_wait(&out.fifo, &left);
@@ -242,10 +244,11 @@ int main(int argc, char **argv)
         if (reload_requested) {
             reload_requested = 0;
             info("hup received");
-            reload(path, &muxes, &c);
+            if (reload(path, &muxes, &c))
+                memset(batch.socket_drops, 0, sizeof(batch.socket_drops));
             continue;
         }
-        out.socket_dropped += batch.dropped - dropped_before;
+        out.socket_dropped += batch.dropped;
         mux *m = muxes.first;
         for (int i = 0; i < count; i++) {
             int received = take_datagram(m, &batch, i);

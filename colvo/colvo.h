@@ -27,7 +27,10 @@ struct receive_batch {
     int count;
     int lengths[RECEIVE_BATCH];
     sockaddr_storage from[RECEIVE_BATCH];
-    uint32_t dropped; // datagrams the kernel had no room for, where it tells
+    uint32_t dropped; // datagrams the kernel had no room for since the last wake-up
+    // Each socket's own running count of them, where the kernel tells: the
+    // sockets count apart, and new sockets count from 0.
+    uint32_t socket_drops[MUX_SOCKET_SLOTS];
 };
 
 // (Re)allocates the slots for the mux's receive buffer size.

@@ -34,26 +34,24 @@ static const int DROP_COUNT_OPTION = SO_RXQ_OVFL, BUFFER_OPTION = SO_RCVBUFFORCE
 static const int DROP_COUNT_OPTION = 0, BUFFER_OPTION = SO_RCVBUF;
 #endif
 
-static void read_drop_count(const msghdr *h, receive_batch *b)
+static void read_drop_count(const msghdr *h, uint32_t *running, uint32_t *dropped)
 {
     if (DROP_COUNT_OPTION == 0)
         return;
     for (cmsghdr *c = CMSG_FIRSTHDR(const_cast<msghdr *>(h)); c;
          c = CMSG_NXTHDR(const_cast<msghdr *>(h), c))
         if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == DROP_COUNT_OPTION) {
-            uint32_t dropped;
-            memcpy(&dropped, CMSG_DATA(c), sizeof(dropped));
-            if (dropped > b->dropped)
-                b->dropped = dropped;
+            uint32_t total;
+            memcpy(&total, CMSG_DATA(c), sizeof(total));
+            // Unsigned: the difference stays right across the count's wrap.
+            *dropped += total - *running;
+            *running = total;
         }
 }
 
 static void size_socket_buffer(int fd, const mux *m)
 {
-    long sources = 0;
-    for (const source *src = m->sources.first; src; src = src->next)
-        sources++;
-    long want = sources * BURST_PACKETS * m->packet_size;
+    long want = long{m->sources.by_name.count} * BURST_PACKETS * m->packet_size;
     long bounded = want < SOCKET_BUFFER_MIN ? long{SOCKET_BUFFER_MIN} : want;
     int size = static_cast<int>(bounded > SOCKET_BUFFER_MAX ? long{SOCKET_BUFFER_MAX} : bounded);
     if (setsockopt(fd, SOL_SOCKET, BUFFER_OPTION, &size, sizeof(size)) != 0)
@@ -208,7 +206,7 @@ uint8_t *receive_batch_slot(const receive_batch *b, int i)
 }
 
 // What is waiting on one socket, without blocking, in one call.
-static void drain(int fd, receive_batch *b)
+static void drain(int slot_family, int fd, receive_batch *b)
 {
     mmsghdr messages[RECEIVE_BATCH];
     iovec vectors[RECEIVE_BATCH];
@@ -236,7 +234,7 @@ static void drain(int fd, receive_batch *b)
     }
     for (int i = 0; i < n; i++) {
         b->lengths[b->count + i] = static_cast<int>(messages[i].msg_len);
-        read_drop_count(&messages[i].msg_hdr, b);
+        read_drop_count(&messages[i].msg_hdr, &b->socket_drops[slot_family], &b->dropped);
     }
     b->count += n;
 }
@@ -245,6 +243,7 @@ int wait_for_datagrams(mux *m, receive_batch *b, const sigset_t *wait_mask,
                        const timespec *timeout)
 {
     b->count = 0;
+    b->dropped = 0;
     for (;;) {
         fd_set readable;
         FD_ZERO(&readable);
@@ -265,7 +264,7 @@ int wait_for_datagrams(mux *m, receive_batch *b, const sigset_t *wait_mask,
         }
         for (int slot = 0; slot < MUX_SOCKET_SLOTS && b->count < RECEIVE_BATCH; slot++)
             if (m->sockets[slot] != 0 && FD_ISSET(m->sockets[slot], &readable))
-                drain(m->sockets[slot], b);
+                drain(slot, m->sockets[slot], b);
         if (b->count > 0)
             return b->count;
     }

@@ -14,6 +14,7 @@
 #include "socket_address.h"
 #include "types.h"
 #include "udp.h"
+#include "xmalloc.h"
 
 namespace {
 
@@ -379,6 +380,44 @@ TEST_F(Output, LossesAreSummedUpAndFutureTimesNotStored)
         << log.dump();
     EXPECT_TRUE(log.has("8 more rrd updates failed in the last 60 s"));
     log_clock = time;
+}
+
+// The kernel's count of datagrams it had no room for is a running total
+// of each socket, told with the datagrams queued after the losses: every
+// loss is counted once, on whichever socket it was.
+TEST(KernelDrops, AreCountedOncePerSocket)
+{
+    mux_list muxes = {};
+    mux *m = mux_list_add(&muxes, "m");
+    m->port = strdup(std::to_string(free_udp_port()).c_str());
+    source_list_add(&m->sources, "127.0.0.1");
+    source_list_add(&m->sources, "::1");
+    mux_init_receive_packet(m);
+    ASSERT_EQ(2, open_mux_sockets(m));
+    receive_batch batch = {};
+    receive_batch_size(&batch, m->packet_size);
+    std::vector<uint8_t> bytes(1000, 'x');
+    for (const char *host : {"127.0.0.1", "::1", "127.0.0.1"}) {
+        int family = strchr(host, ':') ? AF_INET6 : AF_INET;
+        int tiny = 1; // the kernel's least
+        setsockopt(m->sockets[family], SOL_SOCKET, SO_RCVBUF, &tiny, sizeof(tiny));
+        udp_socket sender(host);
+        long received = 0, dropped = 0;
+        // A burst the buffer cannot hold, then one datagram that tells.
+        for (int burst : {40, 1}) {
+            for (int i = 0; i < burst; i++)
+                sender.send_to(host, atoi(m->port), bytes);
+            timespec moment = {0, 50 * 1000 * 1000};
+            for (int n; (n = wait_for_datagrams(m, &batch, nullptr, &moment)) > 0;) {
+                received += n;
+                dropped += batch.dropped;
+            }
+        }
+        EXPECT_GT(dropped, 0) << host;
+        EXPECT_EQ(41, received + dropped) << host;
+    }
+    xfree(batch.buffers);
+    mux_list_free(&muxes);
 }
 
 } // namespace
