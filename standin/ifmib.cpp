@@ -69,8 +69,7 @@ int read_ifcount(const int *, u_int, void *oldp, size_t *oldlenp)
 static int parse_row(const char *line, ifmibdata *d)
 {
     const char *colon = name_end(line);
-    while (*line == ' ' || *line == '\t')
-        line++;
+    line = standin_skip_blanks(line);
     size_t length = static_cast<size_t>(colon - line);
     if (length == 0 || length >= sizeof(d->ifmd_name))
         return 0;

@@ -19,6 +19,8 @@ int standin_fail(int error);
 int standin_read_all(standin_file file, char **buffer, size_t *size);
 // The start of the line after this one, or null at the end of the text.
 const char *standin_next_line(const char *line);
+// Past the spaces and tabs at p.
+const char *standin_skip_blanks(const char *p);
 // Up to count blank-separated unsigned decimals (saturating): how many
 // were read before something else came.
 int standin_numbers(const char *p, unsigned long long *values, int count);

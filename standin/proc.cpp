@@ -190,7 +190,6 @@ template <typename F> static int each_pid(int dir, F visit)
 struct cpu_mark {
     int pid;
     unsigned long long start;
-    unsigned long long ticks;
     unsigned long long user, system;
 };
 
@@ -206,7 +205,7 @@ static void remember(int pid, const proc_figures &f)
         marks = static_cast<cpu_mark *>(xrealloc(marks, mark_capacity * sizeof(cpu_mark)));
         fresh = static_cast<cpu_mark *>(xrealloc(fresh, mark_capacity * sizeof(cpu_mark)));
     }
-    fresh[fresh_count++] = {pid, f.start, f.user + f.system, f.user, f.system};
+    fresh[fresh_count++] = {pid, f.start, f.user, f.system};
 }
 
 static void commit_marks(unsigned long long now)
@@ -241,8 +240,8 @@ static fixpt_t pctcpu(int pid, unsigned long long start, unsigned long long tick
 {
     unsigned long long base = 0, since = start;
     const cpu_mark *m = find_mark(pid);
-    if (m && m->start == start && m->ticks <= ticks && marks_time < now) {
-        base = m->ticks;
+    if (m && m->start == start && m->user + m->system <= ticks && marks_time < now) {
+        base = m->user + m->system;
         since = marks_time;
     }
     if (now <= since)
@@ -256,7 +255,9 @@ static unsigned long long uptime_ticks(int dir)
     char text[128];
     if (read_at(dir, "uptime", text, sizeof(text)) < 0)
         return 0;
-    return static_cast<unsigned long long>(strtod(text, nullptr) * clock_rate() + 0.5);
+    double seconds = 0;
+    standin_decimals(text, &seconds, 1);
+    return static_cast<unsigned long long>(seconds * clock_rate() + 0.5);
 }
 
 static void fill(kinfo_proc *k, int pid, const proc_figures &f, fixpt_t pct)

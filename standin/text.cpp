@@ -12,7 +12,7 @@ const char *standin_next_line(const char *line)
     return newline && newline[1] ? newline + 1 : nullptr;
 }
 
-static const char *skip_blanks(const char *p)
+const char *standin_skip_blanks(const char *p)
 {
     while (*p == ' ' || *p == '\t')
         p++;
@@ -27,7 +27,7 @@ static int is_digit(char c)
 int standin_numbers(const char *p, unsigned long long *values, int count)
 {
     for (int i = 0; i < count; i++) {
-        p = skip_blanks(p);
+        p = standin_skip_blanks(p);
         if (!is_digit(*p))
             return i;
         unsigned long long v = 0;
@@ -43,7 +43,7 @@ int standin_numbers(const char *p, unsigned long long *values, int count)
 
 int standin_integer(const char *p, long long *value)
 {
-    p = skip_blanks(p);
+    p = standin_skip_blanks(p);
     int negative = *p == '-';
     unsigned long long magnitude;
     if (!is_digit(p[negative]) || standin_numbers(p + negative, &magnitude, 1) != 1 ||
@@ -56,7 +56,7 @@ int standin_integer(const char *p, long long *value)
 const char *standin_skip_fields(const char *p, int count)
 {
     for (int i = 0; i < count; i++) {
-        p = skip_blanks(p);
+        p = standin_skip_blanks(p);
         if (*p == '\0' || *p == '\n')
             return nullptr;
         while (*p && *p != ' ' && *p != '\t' && *p != '\n')
@@ -68,7 +68,7 @@ const char *standin_skip_fields(const char *p, int count)
 int standin_decimals(const char *p, double *values, int count)
 {
     for (int i = 0; i < count; i++) {
-        p = skip_blanks(p);
+        p = standin_skip_blanks(p);
         if (!is_digit(*p))
             return i;
         // The digits as one integer over a power of ten: one correctly
