@@ -18,7 +18,7 @@
 #include "signals.h"
 #include "xmalloc.h"
 
-enum { EXIT_USAGE = 64, EXIT_QUIT = 75, CWD_BUFFER = 1024, FIFO_SIZE = 1024 * 1024 };
+enum { EXIT_USAGE = 64, EXIT_QUIT = 75, FIFO_SIZE = 1024 * 1024 };
 
 static int test_mode;
 static int list_mode;
@@ -45,9 +45,7 @@ static char *absolute_path(const char *name)
 {
     if (name[0] == '/')
         return xstrdup(name);
-    char cwd[CWD_BUFFER];
-    if (getcwd(cwd, sizeof(cwd)) == nullptr)
-        fatal("could not get working directory");
+    const char *cwd = start_directory();
     size_t length = strlen(cwd) + 1 + strlen(name) + 1;
     char *path = static_cast<char *>(xmalloc(length));
     snprintf(path, length, "%s/%s", cwd, name);
@@ -224,8 +222,8 @@ int main(int argc, char **argv)
     output_state out;
     output_init(&out, fifo);
     receive_batch batch = {};
+    receive_batch_size(&batch, muxes.first->packet_size);
     for (;;) {
-        receive_batch_size(&batch, muxes.first->packet_size);
         // Lines of packets close in time share one write, none waits long.
         timespec left;
         const timespec *timeout = fifo_wait(&out.fifo, &left);
@@ -244,8 +242,10 @@ int main(int argc, char **argv)
         if (reload_requested) {
             reload_requested = 0;
             info("hup received");
-            if (reload(path, &muxes, &c))
+            if (reload(path, &muxes, &c)) {
+                receive_batch_size(&batch, muxes.first->packet_size);
                 memset(batch.socket_drops, 0, sizeof(batch.socket_drops));
+            }
             continue;
         }
         out.socket_dropped += batch.dropped;

@@ -12,6 +12,9 @@
 // readconf: fills out with one mux holding the sources, their accepted
 // streams and database file names. check: examine directories and files.
 int load_config(mux_list *out, const char *path, int check);
+// The directory colvo was started in, taken at the first call (before
+// daemon() moves to "/"): relative paths are made absolute against it.
+const char *start_directory();
 int make_rrd_file_name(char *buffer, int room, int type, const char *argument);
 
 // intake
@@ -35,7 +38,6 @@ struct receive_batch {
 
 // (Re)allocates the slots for the mux's receive buffer size.
 void receive_batch_size(receive_batch *b, int slot_size);
-uint8_t *receive_batch_slot(const receive_batch *b, int i);
 // Waits until a socket is readable, then takes what is waiting on each,
 // up to RECEIVE_BATCH in all, without blocking. The count taken, or 0 when
 // a signal or the timeout (null: none) ended the wait. Signals are

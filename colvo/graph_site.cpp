@@ -71,12 +71,18 @@ std::string image_name(const site_stream *s, const graph_def *def, const graph_p
     return s->slug + "-" + def->name + "-" + period->name + ".png";
 }
 
-bool has_load_thumbnail(const site_host *h)
+// The host's load stream that has a database, or null.
+static const site_stream *load_stream(const site_host *h)
 {
     for (const site_stream &s : h->streams)
         if (s.present && s.type == STREAM_LOAD)
-            return true;
-    return false;
+            return &s;
+    return nullptr;
+}
+
+bool has_load_thumbnail(const site_host *h)
+{
+    return load_stream(h) != nullptr;
 }
 
 static bool is_cpu(const site_stream &s)
@@ -115,15 +121,13 @@ static void draw_thumbnails(const std::string &dir, const site_host *h, time_t n
                             site_counts *counts)
 {
     const graph_period *hour = &graph_periods[0];
-    for (const site_stream &s : h->streams) {
-        if (!s.present || s.type != STREAM_LOAD)
-            continue;
+    if (const site_stream *load = load_stream(h)) {
         std::string png = dir + THUMB_LOAD;
-        if (out_of_date(png, s.changed, hour->seconds, now))
-            count(counts, png, draw_load_thumbnail(png.c_str(), h->name.c_str(), s.rrd.c_str()));
+        if (out_of_date(png, load->changed, hour->seconds, now))
+            count(counts, png,
+                  draw_load_thumbnail(png.c_str(), h->name.c_str(), load->rrd.c_str()));
         else
             counts->current++;
-        break;
     }
     std::vector<const char *> cpus;
     timespec newest = {0, 0};

@@ -197,10 +197,9 @@ void receive_batch_size(receive_batch *b, int slot_size)
         xfree(b->buffers);
     b->buffers = static_cast<uint8_t *>(xmalloc(static_cast<size_t>(slot_size) * RECEIVE_BATCH));
     b->slot_size = slot_size;
-    b->count = 0;
 }
 
-uint8_t *receive_batch_slot(const receive_batch *b, int i)
+static uint8_t *receive_batch_slot(const receive_batch *b, int i)
 {
     return b->buffers + static_cast<size_t>(i) * static_cast<size_t>(b->slot_size);
 }

@@ -172,10 +172,9 @@ static int read_datadir(lexer *lx, source *src, int check)
     return 1;
 }
 
-// The directory colvo was started in, taken at the first read (before
-// daemon() moves to "/"): a relative write path is made absolute against
-// it, as -f is, so a reload names the same file.
-static const char *start_directory()
+// A relative write path is made absolute, as -f is, so a reload names the
+// same file.
+const char *start_directory()
 {
     static char dir[TEXT_BUFFER];
     if (dir[0] == '\0' && getcwd(dir, sizeof(dir)) == nullptr)

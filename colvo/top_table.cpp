@@ -13,9 +13,15 @@ enum { DEFAULT_INTERVAL = 5 };
 
 static top_host *find_host(top_table *t, const char *name)
 {
-    int at = 0;
-    while (at < t->count && strcmp(t->hosts[at].name, name) < 0)
-        at++;
+    // The table is kept sorted by name: the first not before it.
+    int at = 0, end = t->count;
+    while (at < end) {
+        int middle = at + (end - at) / 2;
+        if (strcmp(t->hosts[middle].name, name) < 0)
+            at = middle + 1;
+        else
+            end = middle;
+    }
     if (at < t->count && strcmp(t->hosts[at].name, name) == 0)
         return &t->hosts[at];
     if (t->count >= TOP_HOSTS_MAX)
