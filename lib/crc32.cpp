@@ -5,7 +5,7 @@
 enum : uint32_t { CRC32_POLYNOMIAL = 0x04C11DB7 };
 
 uint32_t crc32_slices[CRC32_SLICES][256];
-uint32_t crc32_table[256];
+uint32_t (&crc32_table)[256] = crc32_slices[0];
 
 void crc32_init_table()
 {
@@ -14,7 +14,6 @@ void crc32_init_table()
         for (int bit = 0; bit < 8; bit++)
             c = (c & 0x80000000u) ? (c << 1) ^ CRC32_POLYNOMIAL : c << 1;
         crc32_table[i] = c;
-        crc32_slices[0][i] = c;
     }
     for (int k = 1; k < CRC32_SLICES; k++)
         for (int i = 0; i < 256; i++) {

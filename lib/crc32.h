@@ -9,9 +9,9 @@
 
 enum { CRC32_SLICES = 8 };
 
-extern uint32_t crc32_table[256];
-// crc32_slices[0] is crc32_table; slice k advances a byte k more places.
+// Slice k advances a byte k more places; the byte table is slice 0.
 extern uint32_t crc32_slices[CRC32_SLICES][256];
+extern uint32_t (&crc32_table)[256];
 
 void crc32_init_table();
 uint32_t crc32_compute(const uint8_t *bytes, size_t count);

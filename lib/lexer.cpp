@@ -78,28 +78,25 @@ static int lexer_fill(lexer *lx)
 
 lexer *lexer_open(const char *path)
 {
-    lexer *lx = xnew_record<lexer>();
-    lexer_reset(lx);
-    lx->filename = path;
-    lx->token = static_cast<char *>(xzalloc(LEXER_TOKEN));
-    lx->fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (lx->fd < 0) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
         warning("could not open file \"%.200s\":%.200s", path, strerror(errno));
-        xfree(lx->token);
-        xfree(lx);
         return nullptr;
     }
     // A device or a FIFO may never end (/dev/zero is all separators).
     struct stat st;
-    int regular = fstat(lx->fd, &st) == 0 && S_ISREG(st.st_mode);
+    int regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     if (!regular || st.st_size > LEXER_FILE_MAX) {
         warning("could not open file \"%.200s\":%.200s", path,
                 regular ? "larger than 16 MiB" : "not a regular file");
-        close(lx->fd);
-        xfree(lx->token);
-        xfree(lx);
+        close(fd);
         return nullptr;
     }
+    lexer *lx = xnew_record<lexer>();
+    lexer_reset(lx);
+    lx->filename = path;
+    lx->token = static_cast<char *>(xzalloc(LEXER_TOKEN));
+    lx->fd = fd;
     lx->buffer = static_cast<char *>(xmalloc(LEXER_BUFFER));
     if (lexer_fill(lx) && lx->buffer[0] == '\n')
         lx->line++;

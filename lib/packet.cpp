@@ -234,19 +234,10 @@ static int field_unsigned(char *out, uint64_t v)
     enum : uint32_t { EIGHT_DIGITS = 100000000u };
     char digits[24];
     char *end = digits + sizeof(digits);
-    char *p;
-    if (v < EIGHT_DIGITS) {
-        p = digits32(end, static_cast<uint32_t>(v), 0);
-    } else {
-        p = digits32(end, static_cast<uint32_t>(v % EIGHT_DIGITS), 8);
-        v /= EIGHT_DIGITS;
-        if (v < EIGHT_DIGITS) {
-            p = digits32(p, static_cast<uint32_t>(v), 0);
-        } else {
-            p = digits32(p, static_cast<uint32_t>(v % EIGHT_DIGITS), 8);
-            p = digits32(p, static_cast<uint32_t>(v / EIGHT_DIGITS), 0);
-        }
-    }
+    char *p = end;
+    for (; v >= EIGHT_DIGITS; v /= EIGHT_DIGITS)
+        p = digits32(p, static_cast<uint32_t>(v % EIGHT_DIGITS), 8);
+    p = digits32(p, static_cast<uint32_t>(v), 0);
     int length = static_cast<int>(end - p);
     out[0] = ':';
     memcpy(out + 1, p, static_cast<size_t>(length));

@@ -16,11 +16,6 @@
 
 enum { PID_TEXT = 32 };
 
-namespace {
-
-
-} // namespace
-
 // The pid the holder wrote: digits and an optional newline, else 0 (not
 // written yet, or not a pid file).
 static long holder_pid(int fd)
