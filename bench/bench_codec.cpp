@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -67,31 +68,23 @@ static int build_packet(uint8_t *buf, int size, uint64_t now)
 
 static void quiet(int, const char *, ...) {}
 
-// Sources 127.1.x.y, each accepting if(em0) to if(em9), configured as an
+// The spread sources, each accepting if(em0) to if(em9), configured as an
 // administrator would write them; packets from them at random, FIFO line
 // to the null device. Nanoseconds per packet.
-static double spread_ns(int sources, int null)
+static double spread_ns(const std::string &dir, int sources, int null)
 {
-    char path[] = "/tmp/benchcodec.XXXXXX";
-    int fd = mkstemp(path);
-    FILE *conf = fdopen(fd, "w");
-    fprintf(conf, "mux 127.0.0.1 port 2100\n");
-    for (int i = 0; i < sources; i++) {
-        fprintf(conf, "source 127.1.%d.%d { accept {", i / 250, 1 + i % 250);
-        for (int s = 0; s < BENCH_STREAMS; s++)
-            fprintf(conf, " if(em%d)", s);
-        fprintf(conf, " } }\n");
-    }
-    fclose(conf);
+    std::string path = spread_conf(dir, 2100, sources);
     mux_list muxes = {};
     // Quiet: every stream warns that it has no database file.
     daemonized = 1;
     log_syslog = quiet;
-    int loaded = load_config(&muxes, path, 0);
+    int loaded = load_config(&muxes, path.c_str(), 0);
     daemonized = 0;
-    if (!loaded)
+    unlink(path.c_str());
+    if (!loaded) {
+        mux_list_free(&muxes);
         return 0;
-    unlink(path);
+    }
     mux *m = muxes.first;
     mux_init_receive_packet(m);
     for (source *src = m->sources.first; src; src = src->next)
@@ -102,10 +95,8 @@ static double spread_ns(int sources, int null)
     std::vector<uint8_t> packet = if_packet(1700000000u);
     std::vector<sockaddr_storage> from(static_cast<size_t>(sources));
     for (int i = 0; i < sources; i++) {
-        auto *in = reinterpret_cast<sockaddr_in *>(&from[static_cast<size_t>(i)]);
-        in->sin_family = AF_INET;
-        in->sin_addr.s_addr = htonl((127u << 24) | (1u << 16) | (static_cast<unsigned>(i / 250) << 8) |
-                                    static_cast<unsigned>(1 + i % 250));
+        sockaddr_in in = loopback(spread_host(i), 0);
+        memcpy(&from[static_cast<size_t>(i)], &in, sizeof(in));
     }
     output_state out;
     output_init(&out, null);
@@ -208,11 +199,14 @@ int main()
            s / (packets / 4) * 1e9, allocation_count() - before);
     printf("colvo accept and process 10-stream packet from one of n sources at random:\n");
     double at_few = 0;
+    char tmpl[] = "/tmp/benchcodec.XXXXXX";
+    std::string dir = mkdtemp(tmpl);
     for (int sources : {10, 100, 1000, 10000}) {
-        double ns = spread_ns(sources, null);
+        double ns = spread_ns(dir, sources, null);
         if (at_few == 0)
             at_few = ns;
         printf("  %5d sources: %.0f ns/packet (%.2fx the cost at 10)\n", sources, ns, ns / at_few);
     }
+    rmdir(dir.c_str());
     return sink == 0x12345678u;
 }

@@ -74,21 +74,10 @@ static double thread_cpu()
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-// Time on CPU of a process, from the scheduler's own account.
-static double process_cpu(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
-    double ns = 0;
-    in >> ns;
-    return ns / 1e9;
-}
-
 static rate bare_loop(int sources)
 {
-    int port = free_port();
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a = loopback("127.0.0.1", port);
-    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a));
+    int fd;
+    int port = sink_port(&fd);
     std::atomic<bool> stop{false};
     std::thread t(sender, port, sources, &stop);
     uint8_t buf[65536];
@@ -118,22 +107,17 @@ static rate colvo_rate(const std::string &colvo, const std::string &conf, int po
     }
     std::atomic<bool> stop{false};
     std::thread t(sender, port, sources, &stop);
-    char buf[1 << 16];
-    long lines = 0;
+    long lines = 0, before = 0;
     auto start = std::chrono::steady_clock::now();
     bool counting = false;
     double cpu = 0;
     for (;;) {
-        pollfd p = {run.fifo, POLLIN, 0};
-        if (poll(&p, 1, 100) > 0) {
-            ssize_t n = read(run.fifo, buf, sizeof(buf));
-            for (ssize_t i = 0; i < n; i++)
-                lines += counting && buf[i] == '\n';
-            if (!counting && n > 0) {
-                counting = true;
-                start = std::chrono::steady_clock::now();
-                cpu = process_cpu(run.pid);
-            }
+        // Counting starts after the first lines come.
+        long n = fifo_read_lines(run.fifo, 100, counting ? &lines : &before);
+        if (!counting && n > 0) {
+            counting = true;
+            start = std::chrono::steady_clock::now();
+            cpu = process_cpu(run.pid);
         }
         if (counting && std::chrono::steady_clock::now() - start > std::chrono::duration<double>(SECONDS))
             break;
@@ -181,26 +165,6 @@ static void send_from(const multi_sender &m, const std::string &host, const std:
     sendmsg(m.fd, &h, 0);
 }
 
-// Sources spread over 127.1.0.0/16, so any count has addresses of its own.
-static std::string spread_host(int i)
-{
-    return "127.1." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250);
-}
-
-static std::string spread_conf(const std::string &dir, int port, int sources)
-{
-    std::string path = dir + "/spread" + std::to_string(sources) + ".conf";
-    std::ofstream out(path);
-    out << "mux 127.0.0.1 port " << port << "\n";
-    for (int i = 0; i < sources; i++) {
-        out << "source " << spread_host(i) << " { accept {";
-        for (int s = 0; s < BENCH_STREAMS; s++)
-            out << " if(em" << s << ")";
-        out << " } }\n";
-    }
-    return path;
-}
-
 enum { STEADY_RATE = 5000 };
 
 // CPU per packet of a receiver at a steady rate, from random sources.
@@ -225,10 +189,8 @@ static void pace(const multi_sender &m, int sources, double seconds, const std::
 
 static double bare_steady_us(int sources)
 {
-    int port = free_port();
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a = loopback("127.0.0.1", port);
-    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a));
+    int fd;
+    int port = sink_port(&fd);
     multi_sender m = open_multi_sender(port);
     std::atomic<bool> stop{false};
     std::thread t(pace, m, sources, SECONDS, &stop);
@@ -260,28 +222,18 @@ static steady colvo_steady(const std::string &colvo, const std::string &dir, int
     multi_sender m = open_multi_sender(port);
     // Ready once a first packet comes through: a large configuration is
     // still being set up after the pid file is written.
-    char buf[1 << 16];
+    long first_lines = 0;
     for (int tries = 0; tries < 600; tries++) {
         send_from(m, spread_host(0), if_packet(1700000000u));
-        pollfd first = {run.fifo, POLLIN, 0};
-        if (poll(&first, 1, 100) > 0) {
-            if (read(run.fifo, buf, sizeof(buf)) < 0)
-                perror("fifo");
+        if (fifo_read_lines(run.fifo, 100, &first_lines) >= 0)
             break;
-        }
     }
     long rss = rss_kib(run.pid), anon = status_kib(run.pid, "RssAnon:");
     std::atomic<bool> stop{false};
     double cpu = process_cpu(run.pid);
     std::thread t(pace, m, sources, SECONDS, &stop);
     long lines = 0;
-    for (;;) {
-        pollfd p = {run.fifo, POLLIN, 0};
-        if (poll(&p, 1, 300) <= 0)
-            break;
-        ssize_t n = read(run.fifo, buf, sizeof(buf));
-        for (ssize_t i = 0; i < n; i++)
-            lines += buf[i] == '\n';
+    while (fifo_read_lines(run.fifo, 300, &lines) >= 0) {
     }
     cpu = process_cpu(run.pid) - cpu;
     t.join();
@@ -343,7 +295,6 @@ static rate colvo_rrd_updates(const std::string &colvo, const std::string &conf,
         return {0, 0};
     }
     multi_sender m = open_multi_sender(port);
-    char buf[1 << 16];
     long lines = 0;
     auto start = std::chrono::steady_clock::now();
     double cpu = process_cpu(run.pid);
@@ -352,13 +303,8 @@ static rate colvo_rrd_updates(const std::string &colvo, const std::string &conf,
             bench_packet(STREAM_IO, "ada", static_cast<uint64_t>(rrd_start + first + r), 1000);
         for (int i = 0; i < RRD_SOURCES; i++)
             send_from(m, spread_host(i), p);
-        while (lines < static_cast<long>(r + 1) * RRD_SOURCES) {
-            pollfd f = {run.fifo, POLLIN, 0};
-            if (poll(&f, 1, 2000) <= 0)
-                break;
-            ssize_t n = read(run.fifo, buf, sizeof(buf));
-            for (ssize_t i = 0; i < n; i++)
-                lines += buf[i] == '\n';
+        while (lines < static_cast<long>(r + 1) * RRD_SOURCES &&
+               fifo_read_lines(run.fifo, 2000, &lines) >= 0) {
         }
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -20,6 +20,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "colvo_run.h"
 #include "datasources.h"
 #include "types.h"
 
@@ -39,21 +40,9 @@ static const db_kind KINDS[] = {
     {STREAM_PFQ, "pfq(em0/std)", "pfq_em0_std.rrd"}, {STREAM_SMART, "smart(ada0)", "smart_ada0.rrd"},
 };
 
-static pid_t spawn(const std::vector<std::string> &args)
+static double clock_now()
 {
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        std::vector<char *> argv;
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 // Wall seconds and the child's CPU seconds.
@@ -62,15 +51,10 @@ static void finish(pid_t pid, double started, double *wall, double *cpu)
     int status;
     rusage use;
     wait4(pid, &status, 0, &use);
-    *wall = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count() - started;
+    *wall = clock_now() - started;
     *cpu = use.ru_utime.tv_sec + use.ru_utime.tv_usec / 1e6 + use.ru_stime.tv_sec + use.ru_stime.tv_usec / 1e6;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         fprintf(stderr, "child ended with status %d\n", status);
-}
-
-static double clock_now()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 static void run_timed(const char *what, const std::vector<std::string> &args)

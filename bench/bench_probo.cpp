@@ -39,16 +39,6 @@ static double cpu_seconds()
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-static int sink_port(int *fd)
-{
-    *fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a = loopback("127.0.0.1", 0);
-    bind(*fd, reinterpret_cast<sockaddr *>(&a), sizeof(a));
-    socklen_t length = sizeof(a);
-    getsockname(*fd, reinterpret_cast<sockaddr *>(&a), &length);
-    return ntohs(a.sin_port);
-}
-
 // The first line a shell command prints.
 static std::string shell(const std::string &command)
 {
@@ -112,29 +102,6 @@ static measured per_measurement(int sink, const std::string &port,
     measured r = {(cpu_seconds() - start) / rounds * 1e6, (allocation_count() - before) / rounds};
     mux_list_free(&muxes);
     return r;
-}
-
-// Time on CPU of a process, from the scheduler's own account.
-static double process_cpu(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
-    double ns = 0;
-    in >> ns;
-    return ns / 1e9;
-}
-
-// A process started with its output discarded.
-static pid_t spawn(const char *path, const char *const argv[])
-{
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        execv(path, const_cast<char *const *>(argv));
-        _exit(127);
-    }
-    return pid;
 }
 
 // Two processes that each send one datagram per interval, to their own
@@ -221,9 +188,7 @@ int main(int argc, char **argv)
     close(fd);
     int bare_sink;
     std::string bare_port = std::to_string(sink_port(&bare_sink));
-    const char *probo_argv[] = {probo, "-d", "-u", "-f", conf, nullptr};
-    const char *bare_argv[] = {BENCH_BARE, bare_port.c_str(), nullptr};
-    pid_t pids[2] = {spawn(probo, probo_argv), spawn(BENCH_BARE, bare_argv)};
+    pid_t pids[2] = {spawn({probo, "-d", "-u", "-f", conf}), spawn({BENCH_BARE, bare_port})};
     int sinks[2] = {sink, bare_sink};
     side_by_side r = per_interval(pids, sinks, seconds);
     for (pid_t pid : pids) {

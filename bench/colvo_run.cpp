@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,15 +29,41 @@ std::string source_host(int i)
     return "127.0.0." + std::to_string(2 + i);
 }
 
+int sink_port(int *fd)
+{
+    *fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = loopback("127.0.0.1", 0);
+    bind(*fd, reinterpret_cast<sockaddr *>(&a), sizeof(a));
+    socklen_t length = sizeof(a);
+    getsockname(*fd, reinterpret_cast<sockaddr *>(&a), &length);
+    return ntohs(a.sin_port);
+}
+
 int free_port()
 {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a = loopback("127.0.0.1", 0);
-    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a));
-    socklen_t length = sizeof(a);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length);
+    int fd;
+    int port = sink_port(&fd);
     close(fd);
-    return ntohs(a.sin_port);
+    return port;
+}
+
+std::string spread_host(int i)
+{
+    return "127.1." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250);
+}
+
+std::string spread_conf(const std::string &dir, int port, int count)
+{
+    std::string path = dir + "/spread" + std::to_string(count) + ".conf";
+    std::ofstream out(path);
+    out << "mux 127.0.0.1 port " << port << "\n";
+    for (int i = 0; i < count; i++) {
+        out << "source " << spread_host(i) << " { accept {";
+        for (int s = 0; s < BENCH_STREAMS; s++)
+            out << " if(em" << s << ")";
+        out << " } }\n";
+    }
+    return path;
 }
 
 std::vector<int> source_sockets(int count)
@@ -104,14 +131,7 @@ colvo_run start_colvo(const std::string &colvo, const std::string &conf)
     // the new one.
     unlink(COLVO_FIFO);
     unlink(COLVO_PIDFILE);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        execl(colvo.c_str(), colvo.c_str(), "-f", conf.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
+    pid_t pid = spawn({colvo, "-f", conf});
     colvo_run run = {0, -1};
     for (int i = 0; i < 500 && run.fifo < 0; i++) {
         usleep(10000); // the daemon creates the FIFO; nothing to wait on before it exists
@@ -155,4 +175,41 @@ long status_kib(pid_t pid, const char *field)
 long rss_kib(pid_t pid)
 {
     return status_kib(pid, "VmRSS:");
+}
+
+double process_cpu(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
+    double ns = 0;
+    in >> ns;
+    return ns / 1e9;
+}
+
+pid_t spawn(const std::vector<std::string> &args)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        std::vector<char *> argv;
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+long fifo_read_lines(int fifo, int timeout_ms, long *lines)
+{
+    static char buf[1 << 16];
+    pollfd p = {fifo, POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) <= 0)
+        return -1;
+    ssize_t n = read(fifo, buf, sizeof(buf));
+    for (ssize_t i = 0; i < n; i++)
+        *lines += buf[i] == '\n';
+    return n;
 }

@@ -1,5 +1,6 @@
-// What the colvo benchmarks share: loopback addresses, a free port, the
-// packet a source sends, and a detached colvo with its FIFO open.
+// What the benchmarks share: loopback addresses, ports, the packet a source
+// sends, configurations, processes started quietly and their figures, and
+// a detached colvo with its FIFO open.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,12 @@ enum { BENCH_STREAMS = 10 };
 sockaddr_in loopback(const std::string &host, int port);
 std::string source_host(int i); // 127.0.0.(2 + i)
 int free_port();
+// A UDP socket bound to a free loopback port (in *fd); the port.
+int sink_port(int *fd);
+// Sources spread over 127.1.0.0/16, so any count has addresses of its own,
+// and a configuration accepting if(em0) to if(em9) from count of them.
+std::string spread_host(int i);
+std::string spread_conf(const std::string &dir, int port, int count);
 // One UDP socket bound to each of sources 0 to count - 1.
 std::vector<int> source_sockets(int count);
 // A packet of BENCH_STREAMS records of one type named prefix0, prefix1...,
@@ -35,3 +42,10 @@ void stop_colvo(colvo_run *run);
 // rss_kib is "VmRSS:".
 long status_kib(pid_t pid, const char *field);
 long rss_kib(pid_t pid);
+// Time on CPU of a process, from the scheduler's own account, in seconds.
+double process_cpu(pid_t pid);
+// Runs args[0] with its output discarded.
+pid_t spawn(const std::vector<std::string> &args);
+// Waits up to timeout_ms for the FIFO, reads once and adds the newlines
+// read to *lines; the bytes read, or -1 when nothing came in time.
+long fifo_read_lines(int fifo, int timeout_ms, long *lines);

@@ -78,17 +78,12 @@ int main(int argc, char **argv)
     }
     std::atomic<long> sent{0};
     std::thread t(sender, port, packets, rate, &sent);
-    char buf[1 << 16];
     long lines = 0, rss_early = 0;
     auto last_line = std::chrono::steady_clock::now();
     // Until every packet is accounted for, or nothing came for a second.
     while (std::chrono::steady_clock::now() - last_line < std::chrono::seconds(1) || sent < packets) {
-        pollfd p = {run.fifo, POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0)
+        if (fifo_read_lines(run.fifo, 100, &lines) < 0)
             continue;
-        ssize_t n = read(run.fifo, buf, sizeof(buf));
-        for (ssize_t i = 0; i < n; i++)
-            lines += buf[i] == '\n';
         last_line = std::chrono::steady_clock::now();
         if (rss_early == 0 && lines >= packets / 10)
             rss_early = rss_kib(run.pid);
