@@ -1,6 +1,7 @@
 #!/bin/sh
-# Sets up, builds with warnings as errors and runs every test; then again
-# under AddressSanitizer and UndefinedBehaviorSanitizer; then runs each fuzz
+# Sets up, builds with warnings as errors and runs every test; cross-builds
+# for FreeBSD where a FreeBSD root is at hand; runs the tests again under
+# AddressSanitizer and UndefinedBehaviorSanitizer; then runs each fuzz
 # target briefly. Paths are private to the build tree.
 set -eu
 cd "$(dirname "$0")/.."
@@ -29,6 +30,8 @@ for unit in $(find "$stage" -name '*.service'); do
 done
 MANPATH="$(dirname "$(find "$stage" -path '*/man/man8' -type d)")" \
     systemd-analyze verify build/test/probo.service build/test/colvo.service
+
+sh scripts/freebsd.sh
 
 configure build/asan -DSANITIZE=ON -DBUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
 ninja -C build/asan

@@ -1,0 +1,95 @@
+#!/bin/sh
+# Cross-builds the whole tree for FreeBSD amd64 against a FreeBSD root (its
+# headers, libraries and toolchain.cmake) with warnings as errors, tests and
+# benchmarks off, and checks that every program links and that probo needs
+# only libraries of FreeBSD's base system. The programs are not run.
+#
+# The root is $FREEBSD_ROOT, else ../shared/freebsd-root beside the project.
+# A root whose symbolic links were flattened into small files holding the
+# link's target is copied to build/freebsd-root and mended there; a root
+# with real links is used as it is.
+set -eu
+cd "$(dirname "$0")/.."
+top=$(pwd)
+
+# Libraries probo may need on FreeBSD, all of them the base system's.
+PROBO_LIBS="libc libkvm libdevstat libcam"
+build=build/freebsd
+copy=$top/build/freebsd-root
+
+if [ -n "${FREEBSD_ROOT:-}" ]; then
+    root=$FREEBSD_ROOT
+    [ -f "$root/toolchain.cmake" ] || { echo "FreeBSD build: FREEBSD_ROOT=$root has no toolchain.cmake" >&2; exit 1; }
+else
+    root=$top/../shared/freebsd-root
+    if [ ! -f "$root/toolchain.cmake" ]; then
+        echo "FreeBSD build skipped: no FreeBSD root (set FREEBSD_ROOT, or put one at ../shared/freebsd-root)"
+        exit 0
+    fi
+fi
+root=$(cd "$root" && pwd)
+
+# A stub is a small file whose whole content is a relative path that exists
+# from the file's own directory: a link flattened on the way here.
+stubs() {
+    find "$1" -type f -size -256c | while IFS= read -r file; do
+        target=$(cat "$file")
+        case $target in '' | /* | *[[:space:]]*) continue ;; esac
+        [ -e "$(dirname "$file")/$target" ] && printf '%s\n' "$file"
+    done
+}
+
+# The copy is made again only when the root changed: same names, sizes and
+# times give the same signature. Times are kept, so nothing is rebuilt.
+signature="$root $(cd "$root" && find . -printf '%p %s %T@\n' | sort | cksum)"
+if [ -f "$copy/.source" ] && [ "$(cat "$copy/.source")" = "$signature" ]; then
+    sysroot=$copy
+elif [ -z "$(stubs "$root" | head -1)" ]; then
+    sysroot=$root
+else
+    rm -rf "$copy" "$copy.new"
+    mkdir -p "$(dirname "$copy")"
+    cp -Rp "$root" "$copy.new"
+    chmod -R u+w "$copy.new"
+    stubs "$copy.new" | while IFS= read -r file; do
+        ln -sf "$(cat "$file")" "$file"
+    done
+    printf '%s\n' "$signature" >"$copy.new/.source"
+    mv "$copy.new" "$copy"
+    sysroot=$copy
+fi
+
+# A build tree set up with another toolchain file keeps its compilers.
+toolchain=$sysroot/toolchain.cmake
+if [ -f "$build/CMakeCache.txt" ] && ! grep -q "^CMAKE_TOOLCHAIN_FILE:.*=$toolchain\$" "$build/CMakeCache.txt"; then
+    rm -rf "$build"
+fi
+cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr/local \
+    -DBUILD_TESTS=OFF -DBUILD_BENCH=OFF -DWERROR=ON >/dev/null
+nice ninja -C "$build"
+
+# The programs are what an install puts in sbin; each must be FreeBSD's.
+stage=$top/$build/stage
+rm -rf "$stage" && DESTDIR="$stage" cmake --install "$build" >/dev/null
+programs=""
+for program in "$stage"/usr/local/sbin/*; do
+    name=$(basename "$program")
+    if ! readelf -h "$program" 2>/dev/null | grep -q 'OS/ABI:.*FreeBSD'; then
+        echo "FreeBSD build: $name is not a FreeBSD executable" >&2
+        exit 1
+    fi
+    programs="$programs $name"
+done
+[ -n "$programs" ] || { echo "FreeBSD build: no programs installed" >&2; exit 1; }
+
+needed=$(readelf -d "$stage/usr/local/sbin/probo" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+for library in $needed; do
+    case " $PROBO_LIBS " in
+    *" ${library%%.so*} "*) ;;
+    *)
+        echo "FreeBSD build: probo needs $library, which is not in FreeBSD's base ($PROBO_LIBS)" >&2
+        exit 1
+        ;;
+    esac
+done
+echo "FreeBSD build: linked$programs; probo needs" $needed
