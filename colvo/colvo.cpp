@@ -16,6 +16,7 @@
 #include "lexer.h"
 #include "pidfile.h"
 #include "signals.h"
+#include "std_fds.h"
 #include "xmalloc.h"
 
 enum { EXIT_USAGE = 64, EXIT_QUIT = 75, FIFO_SIZE = 1024 * 1024 };
@@ -152,6 +153,7 @@ static int reload(const char *path, mux_list *current, churn *c)
 
 int main(int argc, char **argv)
 {
+    open_std_fds();
     debug_mode = 0;
     daemonized = 0;
     // Nothing inherited from whoever started us stays open for our life.

@@ -21,6 +21,7 @@
 #include "net.h"
 #include "pidfile.h"
 #include "signals.h"
+#include "std_fds.h"
 #include "probo.h"
 #include "xmalloc.h"
 
@@ -185,6 +186,7 @@ static void reload(const char *path, mux_list *current)
 
 int main(int argc, char **argv)
 {
+    open_std_fds();
     debug_mode = 0;
     daemonized = 0;
     unprivileged_mode = 0;

@@ -22,6 +22,10 @@ static pid_t spawn(const std::string &binary, const std::vector<std::string> &ar
             _exit(127);
         if (options.close_stdin)
             close(0);
+        if (options.close_stdout)
+            close(1);
+        if (options.close_stderr)
+            close(2);
         if (options.inherit_fd >= 0)
             fcntl(options.inherit_fd, F_SETFD, 0);
         std::vector<char *> argv;
@@ -130,10 +134,10 @@ int daemon_process::wait_exit(int timeout_ms)
 }
 
 int run_command(const std::string &binary, const std::vector<std::string> &args,
-                std::string *output, const std::string &cwd)
+                std::string *output, const std::string &cwd, const spawn_options &options)
 {
     int out = -1;
-    pid_t pid = spawn(binary, args, &out, cwd);
+    pid_t pid = spawn(binary, args, &out, cwd, options);
     std::string text;
     char buf[4096];
     ssize_t n;

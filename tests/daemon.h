@@ -11,6 +11,10 @@
 // careless shell might leave its descriptors.
 struct spawn_options {
     bool close_stdin = false;
+    // Closing these closes the output pipe too: such a process is watched
+    // by what it sends, stores or leaves in /proc.
+    bool close_stdout = false;
+    bool close_stderr = false;
     int inherit_fd = -1; // kept open across exec
 };
 
@@ -42,6 +46,7 @@ class daemon_process {
 
 // Runs a command to its end; gives the exit status and the merged output.
 int run_command(const std::string &binary, const std::vector<std::string> &args,
-                std::string *output, const std::string &cwd = "");
+                std::string *output, const std::string &cwd = "",
+                const spawn_options &options = spawn_options());
 
 int count_of(const std::string &text, const std::string &fragment);

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -15,7 +16,9 @@
 #include "config.h"
 #include "daemon.h"
 #include "fifo_reader.h"
+#include "packet_check.h"
 #include "temp_dir.h"
+#include "types.h"
 #include "udp.h"
 
 namespace {
@@ -64,6 +67,42 @@ void expect_refused(const std::string &binary, std::vector<std::string> args, co
     }
 }
 
+// A detached colvo has its FIFO before its socket: load 1 2 3 is sent,
+// stamped t + 1, t + 2, ..., until one comes out of the FIFO; true when the
+// line of the last one sent (stamped *t) was read.
+bool answered(fifo_reader &fifo, udp_socket &sender, int port, uint64_t *t)
+{
+    std::string line = "<timeout>";
+    for (int i = 0; i < 50 && line == "<timeout>"; i++) {
+        sender.send_to("127.0.0.1", port, make_packet(++*t, {load_record(1, 2, 3)}));
+        line = fifo.next_line(100);
+    }
+    while (line != "<timeout>" && line != "127.0.0.1;load::" + std::to_string(*t) + ":1.00:2.00:3.00;")
+        line = fifo.next_line(); // those of earlier tries, late
+    return line != "<timeout>";
+}
+
+// What descriptors 0, 1 and 2 of a process are.
+std::vector<std::string> std_fds_of(pid_t pid)
+{
+    std::vector<std::string> targets;
+    for (int fd = 0; fd < 3; fd++) {
+        char target[256] = {};
+        std::string link = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
+        targets.push_back(readlink(link.c_str(), target, sizeof(target) - 1) > 0 ? target : "closed");
+    }
+    return targets;
+}
+
+const std::vector<std::string> ALL_DEV_NULL = {"/dev/null", "/dev/null", "/dev/null"};
+
+spawn_options std_fds_closed()
+{
+    spawn_options closed;
+    closed.close_stdin = closed.close_stdout = closed.close_stderr = true;
+    return closed;
+}
+
 // Also: a relative write path names a file under the start directory after
 // daemon(), and colvo-mkrrd tells what it made and warns of other steps.
 TEST(ColvoOps, SecondInstanceTouchesNeitherPidFileNorFifo)
@@ -83,16 +122,8 @@ TEST(ColvoOps, SecondInstanceTouchesNeitherPidFileNorFifo)
     detached first = {COLVO_PIDFILE};
     fifo_reader fifo(COLVO_FIFO);
     udp_socket sender("127.0.0.1");
-    // The FIFO is there before the socket: sent until colvo answers.
     uint64_t t = static_cast<uint64_t>(time(nullptr));
-    std::string line = "<timeout>";
-    for (int i = 0; i < 50 && line == "<timeout>"; i++) {
-        sender.send_to("127.0.0.1", port, make_packet(++t, {load_record(1, 2, 3)}));
-        line = fifo.next_line(100);
-    }
-    while (line != "<timeout>" && line != "127.0.0.1;load::" + std::to_string(t) + ":1.00:2.00:3.00;")
-        line = fifo.next_line(); // those of earlier tries, late
-    ASSERT_NE("<timeout>", line);
+    ASSERT_TRUE(answered(fifo, sender, port, &t));
     struct stat before, after;
     ASSERT_EQ(0, stat(COLVO_FIFO, &before));
     expect_refused(COLVO, {"-f", "colvo.conf"}, COLVO_PIDFILE, dir.path());
@@ -122,6 +153,58 @@ TEST(ProboOps, SecondInstanceIsRefused)
     EXPECT_FALSE(listener.receive().empty()) << "the first one sends on";
     EXPECT_TRUE(stop(pid_in(PROBO_PIDFILE)));
     EXPECT_NE(0, access(PROBO_PIDFILE, F_OK));
+}
+
+// Started with 0, 1 and 2 closed, the FIFO would have been opened on one of
+// them and daemon() would have put /dev/null over it.
+TEST(ColvoOps, StartedWithStandardDescriptorsClosedStoresAsUsual)
+{
+    temp_dir dir;
+    int port = free_udp_port();
+    std::string conf = dir.write("colvo.conf", "mux 127.0.0.1 port " + std::to_string(port) +
+                                                   "\nsource 127.0.0.1 { accept { load } datadir " + dir.path() +
+                                                   " }\n");
+    std::string out;
+    ASSERT_EQ(0, run_command(MKRRD, {"-f", conf}, &out)) << out;
+    ASSERT_EQ(0, run_command(COLVO, {"-f", conf}, &out, "", std_fds_closed()));
+    detached daemon = {COLVO_PIDFILE};
+    fifo_reader fifo(COLVO_FIFO);
+    udp_socket sender("127.0.0.1");
+    uint64_t t = static_cast<uint64_t>(time(nullptr));
+    ASSERT_TRUE(answered(fifo, sender, port, &t));
+    EXPECT_EQ(ALL_DEV_NULL, std_fds_of(pid_in(COLVO_PIDFILE)));
+    EXPECT_EQ(0, run_command(RRDTOOL, {"lastupdate", dir.file("load.rrd")}, &out));
+    EXPECT_EQ(1, count_of(out, std::to_string(t) + ": 1.00 2.00 3.00")) << out;
+    EXPECT_TRUE(stop(pid_in(COLVO_PIDFILE)));
+}
+
+// In the foreground a closed 0 would have become the mux socket, which
+// records take for "none"; detached, the pid file would have.
+TEST(ProboOps, StartedWithStandardDescriptorsClosedSendsAsUsual)
+{
+    temp_dir dir;
+    udp_socket listener("127.0.0.1");
+    std::string conf = dir.write("probo.conf", "monitor { load } every second stream to 127.0.0.1 port " +
+                                                   std::to_string(listener.port()) + "\n");
+    for (bool detach : {false, true}) {
+        std::unique_ptr<daemon_process> foreground;
+        detached daemon = {PROBO_PIDFILE};
+        std::string out;
+        if (detach)
+            ASSERT_EQ(0, run_command(PROBO, {"-u", "-f", conf}, &out, "", std_fds_closed()));
+        else
+            foreground = std::make_unique<daemon_process>(PROBO, std::vector<std::string>{"-d", "-u", "-f", conf},
+                                                          std_fds_closed());
+        while (!listener.receive(0).empty()) {
+        }
+        received_packet p = parse(listener.receive());
+        ASSERT_EQ(1u, p.streams.size()) << detach;
+        EXPECT_EQ(STREAM_LOAD, p.streams[0].type);
+        // Written once detached, before the first packet.
+        pid_t pid = detach ? pid_in(PROBO_PIDFILE) : foreground->pid();
+        EXPECT_EQ(ALL_DEV_NULL, std_fds_of(pid)) << detach;
+        EXPECT_TRUE(stop(pid)) << detach;
+    }
 }
 
 // Default mode for real, in a mount namespace of its own: a private
