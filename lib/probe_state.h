@@ -17,9 +17,11 @@ struct cpu_probe_state {
     int64_t shares[CPU_STATE_COUNT]; // per mille
 };
 
-// df: the mount source the argument resolved to; empty when none.
+// df: the mount source the argument resolved to; empty when none, or when
+// the argument named a mount point instead.
 struct df_probe_state {
     char mount_source[DF_SOURCE_SIZE];
+    uint8_t on_mount_point; // the argument is looked up as a mount point
 };
 
 // smart: index of the stream's drive record.

@@ -131,6 +131,49 @@ TEST_F(Df, ArgumentsResolveToMountSources)
     ASSERT_EQ(0, chdir(here));
 }
 
+// Figures by line of the fixture's mountinfo, in list order: line i has
+// i + 1 of everything, so the values tell which file system was picked.
+size_t lines_listed, line_turn;
+
+int by_line(const char *, standin_fs_figures *f)
+{
+    int64_t n = static_cast<int64_t>(line_turn++ % lines_listed) + 1;
+    *f = {512, static_cast<uint64_t>(n), static_cast<uint64_t>(n), n, static_cast<uint64_t>(n), n};
+    return 1;
+}
+
+TEST_F(Df, MountPointsAnswerWhereNoSourceDoes)
+{
+    using point_source = std::pair<std::string, std::string>;
+    const struct {
+        std::vector<point_source> lines;
+        std::string argument, source; // source: what the stream keeps
+        uint64_t found;                // line + 1, or 0 for none
+    } rows[] = {
+        {{{"/", "/dev/ada0p2"}, {"/var", "/dev/ada0p3"}}, "/", "", 1},
+        {{{"/", "/dev/ada0p2"}, {"/var", "/dev/ada0p3"}}, "/var", "", 2},
+        // A source naming a path keeps it, over what is mounted there.
+        {{{"/var", "/dev/ada0p3"}, {"/jail/var", "/var"}}, "/var", "/var", 2},
+        {{{"/", "/dev/ada0p2"}, {"/tmp", "tmpfs"}, {"/tmp", "/dev/md0"}}, "/tmp", "", 2},
+        {{{"/", "/dev/ada0p2"}, {"/var", "/dev/ada0p3"}}, "/var/", "", 0},
+    };
+    for (const auto &r : rows) {
+        std::string text;
+        for (const point_source &l : r.lines)
+            text += mount(l.first, l.second);
+        lines_listed = r.lines.size();
+        line_turn = 0;
+        mounts(text, by_line);
+        log.clear();
+        start(r.argument);
+        EXPECT_EQ(r.source, stream_probe_state(s)->df.mount_source) << r.argument;
+        const uint64_t n = r.found;
+        std::vector<uint64_t> sent = {n, n, n, n, n, 0, 0};
+        EXPECT_EQ(n ? sent : std::vector<uint64_t>(), values()) << r.argument;
+        EXPECT_EQ(r.found ? 0 : 2, log.count("df(" + r.argument + ") failed (no such device)")) << log.dump();
+    }
+}
+
 TEST_F(Df, MissingFileSystemWarnsAtEveryTick)
 {
     mounts(mount("/m", "/dev/ada0p2"));

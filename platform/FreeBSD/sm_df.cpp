@@ -1,6 +1,7 @@
 // The df probe: size, free space and inode use of one mounted file system,
-// picked by its mount source from the list of mounted file systems fetched
-// once per tick. Block counts travel in units of 512 bytes.
+// picked by its mount source, or else by its mount point, from the list of
+// mounted file systems fetched once per tick. Block counts travel in units
+// of 512 bytes.
 #include <sys/param.h>
 #include <sys/ucred.h>
 #include <sys/mount.h>
@@ -39,6 +40,23 @@ static const struct statfs *find(const char *source)
     return nullptr;
 }
 
+// The first file system mounted on point, compared whole.
+static const struct statfs *find_mounted_on(const char *point)
+{
+    for (int i = 0; i < count; i++)
+        if (strcmp(mounts[i].f_mntonname, point) == 0)
+            return &mounts[i];
+    return nullptr;
+}
+
+// A mount point is looked up afresh at every tick: whatever is mounted
+// there now is what its stream reports.
+static const struct statfs *find_stream(stream *s)
+{
+    const df_probe_state &state = stream_probe_state(s)->df;
+    return state.on_mount_point ? find_mounted_on(s->argument) : find(state.mount_source);
+}
+
 // A count of blocks of bsize bytes in 512-byte units.
 static uint64_t sectors(uint64_t blocks, uint64_t bsize)
 {
@@ -58,8 +76,10 @@ void df_start(stream *s)
 {
     if (s->argument == nullptr)
         fatal("df: need a <disk device|name> argument");
-    char *source = stream_probe_state(s)->df.mount_source;
+    df_probe_state &state = stream_probe_state(s)->df;
+    char *source = state.mount_source;
     source[0] = '\0';
+    state.on_mount_point = 0;
     char buffer[DF_SOURCE_SIZE];
     diskname_iter it;
     diskname_init(&it, s->argument, buffer, sizeof(buffer));
@@ -68,6 +88,13 @@ void df_start(stream *s)
         if (find(candidate) == nullptr)
             continue;
         snprintf(source, DF_SOURCE_SIZE, "%s", candidate);
+        info("started module df(%.200s)", s->argument);
+        return;
+    }
+    // Only where no source matches, so df(/dev/ada0p2) and the like keep
+    // their file system.
+    if (find_mounted_on(s->argument) != nullptr) {
+        state.on_mount_point = 1;
         info("started module df(%.200s)", s->argument);
         return;
     }
@@ -81,7 +108,7 @@ void df_sample()
 
 int32_t df_pack(uint8_t *buffer, int32_t space, stream *s)
 {
-    const struct statfs *f = find(stream_probe_state(s)->df.mount_source);
+    const struct statfs *f = find_stream(s);
     if (f == nullptr) {
         warning("df(%.200s) failed (no such device)", s->argument);
         return 0;
