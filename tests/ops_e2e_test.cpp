@@ -179,7 +179,7 @@ TEST(ColvoOps, StartedWithStandardDescriptorsClosedStoresAsUsual)
 }
 
 // In the foreground a closed 0 would have become the mux socket, which
-// records take for "none"; detached, the pid file would have.
+// records take for "none"; detached, daemon() puts /dev/null there anyway.
 TEST(ProboOps, StartedWithStandardDescriptorsClosedSendsAsUsual)
 {
     temp_dir dir;
