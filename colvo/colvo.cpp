@@ -19,7 +19,8 @@
 #include "std_fds.h"
 #include "xmalloc.h"
 
-enum { EXIT_USAGE = 64, EXIT_QUIT = 75, FIFO_SIZE = 1024 * 1024 };
+// A socket closed by a reload is drained of at most this many batches.
+enum { EXIT_USAGE = 64, EXIT_QUIT = 75, FIFO_SIZE = 1024 * 1024, DRAIN_ROUNDS = 64 };
 
 static int test_mode;
 static int list_mode;
@@ -108,6 +109,9 @@ static void install_signals(sigset_t *wait_mask)
     static const signal_action actions[] = {
         {SIGHUP, on_hup}, {SIGINT, on_quit}, {SIGQUIT, on_quit}, {SIGTERM, on_quit}};
     install_signal_actions(actions, 4, wait_mask);
+    // A write to a socket whose peer went away (rrdcached stopping or
+    // crashing under the library) is an error return there, not our end.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 struct churn {
@@ -129,25 +133,73 @@ static void size_churnbuffer(churn *c, const mux *m)
     c->size = size;
 }
 
-// 1 when the new configuration took the place of the old one, sockets
-// included.
-static int reload(const char *path, mux_list *current, churn *c)
+// The datagrams of the batch, checked and processed under the mux they
+// came to.
+static void process_batch(mux *m, receive_batch *b, churn *c, output_state *out)
 {
+    out->socket_dropped += b->dropped;
+    for (int i = 0; i < b->count; i++) {
+        int received = take_datagram(m, b, i);
+        source *src = nullptr;
+        if (accept_datagram(m, received, &b->from[i], &src))
+            process_packet(m, src, received, c->buffer, c->size, out);
+    }
+}
+
+// What a socket about to close still holds goes out under the
+// configuration it came for. Bounded: a flood cannot hold the reload.
+static void drain_socket(mux *m, int slot, receive_batch *b, churn *c, output_state *out)
+{
+    for (int round = 0; round < DRAIN_ROUNDS && take_waiting(m, slot, b) > 0; round++)
+        process_batch(m, b, c, out);
+}
+
+// Sockets that both hold stay with keeper alone.
+static void unshare_sockets(mux *from, const mux *keeper)
+{
+    for (int slot = 0; slot < MUX_SOCKET_SLOTS; slot++)
+        if (from->sockets[slot] != 0 && from->sockets[slot] == keeper->sockets[slot])
+            from->sockets[slot] = 0;
+}
+
+// Read, prepare, swap: the new configuration replaces the running one only
+// once all of it is ready, its sockets bound beside the running ones (or
+// carried over); until then nothing of the running one changes. 1 when the
+// new configuration is in force.
+static int reload(const char *path, mux_list *current, churn *c, receive_batch *b, output_state *out)
+{
+    mux *running = current->first;
     mux_list fresh = {};
     lexer_limits_fatal = 0;
-    if (!load_config(&fresh, path, 1)) {
+    if (!load_config(&fresh, path, 1, running)) {
         info("new configuration contains errors; keeping old configuration");
         mux_list_free(&fresh);
         return 0;
     }
+    // The receive buffer's size sizes the sockets' buffers.
+    mux_init_receive_packet(fresh.first);
+    int failures = 0;
+    open_mux_sockets(fresh.first, running, &failures);
+    if (failures) {
+        info("new configuration cannot open its sockets; keeping old configuration");
+        unshare_sockets(fresh.first, running);
+        mux_list_free(&fresh);
+        return 0;
+    }
     info("read configuration file '%.100s' successfully", path);
-    // The old sockets close first, so the new ones can bind the same port.
+    for (int slot = 0; slot < MUX_SOCKET_SLOTS; slot++) {
+        if (running->sockets[slot] == fresh.first->sockets[slot])
+            continue;
+        // A socket that changes counts the kernel's drops from 0.
+        b->socket_drops[slot] = 0;
+        if (running->sockets[slot] != 0)
+            drain_socket(running, slot, b, c, out);
+    }
+    unshare_sockets(running, fresh.first);
     mux_list_free(current);
     *current = fresh;
-    // The receive buffer's size sizes the sockets' buffers.
-    mux_init_receive_packet(current->first);
-    open_mux_sockets(current->first);
     size_churnbuffer(c, current->first);
+    receive_batch_size(b, current->first->packet_size);
     return 1;
 }
 
@@ -234,29 +286,18 @@ int main(int argc, char **argv)
             timeout = nullptr;
         }
         output_summarise(&out);
-        int count = wait_for_datagrams(muxes.first, &batch, &wait_mask, timeout);
+        wait_for_datagrams(muxes.first, &batch, &wait_mask, timeout);
         if (quit_signal) {
-            fifo_flush(&out.fifo);
             info("received signal %d - quitting", static_cast<int>(quit_signal));
+            output_finish(&out);
             pidfile_remove(&pid);
             exit(EXIT_QUIT);
         }
+        process_batch(muxes.first, &batch, &c, &out);
         if (reload_requested) {
             reload_requested = 0;
             info("hup received");
-            if (reload(path, &muxes, &c)) {
-                receive_batch_size(&batch, muxes.first->packet_size);
-                memset(batch.socket_drops, 0, sizeof(batch.socket_drops));
-            }
-            continue;
-        }
-        out.socket_dropped += batch.dropped;
-        mux *m = muxes.first;
-        for (int i = 0; i < count; i++) {
-            int received = take_datagram(m, &batch, i);
-            source *src = nullptr;
-            if (accept_datagram(m, received, &batch.from[i], &src))
-                process_packet(m, src, received, c.buffer, c.size, &out);
+            reload(path, &muxes, &c, &batch, &out);
         }
     }
 }

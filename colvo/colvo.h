@@ -11,14 +11,21 @@
 
 // readconf: fills out with one mux holding the sources, their accepted
 // streams and database file names. check: examine directories and files.
-int load_config(mux_list *out, const char *path, int check);
+// running: on reload, the configuration in force, whose databases stay
+// attached when they cannot be opened now.
+int load_config(mux_list *out, const char *path, int check, const mux *running = nullptr);
 // The directory colvo was started in, taken at the first call (before
 // daemon() moves to "/"): relative paths are made absolute against it.
 const char *start_directory();
 int make_rrd_file_name(char *buffer, int room, int type, const char *argument);
 
 // intake
-int open_mux_sockets(mux *m);
+// Binds a socket per address family of the sources. On reload, running is
+// the configuration in force: its sockets whose address, port and family
+// stay are carried over (not closed, their queues kept), and the others are
+// left to the caller to drain and close; nothing of it is closed here.
+// The count of sockets open; failures counts the binds that failed.
+int open_mux_sockets(mux *m, const mux *running = nullptr, int *failures = nullptr);
 
 enum { RECEIVE_BATCH = 32 };
 
@@ -44,6 +51,9 @@ void receive_batch_size(receive_batch *b, int slot_size);
 // delivered only while waiting, with wait_mask in force.
 int wait_for_datagrams(mux *m, receive_batch *b, const sigset_t *wait_mask,
                        const timespec *timeout);
+// What is waiting on the socket of the slot, without blocking, up to
+// RECEIVE_BATCH; the count taken.
+int take_waiting(mux *m, int slot, receive_batch *b);
 // Datagram i into the mux's receive buffer, as accept_datagram reads it;
 // its length there.
 int take_datagram(mux *m, const receive_batch *b, int i);
@@ -89,16 +99,57 @@ struct fifo_writer {
     char batch[PIPE_BUF];
 };
 
+enum {
+    FAILING_FILES = 32,    // database files followed at once
+    FAILURE_MESSAGES = 10, // first failures and recoveries told per interval
+    SUMMARY_FILES = 5,     // files named in each summary
+    FAILURE_REASON = 160,
+};
+
+// A database file that failed in this interval or fails still.
+struct failing_file {
+    char *name; // null: the slot is free
+    uint32_t hash;
+    int failing; // no success since its last failure
+    long failed; // in this interval
+    long run;    // since its last success
+    char reason[FAILURE_REASON];
+};
+
+// The files failing now, in a fixed table: the streams need no counter of
+// their own, and a table full counts the failures of further files only.
+struct rrd_failures {
+    int used;
+    int messages; // told in this interval
+    long unlisted;
+    failing_file files[FAILING_FILES];
+};
+
+// One failure of the file with the library's text. told: the caller has
+// reported it. Tells the first failure of a file (since its last success)
+// while the interval's messages last; 1 when the failure was told.
+int rrd_failure(rrd_failures *f, const char *name, const char *reason, int told);
+// Tells that a failing file is written again.
+void rrd_success(rrd_failures *f, const char *name);
+// The files that failed most in the last seconds, and the rest in one line.
+void rrd_failures_summarise(rrd_failures *f, int seconds);
+void rrd_failures_free(rrd_failures *f);
+
 // What outlives one packet: the FIFO and the counts behind the warnings.
 struct output_state {
     fifo_writer fifo;
     int rrd_errors;      // reported one by one, never reset
-    long rrd_failed;     // failures since the last summary, once past those
+    long rrd_failed;     // failures since the last summary told by no message
     long socket_dropped; // datagrams the kernel had no room for, since then
     time_t last_summary;
+    rrd_failures failures;
+    int through_cache; // the library sends updates to rrdcached
+    int cache_answered; // and the last one went through
 };
 
 void output_init(output_state *out, int fifo);
+// What is still untold, and the FIFO's queue: at exit.
+void output_finish(output_state *out);
 void output_free(output_state *out);
 void fifo_queue_line(fifo_writer *w, const char *line, int length);
 void fifo_flush(fifo_writer *w);

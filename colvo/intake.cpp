@@ -34,6 +34,15 @@ static const int DROP_COUNT_OPTION = SO_RXQ_OVFL, BUFFER_OPTION = SO_RCVBUFFORCE
 static const int DROP_COUNT_OPTION = 0, BUFFER_OPTION = SO_RCVBUF;
 #endif
 
+// Linux lets any user bind a port whose sockets all set SO_REUSEADDR, and
+// so take colvo's datagrams: there the option stays off and a second bind
+// is refused. FreeBSD refuses another user's bind anyway and keeps it.
+#ifdef __linux__
+static const int SHARED_PORT_OPTION = 0;
+#else
+static const int SHARED_PORT_OPTION = SO_REUSEADDR;
+#endif
+
 static void read_drop_count(const msghdr *h, uint32_t *running, uint32_t *dropped)
 {
     if (DROP_COUNT_OPTION == 0)
@@ -78,9 +87,114 @@ static void report_bind_failure(const mux *m, int error)
     }
 }
 
-int open_mux_sockets(mux *m)
+static int set_option(int fd, int option, int value)
+{
+    return setsockopt(fd, SOL_SOCKET, option, &value, sizeof(value));
+}
+
+static int same_endpoint(const sockaddr_storage *a, const sockaddr_storage *b)
+{
+    if (a->ss_family != b->ss_family)
+        return 0;
+    if (a->ss_family == AF_INET) {
+        const sockaddr_in *x = reinterpret_cast<const sockaddr_in *>(a);
+        const sockaddr_in *y = reinterpret_cast<const sockaddr_in *>(b);
+        return x->sin_port == y->sin_port && x->sin_addr.s_addr == y->sin_addr.s_addr;
+    }
+    if (a->ss_family == AF_INET6) {
+        const sockaddr_in6 *x = reinterpret_cast<const sockaddr_in6 *>(a);
+        const sockaddr_in6 *y = reinterpret_cast<const sockaddr_in6 *>(b);
+        return x->sin6_port == y->sin6_port && x->sin6_scope_id == y->sin6_scope_id &&
+               memcmp(&x->sin6_addr, &y->sin6_addr, sizeof(x->sin6_addr)) == 0;
+    }
+    return 0;
+}
+
+static int port_of(const sockaddr_storage *a)
+{
+    if (a->ss_family == AF_INET)
+        return reinterpret_cast<const sockaddr_in *>(a)->sin_port;
+    if (a->ss_family == AF_INET6)
+        return reinterpret_cast<const sockaddr_in6 *>(a)->sin6_port;
+    return -1;
+}
+
+static int bound_address(int fd, sockaddr_storage *address)
+{
+    socklen_t length = sizeof(*address);
+    memset(address, 0, sizeof(*address));
+    return fd != 0 && getsockname(fd, reinterpret_cast<sockaddr *>(address), &length) == 0;
+}
+
+static int bind_to(int fd, const sockaddr_storage *address)
+{
+    return bind(fd, reinterpret_cast<const sockaddr *>(address), sockaddr_length(address));
+}
+
+// Binds the port that the running socket of the family holds on another of
+// its addresses (the wildcard, or one address of the host): the two share
+// it for the hand-over only and stop sharing at once, so no one else joins.
+static int bind_beside(int fd, int running_fd, const sockaddr_storage *address)
+{
+    sockaddr_storage running;
+    if (!bound_address(running_fd, &running) || port_of(&running) != port_of(address))
+        return -1;
+    set_option(running_fd, SO_REUSEADDR, 1);
+    set_option(fd, SO_REUSEADDR, 1);
+    int result = bind_to(fd, address);
+    int error = errno;
+    if (SHARED_PORT_OPTION == 0) {
+        set_option(running_fd, SO_REUSEADDR, 0);
+        set_option(fd, SO_REUSEADDR, 0);
+    }
+    errno = error;
+    return result;
+}
+
+enum { NO_SOCKET = -2 };
+
+// A new socket of the family bound to the address; -1 when it cannot be
+// bound (errno tells why), NO_SOCKET when none can be made.
+static int new_socket(int family, const sockaddr_storage *address, const mux *running)
+{
+    int fd = socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return NO_SOCKET;
+    if (SHARED_PORT_OPTION != 0 && set_option(fd, SHARED_PORT_OPTION, 1) != 0)
+        warning("could set socket options: %.200s", strerror(errno));
+    if (family == AF_INET6) {
+        // The IPv4 socket serves IPv4 sources; this one only IPv6.
+        int on = 1;
+        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof(on));
+    }
+    int bound = bind_to(fd, address) == 0;
+    if (!bound && errno == EADDRINUSE && running)
+        bound = bind_beside(fd, running->sockets[family], address) == 0;
+    if (!bound) {
+        int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+static void tell_listening(const sockaddr_storage *address, int family)
+{
+    if (numeric_names(address) == 0) {
+        info("listening for incoming probo traffic on udp %.200s %.200s", numeric_host,
+             numeric_service);
+    } else {
+        info("getnameinfo error - cannot determine numeric hostname and service");
+        info("listening for incoming probo traffic for family %d", family);
+    }
+}
+
+int open_mux_sockets(mux *m, const mux *running, int *failures)
 {
     lookup_mux_address(m, SOCK_DGRAM);
+    if (failures)
+        *failures = 0;
     if (m->sources.first == nullptr)
         return 0;
     int count = 0;
@@ -92,36 +206,30 @@ int open_mux_sockets(mux *m)
         int family = src->socket_address.sa.sa_family;
         if (family < 0 || family >= MUX_SOCKET_SLOTS || m->sockets[family] != 0)
             continue;
-        int fd = socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (fd < 0)
-            continue;
-        int on = 1;
-        if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0)
-            warning("could set socket options: %.200s", strerror(errno));
-        if (family == AF_INET6) {
-            // The IPv4 socket serves IPv4 sources; this one only IPv6.
-            setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof(on));
-        }
         sockaddr_storage bind_address;
         if (m->socket_address.ss_family == family)
             copy_sockaddr(reinterpret_cast<const sockaddr *>(&m->socket_address), &bind_address);
         else
             get_sockaddr(&bind_address, family, SOCK_DGRAM, AI_PASSIVE, nullptr, m->port);
-        if (bind(fd, reinterpret_cast<const sockaddr *>(&bind_address),
-                 sockaddr_length(&bind_address)) != 0) {
+        // Unchanged: the running socket goes on, with what it holds queued.
+        sockaddr_storage running_address;
+        int fd = 0;
+        if (running && bound_address(running->sockets[family], &running_address) &&
+            same_endpoint(&running_address, &bind_address))
+            fd = running->sockets[family];
+        if (fd == 0)
+            fd = new_socket(family, &bind_address, running);
+        if (fd == NO_SOCKET)
+            continue;
+        if (fd < 0) {
             report_bind_failure(m, errno);
-            close(fd);
+            if (failures)
+                (*failures)++;
             continue;
         }
         m->sockets[family] = fd;
         size_socket_buffer(fd, m);
-        if (numeric_names(&bind_address) == 0) {
-            info("listening for incoming probo traffic on udp %.200s %.200s", numeric_host,
-                 numeric_service);
-        } else {
-            info("getnameinfo error - cannot determine numeric hostname and service");
-            info("listening for incoming probo traffic for family %d", family);
-        }
+        tell_listening(&bind_address, family);
         count++;
     }
     source_list_index_addresses(&m->sources);
@@ -267,6 +375,15 @@ int wait_for_datagrams(mux *m, receive_batch *b, const sigset_t *wait_mask,
         if (b->count > 0)
             return b->count;
     }
+}
+
+int take_waiting(mux *m, int slot, receive_batch *b)
+{
+    b->count = 0;
+    b->dropped = 0;
+    if (m->sockets[slot] != 0)
+        drain(slot, m->sockets[slot], b);
+    return b->count;
 }
 
 int take_datagram(mux *m, const receive_batch *b, int i)

@@ -98,6 +98,34 @@ static std::vector<std::string> definitions(int type, int step)
     return defs;
 }
 
+// The library can lose the reason of a failed write (a full file system
+// gives no text): writing as much as the file would take, beside it, finds
+// it. Only ever run after a failure.
+static const char *failure_reason(const char *file, int type, int step)
+{
+    const char *text = rrd_get_error();
+    if (text && text[0])
+        return text;
+    int count = 0;
+    stream_data_sources(type, &count);
+    long rows = (2L * 86400 + step - 1) / step + 2L * 366 * 24;
+    long left = rows * count * 8 + 64 * 1024;
+    std::string trial = std::string(file) + ".XXXXXX";
+    int fd = mkstemp(&trial[0]);
+    if (fd < 0)
+        return strerror(errno);
+    static char zeros[64 * 1024];
+    int error = 0;
+    for (ssize_t n; left > 0 && error == 0; left -= n)
+        if ((n = write(fd, zeros, sizeof(zeros))) <= 0)
+            error = n < 0 ? errno : ENOSPC;
+    if (error == 0 && fsync(fd) != 0)
+        error = errno;
+    close(fd);
+    unlink(trial.c_str());
+    return error ? strerror(error) : "no reason given";
+}
+
 static int create(const char *file, int type, int step)
 {
     std::vector<std::string> defs = definitions(type, step);
@@ -107,7 +135,7 @@ static int create(const char *file, int type, int step)
     rrd_clear_error();
     if (rrd_create_r(file, static_cast<unsigned long>(step), time(nullptr) - 10,
                      static_cast<int>(argv.size()), argv.data()) != 0) {
-        warning("cannot create %.200s: %.200s", file, rrd_get_error());
+        warning("cannot create %.200s: %.200s", file, failure_reason(file, type, step));
         rrd_clear_error();
         return 0;
     }

@@ -4,6 +4,7 @@
 // the bytes received, and a line never outgrows its buffer: an entry that
 // does not fit ends the line there, newline kept, and is not stored.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <unistd.h>
@@ -17,10 +18,13 @@ void output_init(output_state *out, int fifo)
 {
     memset(out, 0, sizeof(*out));
     out->fifo.fd = fifo;
+    const char *cache = getenv("RRDCACHED_ADDRESS");
+    out->through_cache = cache && cache[0];
 }
 
 void output_free(output_state *out)
 {
+    rrd_failures_free(&out->failures);
     if (out->fifo.pending)
         xfree(out->fifo.pending);
     out->fifo.pending = nullptr;
@@ -141,25 +145,50 @@ static int line_render(line_writer *w, const unpacked_stream *u)
 static char RRD_ARG0[] = "rrdupdate";
 static char RRD_ARG1[] = "--";
 
+// Through rrdcached, a connection the cache dropped while idle (restarted
+// between two updates) fails one update before the library connects anew:
+// a failure right after a success there is tried once more.
+static int update(char **argv, output_state *out)
+{
+    for (int tries = 0;; tries++) {
+        optind = 0;
+        rrd_backend_current->update(4, argv);
+        if (!rrd_backend_current->test_error()) {
+            out->cache_answered = out->through_cache;
+            return 1;
+        }
+        if (tries > 0 || !out->cache_answered)
+            return 0;
+        out->cache_answered = 0;
+        rrd_backend_current->clear_error();
+    }
+}
+
 static void store(const stream *accepted, char *update_text, output_state *out)
 {
     char *argv[] = {RRD_ARG0, RRD_ARG1, accepted->rrd_file, update_text, nullptr};
-    optind = 0;
-    rrd_backend_current->update(4, argv);
-    if (rrd_backend_current->test_error()) {
+    // Not limited per source: the failures are the files', counted apart.
+    const void *owner = log_limit_owner;
+    log_limit_owner = nullptr;
+    if (update(argv, out)) {
+        debug("%.200s %.200s %.200s %.200s", argv[0], argv[1], argv[2], argv[3]);
+        rrd_success(&out->failures, accepted->rrd_file);
+    } else {
+        const char *reason = rrd_backend_current->get_error();
+        int told = 0;
         if (out->rrd_errors < RRD_ERRORS_REPORTED) {
             out->rrd_errors++;
-            warning("rrd_update:%.200s", rrd_backend_current->get_error());
+            warning("rrd_update:%.200s", reason);
             warning("%.200s %.200s %.200s %.200s", argv[0], argv[1], argv[2], argv[3]);
             if (out->rrd_errors == RRD_ERRORS_REPORTED)
                 warning("maximum rrd errors reached - will stop reporting them");
-        } else {
-            out->rrd_failed++;
+            told = 1;
         }
+        if (!rrd_failure(&out->failures, accepted->rrd_file, reason, told))
+            out->rrd_failed++;
         rrd_backend_current->clear_error();
-    } else {
-        debug("%.200s %.200s %.200s %.200s", argv[0], argv[1], argv[2], argv[3]);
     }
+    log_limit_owner = owner;
 }
 
 void output_flush(output_state *out)
@@ -168,12 +197,8 @@ void output_flush(output_state *out)
     output_summarise(out);
 }
 
-// The losses that have no message each, at most once per interval.
-void output_summarise(output_state *out)
+static void summarise(output_state *out, time_t now)
 {
-    time_t now = log_clock(nullptr);
-    if (now - out->last_summary < SUMMARY_INTERVAL && now >= out->last_summary)
-        return;
     int seconds = static_cast<int>(now - out->last_summary);
     if (out->fifo.dropped)
         warning("%ld lines dropped at the fifo in the last %d s - no client reading?",
@@ -183,10 +208,26 @@ void output_summarise(output_state *out)
     if (out->socket_dropped)
         warning("%ld packets dropped by the kernel in the last %d s - receive buffer full",
                 out->socket_dropped, seconds);
+    rrd_failures_summarise(&out->failures, seconds);
     out->fifo.dropped = 0;
     out->rrd_failed = 0;
     out->socket_dropped = 0;
     out->last_summary = now;
+}
+
+// The losses that have no message each, at most once per interval.
+void output_summarise(output_state *out)
+{
+    time_t now = log_clock(nullptr);
+    if (now - out->last_summary < SUMMARY_INTERVAL && now >= out->last_summary)
+        return;
+    summarise(out, now);
+}
+
+void output_finish(output_state *out)
+{
+    fifo_flush(&out->fifo);
+    summarise(out, log_clock(nullptr));
 }
 
 static void ignore(const unpacked_stream *u, const source *src)

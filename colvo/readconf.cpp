@@ -118,7 +118,21 @@ static int can_open(const char *path)
     return 1;
 }
 
-static int read_datadir(lexer *lx, source *src, int check)
+// On reload, a database the running configuration writes stays attached
+// when it cannot be opened now (deleted, being restored, read-only): its
+// updates fail and are told until it is back, with no reload needed.
+static int stays_attached(const lexer *lx, const source *running, int type, const char *argument,
+                          const char *path)
+{
+    const stream *old = running ? source_find_stream(running, type, argument) : nullptr;
+    if (old == nullptr || old->rrd_file == nullptr || strcmp(old->rrd_file, path) != 0)
+        return 0;
+    warning("%.200s:%d: file '%.200s' stays attached: its updates fail until it is back", lx->filename,
+            lx->line, path);
+    return 1;
+}
+
+static int read_datadir(lexer *lx, source *src, int check, const source *running)
 {
     lexer_next(lx);
     const char *written = lx->token;
@@ -164,7 +178,8 @@ static int read_datadir(lexer *lx, source *src, int check)
         if (check && !can_open(path)) {
             warning("%.200s:%d: file '%.200s', guessed by datadir,  cannot be opened",
                     lx->filename, lx->line, path);
-            continue;
+            if (!stays_attached(lx, running, s->type, s->argument, path))
+                continue;
         }
         s->rrd_file = xstrdup(path);
     }
@@ -182,7 +197,7 @@ const char *start_directory()
     return dir;
 }
 
-static int read_write(lexer *lx, source *src, int check)
+static int read_write(lexer *lx, source *src, int check, const source *running)
 {
     lexer_next(lx);
     stream_item item;
@@ -217,7 +232,8 @@ static int read_write(lexer *lx, source *src, int check)
     if (check) {
         if (!can_open(path)) {
             warning("%.200s:%d: file '%.200s' cannot be opened", lx->filename, lx->line, path);
-            return 0;
+            if (!stays_attached(lx, running, s->type, s->argument, path))
+                return 0;
         }
         if (s->rrd_file)
             warning("%.200s:%d: file '%.200s' overwrites previous definition '%.200s'",
@@ -229,7 +245,7 @@ static int read_write(lexer *lx, source *src, int check)
     return 1;
 }
 
-static int read_source(lexer *lx, source_list *sources, int check)
+static int read_source(lexer *lx, source_list *sources, int check, const mux *running)
 {
     lexer_next(lx);
     if (!resolve_host_token(lx))
@@ -241,6 +257,7 @@ static int read_source(lexer *lx, source_list *sources, int check)
                 numeric_host);
         return 0;
     }
+    const source *was = running ? source_list_find(&running->sources, src->name) : nullptr;
     lexer_next(lx);
     if (lx->code != TOK_LBRACE) {
         lexer_expected(lx, "{");
@@ -260,10 +277,10 @@ static int read_source(lexer *lx, source_list *sources, int check)
             ok = read_accept(lx, src);
             break;
         case TOK_DATADIR:
-            ok = read_datadir(lx, src, check);
+            ok = read_datadir(lx, src, check, was);
             break;
         case TOK_WRITE:
-            ok = read_write(lx, src, check);
+            ok = read_write(lx, src, check, was);
             break;
         default:
             lexer_expected(lx, "accept|datadir|write");
@@ -290,7 +307,7 @@ static int check_sources(const char *path, const source_list *sources)
     return 1;
 }
 
-int load_config(mux_list *out, const char *path, int check)
+int load_config(mux_list *out, const char *path, int check, const mux *running)
 {
     source_list sources = {};
     start_directory();
@@ -300,7 +317,7 @@ int load_config(mux_list *out, const char *path, int check)
     while (lexer_next(lx)) {
         int ok;
         if (lx->code == TOK_SOURCE) {
-            ok = read_source(lx, &sources, check);
+            ok = read_source(lx, &sources, check, running);
         } else if (lx->code == TOK_MUX) {
             ok = read_mux(lx, out);
         } else {

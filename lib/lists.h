@@ -5,6 +5,7 @@
 // (descriptor 0 means none).
 #pragma once
 
+#include <ctime>
 #include <sys/socket.h>
 #include <netinet/in.h>
 
@@ -79,7 +80,9 @@ struct mux {
     uint8_t *packet;
     sockaddr_storage socket_address;
     stream_list streams;
-    unsigned int send_errors;
+    unsigned int send_errors; // updates lost since the last word about them
+    int send_failing;
+    time_t send_reported;
     mux *next;
 };
 

@@ -127,6 +127,8 @@ static void install_signals(sigset_t *wait_mask)
                                             {SIGINT, on_quit},   {SIGQUIT, on_quit},
                                             {SIGTERM, on_quit}};
     install_signal_actions(actions, 5, wait_mask);
+    // A write to a closed socket is an error return where it is made.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 static void setup_muxes(mux_list *list)
@@ -172,11 +174,16 @@ static void reload(const char *path, mux_list *current)
         mux_list_free(&fresh);
         return;
     }
-    // A destination that stays keeps its place in its interval.
+    // A destination that stays keeps its place in its interval, and its
+    // send failures.
     for (mux *m = fresh.first; m; m = m->next) {
         const mux *old = mux_list_find(current, m->name);
-        if (old)
+        if (old) {
             m->elapsed = old->elapsed;
+            m->send_errors = old->send_errors;
+            m->send_failing = old->send_failing;
+            m->send_reported = old->send_reported;
+        }
     }
     mux_list_free(current);
     *current = fresh;
@@ -269,6 +276,7 @@ int main(int argc, char **argv)
         pselect(0, nullptr, nullptr, nullptr, &sleep_time, &wait_mask);
         if (quit_signal) {
             info("received signal %d - quitting", static_cast<int>(quit_signal));
+            report_send_errors(&muxes);
             pidfile_remove(&pid);
             exit(EXIT_QUIT);
         }

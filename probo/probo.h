@@ -16,8 +16,16 @@ void begin_packet(mux *m, time_t timestamp);
 void add_stream_to_packet(stream *s, mux *m);
 void finish_packet(mux *m);
 void send_packet(mux *m);
+// Tells the updates lost and not yet told (at exit).
+void report_send_errors(mux_list *list);
 
-enum { SEND_ERRORS_REPORTED = 50 };
+enum {
+    SEND_SUMMARY_INTERVAL = 60,
+    // A mux's send_failing.
+    SEND_WORKING = 0,
+    SEND_FAILING = 1,      // since a failure not told on its own
+    SEND_FAILING_TOLD = 2, // since a failure told at once
+};
 
 // measurement
 enum measure_decision {

@@ -1,7 +1,7 @@
 // The mux transport: one bound UDP socket per mux, one packet per due mux
 // built in its buffer (header, packed streams, length, CRC-32) and sent.
-// Send failures are counted and reported in batches; they never stop the
-// monitor.
+// Send failures never stop the monitor: the first is told at once, the
+// updates lost after it once a minute and when sending works again.
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
@@ -51,15 +51,48 @@ void finish_packet(mux *m)
     header_to_wire(m->packet, &m->header);
 }
 
+// The updates lost since the last word about them.
+static void tell_lost(mux *m, time_t now)
+{
+    if (m->send_errors)
+        warning("%d updates to mux(%.200s) lost due to send errors", m->send_errors, m->name);
+    m->send_errors = 0;
+    m->send_reported = now;
+}
+
 void send_packet(mux *m)
 {
     ssize_t sent = sendto(m->send_socket, m->packet, static_cast<size_t>(m->offset), 0,
                           reinterpret_cast<const sockaddr *>(&m->socket_address),
                           sockaddr_length(&m->socket_address));
-    if (sent != m->offset)
+    const char *reason = sent < 0 ? strerror(errno) : "sent in part";
+    time_t now = log_clock(nullptr);
+    int minute_past = now - m->send_reported >= SEND_SUMMARY_INTERVAL || now < m->send_reported;
+    if (sent == m->offset) {
+        if (m->send_failing == SEND_FAILING_TOLD) {
+            tell_lost(m, now);
+            info("sending to mux(%.200s) works again", m->name);
+        }
+        m->send_failing = SEND_WORKING;
+    } else if (m->send_failing == SEND_WORKING && minute_past) {
+        // The first failure at once, unless failures were told within the
+        // minute: then it waits for the next word.
+        tell_lost(m, now);
+        warning("sending to mux(%.200s) failed: %.200s", m->name, reason);
+        m->send_errors = 1;
+        m->send_failing = SEND_FAILING_TOLD;
+        return;
+    } else {
         m->send_errors++;
-    if (m->send_errors >= SEND_ERRORS_REPORTED) {
-        warning("%d updates to mux(%.200s) lost due to send errors", m->send_errors, m->name);
-        m->send_errors = 0;
+        if (m->send_failing == SEND_WORKING)
+            m->send_failing = SEND_FAILING;
     }
+    if (m->send_errors && minute_past)
+        tell_lost(m, now);
+}
+
+void report_send_errors(mux_list *list)
+{
+    for (mux *m = list->first; m; m = m->next)
+        tell_lost(m, log_clock(nullptr));
 }

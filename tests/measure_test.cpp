@@ -1,5 +1,5 @@
 // The measurement pass: sampling once per type for due muxes only, packet
-// building and the send error batches, with counting probes in the table.
+// building and the send error reports, with counting probes in the table.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -140,8 +140,19 @@ TEST_F(Measure, TimingDecisions)
     EXPECT_EQ(MEASURE_TIME_CHANGE, decide_measurement(99, 100, 5));
 }
 
-TEST_F(Measure, SendErrorsAreReportedEveryFifty)
+time_t fake_now;
+time_t fake_clock(time_t *)
 {
+    return fake_now;
+}
+
+// The first failure at once with its reason, the count lost since when
+// sending works again or a minute later; an outage within the minute of the
+// last word waits for the next summary.
+TEST_F(Measure, SendErrorsAreToldAtOnceThenOnceAMinute)
+{
+    log_clock = fake_clock;
+    fake_now = 100000;
     mux *m = add_mux("127.0.0.1 2100 (5s)", 5, {STREAM_LOAD});
     int good = m->send_socket;
     int broken = open("/dev/null", O_WRONLY);
@@ -150,18 +161,35 @@ TEST_F(Measure, SendErrorsAreReportedEveryFifty)
     m->send_socket = broken;
     for (int i = 0; i < 49; i++)
         send_packet(m);
+    EXPECT_TRUE(log.has("sending to mux(127.0.0.1 2100 (5s)) failed: Socket operation on non-socket"))
+        << log.dump();
     EXPECT_FALSE(log.contains("lost due to send errors"));
     EXPECT_EQ(49u, m->send_errors);
-    // A success in between does not reset the count.
     m->send_socket = good;
     send_packet(m);
-    EXPECT_EQ(49u, m->send_errors);
-    m->send_socket = broken;
-    send_packet(m);
-    EXPECT_TRUE(log.has("50 updates to mux(127.0.0.1 2100 (5s)) lost due to send errors"));
+    EXPECT_TRUE(log.has("49 updates to mux(127.0.0.1 2100 (5s)) lost due to send errors"));
+    EXPECT_TRUE(log.has("sending to mux(127.0.0.1 2100 (5s)) works again"));
     EXPECT_EQ(0u, m->send_errors);
+
+    log.clear();
+    m->send_socket = broken;
+    fake_now += 30;
+    send_packet(m);
+    m->send_socket = good;
+    send_packet(m);
+    EXPECT_TRUE(log.lines().empty()) << log.dump();
+    m->send_socket = broken;
+    fake_now += 30;
+    send_packet(m);
+    EXPECT_TRUE(log.has("1 updates to mux(127.0.0.1 2100 (5s)) lost due to send errors")) << log.dump();
+    EXPECT_EQ(2u, log.lines().size()) << "and the new failure";
+    fake_now += 60;
+    send_packet(m);
+    EXPECT_TRUE(log.has("2 updates to mux(127.0.0.1 2100 (5s)) lost due to send errors")) << log.dump();
+    EXPECT_EQ(3u, log.lines().size());
     m->send_socket = good;
     close(broken);
+    log_clock = time;
 }
 
 TEST_F(Measure, TwoMuxesToOneHostUseTwoSockets)

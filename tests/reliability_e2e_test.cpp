@@ -102,7 +102,7 @@ struct load_sender {
     int port;
     fifo_reader fifo{COLVO_FIFO};
     udp_socket socket{"127.0.0.1"};
-    uint64_t t = static_cast<uint64_t>(time(nullptr)) - 1000;
+    uint64_t t = static_cast<uint64_t>(time(nullptr));
     int packets = 0;
 
     bool deliver()
@@ -308,7 +308,7 @@ TEST(ColvoFaults, DatabaseFailuresAreToldPerFile)
             ASSERT_EQ(0, truncate(dir.file("cpu" + std::to_string(i) + ".rrd").c_str(), 100));
     fifo_reader fifo(COLVO_FIFO);
     udp_socket sender("127.0.0.1");
-    uint64_t t = static_cast<uint64_t>(time(nullptr)) - 100;
+    uint64_t t = static_cast<uint64_t>(time(nullptr));
     for (int packet = 1; packet <= 3; packet++) {
         std::vector<std::vector<uint8_t>> records;
         for (int i = 0; i < 7; i++)
@@ -414,8 +414,12 @@ TEST(PairFaults, RrdcachedRestartedThreeTimesWhileProboSends)
     for (int round = 0; round < 3; round++) {
         next(); // just come: the next one is a second away
         ASSERT_TRUE(cache.stop(round == 1 ? SIGTERM : SIGKILL));
-        for (int i = 0; i < 2; i++, down++)
-            EXPECT_FALSE(next()) << round;
+        // One may still be answered while it stops; two go while it is down.
+        int failures = 0;
+        for (int lines = 0; failures < 2 && lines < 4; lines++)
+            failures += !next();
+        EXPECT_EQ(2, failures) << round;
+        down += failures;
         ASSERT_TRUE(cache.start());
         EXPECT_TRUE(next()) << "the first packet after restart " << round;
         EXPECT_EQ(down, recovered_failures(colvo->output(), db)) << colvo->output();
@@ -427,7 +431,7 @@ TEST(PairFaults, RrdcachedRestartedThreeTimesWhileProboSends)
     int failed = 0;
     for (uint64_t t : stamps)
         failed += !s.stored(t);
-    EXPECT_EQ(6, failed);
+    EXPECT_EQ(down, failed);
     // Every packet probo made is a line: one per second but those skipped.
     for (size_t i = 1; i < stamps.size(); i++)
         EXPECT_LT(stamps[i - 1], stamps[i]);
