@@ -382,6 +382,54 @@ TEST_F(Output, LossesAreSummedUpAndFutureTimesNotStored)
     log_clock = time;
 }
 
+// Forty files failing at once: the five, then ten files told an interval,
+// the table follows 32 and counts the rest; recoveries are told within the
+// same bound, and a file that stops failing leaves the table.
+TEST_F(Output, FailingFilesAreFollowedInABoundedTable)
+{
+    log_clock = fake_clock;
+    fake_now = 2000000;
+    std::vector<std::vector<uint8_t>> records;
+    for (int i = 0; i < 40; i++) {
+        std::string n = std::to_string(i);
+        accept(STREAM_CPU, n.c_str(), ("/db/cpu" + n + ".rrd").c_str());
+        records.push_back(cpu_record(n, 1));
+    }
+    ready();
+    auto told = [&](const std::string &fragment) {
+        int n = 0;
+        for (const logged &l : log.lines())
+            n += l.text.find(fragment) != std::string::npos;
+        return n;
+    };
+    output_summarise(&out);
+    fail_updates = true;
+    feed(make_packet(1, records));
+    EXPECT_EQ(5, log.count("rrd_update:not an RRD file"));
+    EXPECT_EQ(FAILURE_MESSAGES, told(" failed: not an RRD file"));
+    EXPECT_TRUE(log.has("rrd update of /db/cpu14.rrd failed: not an RRD file"));
+    EXPECT_FALSE(log.contains("rrd update of /db/cpu15.rrd"));
+    EXPECT_EQ(FAILING_FILES, out.failures.used);
+    feed(make_packet(2, records));
+    log.clear();
+    fake_now += SUMMARY_INTERVAL;
+    output_summarise(&out);
+    EXPECT_TRUE(log.has("65 more rrd updates failed in the last 60 s")) << log.dump();
+    EXPECT_TRUE(log.has("rrd updates of /db/cpu0.rrd failed 2 times in the last 60 s: not an RRD file"));
+    EXPECT_EQ(SUMMARY_FILES, static_cast<int>(log.lines().size()) - 2);
+    EXPECT_TRUE(log.has("70 more rrd updates of other files failed in the last 60 s"));
+
+    log.clear();
+    fail_updates = false;
+    feed(make_packet(3, records));
+    EXPECT_TRUE(log.has("rrd updates of /db/cpu0.rrd succeed again; 2 had failed"));
+    EXPECT_EQ(FAILURE_MESSAGES, told(" had failed")) << log.dump();
+    fake_now += SUMMARY_INTERVAL;
+    output_summarise(&out);
+    EXPECT_EQ(0, out.failures.used);
+    log_clock = time;
+}
+
 // The kernel's count of datagrams it had no room for is a running total
 // of each socket, told with the datagrams queued after the losses: every
 // loss is counted once, on whichever socket it was.
