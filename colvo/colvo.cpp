@@ -24,6 +24,7 @@ enum { EXIT_USAGE = 64, EXIT_QUIT = 75, FIFO_SIZE = 1024 * 1024, DRAIN_ROUNDS = 
 
 static int test_mode;
 static int list_mode;
+static int foreground;
 static volatile sig_atomic_t reload_requested;
 static volatile sig_atomic_t quit_signal;
 
@@ -95,9 +96,11 @@ static int open_fifo()
     return fd;
 }
 
+// With -F a supervisor (daemon(8) -r) has detached us and set up the
+// standard streams; all else is as after daemon().
 static void detach(pidfile *pid)
 {
-    if (daemon(0, 0) != 0)
+    if (foreground ? chdir("/") != 0 : daemon(0, 0) != 0)
         fatal("daemonize failed");
     daemonized = 1;
     pidfile_write(pid);
@@ -214,10 +217,13 @@ int main(int argc, char **argv)
     char *path = xstrdup(COLVO_CONFIG);
 
     int ch;
-    while ((ch = getopt(argc, argv, "df:ltv")) != -1) {
+    while ((ch = getopt(argc, argv, "dFf:ltv")) != -1) {
         switch (ch) {
         case 'd':
             debug_mode = 1;
+            break;
+        case 'F':
+            foreground = 1;
             break;
         case 'f':
             xfree(path);

@@ -137,6 +137,32 @@ TEST(ColvoOps, SecondInstanceTouchesNeitherPidFileNorFifo)
     EXPECT_NE(0, access(COLVO_PIDFILE, F_OK));
 }
 
+// For daemon(8) -r: colvo -F does not fork, yet writes its pid file and
+// logs to the system log as a detached colvo does.
+TEST(ColvoOps, StaysInTheForegroundForASupervisor)
+{
+    temp_dir dir;
+    int port = free_udp_port();
+    std::string conf = dir.write("colvo.conf", "mux 127.0.0.1 port " + std::to_string(port) +
+                                                   "\nsource 127.0.0.1 { accept { load } }\n");
+    unlink(COLVO_PIDFILE);
+    daemon_process colvo(COLVO, {"-F", "-f", conf});
+    udp_socket sender("127.0.0.1");
+    std::string line = "<timeout>";
+    // Tried until colvo answers, on the FIFO it has made by then.
+    for (int i = 0; i < 50 && line == "<timeout>"; i++) {
+        fifo_reader fifo(COLVO_FIFO);
+        sender.send_to("127.0.0.1", port, make_packet(7, {load_record(1, 2, 3)}));
+        line = fifo.next_line(100);
+    }
+    EXPECT_EQ("127.0.0.1;load::7:1.00:2.00:3.00;", line);
+    EXPECT_EQ(colvo.pid(), pid_in(COLVO_PIDFILE));
+    colvo.signal(SIGTERM);
+    EXPECT_EQ(75, colvo.wait_exit());
+    EXPECT_EQ(0, count_of(colvo.output(), "colvo version")) << "in the system log";
+    EXPECT_NE(0, access(COLVO_PIDFILE, F_OK));
+}
+
 TEST(ProboOps, SecondInstanceIsRefused)
 {
     temp_dir dir;
