@@ -193,10 +193,10 @@ static int reload(const char *path, mux_list *current, churn *c, receive_batch *
     for (int slot = 0; slot < MUX_SOCKET_SLOTS; slot++) {
         if (running->sockets[slot] == fresh.first->sockets[slot])
             continue;
-        // A socket that changes counts the kernel's drops from 0.
-        b->socket_drops[slot] = 0;
         if (running->sockets[slot] != 0)
             drain_socket(running, slot, b, c, out);
+        // A new socket counts the kernel's drops from 0.
+        b->socket_drops[slot] = 0;
     }
     unshare_sockets(running, fresh.first);
     mux_list_free(current);

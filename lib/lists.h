@@ -80,7 +80,7 @@ struct mux {
     uint8_t *packet;
     sockaddr_storage socket_address;
     stream_list streams;
-    unsigned int send_errors; // updates lost since the last word about them
+    unsigned int send_errors; // updates lost since the last count
     int send_failing;
     time_t send_reported;
     mux *next;

@@ -51,7 +51,7 @@ void finish_packet(mux *m)
     header_to_wire(m->packet, &m->header);
 }
 
-// The updates lost since the last word about them.
+// The updates lost since the last count, the first failure included.
 static void tell_lost(mux *m, time_t now)
 {
     if (m->send_errors)
