@@ -382,9 +382,9 @@ TEST_F(Output, LossesAreSummedUpAndFutureTimesNotStored)
     log_clock = time;
 }
 
-// Forty files failing at once: the five, then ten files told an interval,
-// the table follows 32 and counts the rest; recoveries are told within the
-// same bound, and a file that stops failing leaves the table.
+// Forty files failing at once: the five, then ten told an interval; the
+// table follows 32 and counts the rest; recoveries are told within the same
+// bound, and a file that stops failing leaves the table.
 TEST_F(Output, FailingFilesAreFollowedInABoundedTable)
 {
     log_clock = fake_clock;
@@ -405,21 +405,18 @@ TEST_F(Output, FailingFilesAreFollowedInABoundedTable)
     output_summarise(&out);
     fail_updates = true;
     feed(make_packet(1, records));
-    EXPECT_EQ(5, log.count("rrd_update:not an RRD file"));
+    feed(make_packet(2, records));
     EXPECT_EQ(FAILURE_MESSAGES, told(" failed: not an RRD file"));
     EXPECT_TRUE(log.has("rrd update of /db/cpu14.rrd failed: not an RRD file"));
-    EXPECT_FALSE(log.contains("rrd update of /db/cpu15.rrd"));
     EXPECT_EQ(FAILING_FILES, out.failures.used);
-    feed(make_packet(2, records));
     log.clear();
     fake_now += SUMMARY_INTERVAL;
     output_summarise(&out);
     EXPECT_TRUE(log.has("65 more rrd updates failed in the last 60 s")) << log.dump();
     EXPECT_TRUE(log.has("rrd updates of /db/cpu0.rrd failed 2 times in the last 60 s: not an RRD file"));
-    EXPECT_EQ(SUMMARY_FILES, static_cast<int>(log.lines().size()) - 2);
     EXPECT_TRUE(log.has("70 more rrd updates of other files failed in the last 60 s"));
+    EXPECT_EQ(2 + SUMMARY_FILES, static_cast<int>(log.lines().size()));
 
-    log.clear();
     fail_updates = false;
     feed(make_packet(3, records));
     EXPECT_TRUE(log.has("rrd updates of /db/cpu0.rrd succeed again; 2 had failed"));

@@ -4,7 +4,9 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -159,4 +161,20 @@ int count_of(const std::string &text, const std::string &fragment)
          at = text.find(fragment, at + 1))
         n++;
     return n;
+}
+
+pid_t pid_in(const std::string &path)
+{
+    pid_t pid = 0;
+    std::ifstream(path) >> pid;
+    return pid;
+}
+
+bool stop_process(pid_t pid, int sig)
+{
+    int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    pollfd p = {fd, POLLIN, 0};
+    bool gone = fd >= 0 && kill(pid, sig) == 0 && poll(&p, 1, 5000) == 1;
+    close(fd);
+    return gone;
 }

@@ -50,3 +50,9 @@ int run_command(const std::string &binary, const std::vector<std::string> &args,
                 const spawn_options &options = spawn_options());
 
 int count_of(const std::string &text, const std::string &fragment);
+
+// The process id a pid file holds, or 0.
+pid_t pid_in(const std::string &path);
+// Signals a process that is not our child (a detached daemon) and waits for
+// its end.
+bool stop_process(pid_t pid, int sig = 15);

@@ -9,7 +9,6 @@
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -25,30 +24,13 @@ namespace {
 
 const std::string PROBO = PROBO_BIN, COLVO = COLVO_BIN, MKRRD = MKRRD_BIN, RRDTOOL = "/usr/bin/rrdtool";
 
-pid_t pid_in(const std::string &path)
-{
-    pid_t pid = 0;
-    std::ifstream(path) >> pid;
-    return pid;
-}
-
-// Ends a detached daemon (not our child) and waits for it.
-bool stop(pid_t pid)
-{
-    int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    pollfd p = {fd, POLLIN, 0};
-    bool gone = fd >= 0 && kill(pid, SIGTERM) == 0 && poll(&p, 1, 5000) == 1;
-    close(fd);
-    return gone;
-}
-
 // The daemon named by a pid file, stopped however the test ends.
 struct detached {
     std::string pidfile;
     ~detached()
     {
         if (pid_in(pidfile) > 0)
-            stop(pid_in(pidfile));
+            stop_process(pid_in(pidfile));
     }
 };
 
@@ -133,7 +115,7 @@ TEST(ColvoOps, SecondInstanceTouchesNeitherPidFileNorFifo)
     EXPECT_EQ("127.0.0.1;load::" + std::to_string(t) + ":4.00:5.00:6.00;", fifo.next_line());
     EXPECT_EQ(0, run_command(RRDTOOL, {"lastupdate", dir.file("load.rrd")}, &out));
     EXPECT_EQ(1, count_of(out, std::to_string(t) + ": 4.00 5.00 6.00")) << out;
-    EXPECT_TRUE(stop(pid_in(COLVO_PIDFILE)));
+    EXPECT_TRUE(stop_process(pid_in(COLVO_PIDFILE)));
     EXPECT_NE(0, access(COLVO_PIDFILE, F_OK));
 }
 
@@ -177,7 +159,7 @@ TEST(ProboOps, SecondInstanceIsRefused)
     while (!listener.receive(0).empty()) {
     }
     EXPECT_FALSE(listener.receive().empty()) << "the first one sends on";
-    EXPECT_TRUE(stop(pid_in(PROBO_PIDFILE)));
+    EXPECT_TRUE(stop_process(pid_in(PROBO_PIDFILE)));
     EXPECT_NE(0, access(PROBO_PIDFILE, F_OK));
 }
 
@@ -201,7 +183,7 @@ TEST(ColvoOps, StartedWithStandardDescriptorsClosedStoresAsUsual)
     EXPECT_EQ(ALL_DEV_NULL, std_fds_of(pid_in(COLVO_PIDFILE)));
     EXPECT_EQ(0, run_command(RRDTOOL, {"lastupdate", dir.file("load.rrd")}, &out));
     EXPECT_EQ(1, count_of(out, std::to_string(t) + ": 1.00 2.00 3.00")) << out;
-    EXPECT_TRUE(stop(pid_in(COLVO_PIDFILE)));
+    EXPECT_TRUE(stop_process(pid_in(COLVO_PIDFILE)));
 }
 
 // In the foreground a closed 0 would have become the mux socket, which
@@ -229,7 +211,7 @@ TEST(ProboOps, StartedWithStandardDescriptorsClosedSendsAsUsual)
         // Written once detached, before the first packet.
         pid_t pid = detach ? pid_in(PROBO_PIDFILE) : foreground->pid();
         EXPECT_EQ(ALL_DEV_NULL, std_fds_of(pid)) << detach;
-        EXPECT_TRUE(stop(pid)) << detach;
+        EXPECT_TRUE(stop_process(pid)) << detach;
     }
 }
 
@@ -293,7 +275,7 @@ TEST_F(ProboDefaultMode, LogsFromTheChrootAndSendsFromALocalName)
     EXPECT_TRUE(logged("<14>"));
     EXPECT_TRUE(logged("probo: sending packets to udp 127.0.0.1 " + std::to_string(listener.port())));
     EXPECT_FALSE(listener.receive().empty());
-    EXPECT_TRUE(stop(pid_in(PROBO_PIDFILE)));
+    EXPECT_TRUE(stop_process(pid_in(PROBO_PIDFILE)));
     EXPECT_TRUE(logged("probo: received signal 15 - quitting"));
     EXPECT_EQ("", read_file(PROBO_PIDFILE)) << "out of reach from the chroot: emptied";
 }
