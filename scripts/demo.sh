@@ -56,7 +56,7 @@ trap stop EXIT INT TERM
 stop
 
 echo "== databases"
-"$demo/colvo/colvo-mkrrd" -f "$demo/etc/colvo.conf" || true
+"$demo/tools/mkrrd/colvo-mkrrd" -f "$demo/etc/colvo.conf" || true
 ls "$demo/db"
 echo "== configuration check"
 "$demo/colvo/colvo" -t
@@ -68,6 +68,6 @@ echo "== live FIFO lines ($demo/run/colvo.fifo) for $seconds seconds"
 timeout "$seconds" cat "$demo/run/colvo.fifo" || true
 echo "== last update of $demo/db/load.rrd"
 rrdtool lastupdate "$demo/db/load.rrd"
-echo "== graphs (live view: $demo/colvo/colvo-top -p $demo/run/colvo.fifo)"
-"$demo/colvo/colvo-graph" -f "$demo/etc/colvo.conf" -o "$demo/www"
+echo "== graphs (live view: $demo/tools/top/colvo-top -p $demo/run/colvo.fifo)"
+"$demo/tools/graph/colvo-graph" -f "$demo/etc/colvo.conf" -o "$demo/www"
 echo "$demo/www/index.html"
