@@ -21,7 +21,6 @@
 #include <vector>
 
 #include "colvo_run.h"
-#include "datasources.h"
 #include "types.h"
 
 enum { SOURCES = 10, HISTORY = 2 * 3600, SPACING = 10, TOP_SECONDS = 5, LINES_PER_SECOND = 1000 };

@@ -11,6 +11,7 @@
 
 #include "colvo.h"
 #include "error.h"
+#include "fifoline.h"
 #include "types.h"
 #include "xmalloc.h"
 
@@ -111,37 +112,6 @@ void fifo_queue_line(fifo_writer *w, const char *line, int length)
     w->batch_lines++;
 }
 
-// Appending whole pieces: each keeps room for the newline and the NUL.
-struct line_writer {
-    char *start;
-    int size;
-    int used;
-};
-
-static char *line_end(line_writer *w)
-{
-    return w->start + w->used;
-}
-
-static int line_append(line_writer *w, const char *text)
-{
-    int length = static_cast<int>(strlen(text));
-    if (buffer_would_overflow(w->size - 1, w->used, length + 1))
-        return 0;
-    memcpy(line_end(w), text, static_cast<size_t>(length));
-    w->used += length;
-    *line_end(w) = '\0';
-    return 1;
-}
-
-// The values, rendered at the end of the line; 0 when they do not fit.
-static int line_render(line_writer *w, const unpacked_stream *u)
-{
-    int n = render_stream(u, line_end(w), w->size - 1 - w->used, RENDER_FIELDS);
-    w->used += n;
-    return n > 0;
-}
-
 static char RRD_ARG0[] = "rrdupdate";
 static char RRD_ARG1[] = "--";
 
@@ -234,11 +204,11 @@ static void ignore(const unpacked_stream *u, const source *src)
 {
     if (!debug_mode)
         return;
-    // Type 18 has no keyword: name it by its number.
+    // A type without keyword is named by its number.
     char number[16];
     snprintf(number, sizeof(number), "%d", u->type);
     debug("ignored unaccepted stream %.16s(%.16s) from %.20s",
-          u->type == STREAM_ALLFORMATS ? number : stream_type_name(u->type),
+          stream_type_named(u->type) ? stream_type_name(u->type) : number,
           u->argument[0] ? u->argument : "0", src->name);
 }
 
@@ -252,9 +222,8 @@ void process_packet(mux *m, const source *src, int received, char *churnbuffer, 
         warning("not storing data from %.200s: its time is %llu s ahead of ours", src->name,
                 static_cast<unsigned long long>(m->header.timestamp - static_cast<uint64_t>(now)));
 
-    line_writer w = {churnbuffer, churn_size, 0};
-    line_append(&w, src->name);
-    line_append(&w, ";");
+    line_writer w;
+    line_begin(&w, churnbuffer, churn_size, src->name);
     char stamp[16];
     snprintf(stamp, sizeof(stamp), "%u", static_cast<unsigned>(m->header.timestamp));
 
@@ -286,25 +255,17 @@ void process_packet(mux *m, const source *src, int received, char *churnbuffer, 
             ignore(&u, src);
             continue;
         }
-        int entry = w.used;
-        int fits = line_append(&w, stream_type_name(u.type)) && line_append(&w, ":") &&
-                   line_append(&w, u.argument) && line_append(&w, ":");
-        // The update text runs from the timestamp to the end of the values.
-        char *update_text = line_end(&w);
-        fits = fits && line_append(&w, stamp) && line_render(&w, &u) &&
-               !buffer_would_overflow(w.size - 1, w.used, 2);
-        if (!fits) {
-            // Only a packet that repeats accepted streams gets here.
-            w.used = entry;
-            *line_end(&w) = '\0';
+        // The database gets the entry's tail: what the FIFO shows is stored.
+        char *update_text = line_entry(&w, stream_type_name(u.type), u.argument, stamp, &u);
+        // Only a packet that repeats accepted streams runs out of room.
+        if (update_text == nullptr)
             break;
-        }
         if (accepted->rrd_file && storable)
             store(accepted, update_text, out);
-        line_append(&w, ";");
+        line_entry_end(&w);
     }
-    churnbuffer[w.used++] = '\n';
-    fifo_queue_line(&out->fifo, churnbuffer, w.used);
-    debug("churnbuffer used: %d", w.used);
+    int length = line_finish(&w);
+    fifo_queue_line(&out->fifo, churnbuffer, length);
+    debug("churnbuffer used: %d", length);
     log_limit_owner = nullptr;
 }

@@ -18,40 +18,21 @@
 
 enum { TEXT_BUFFER = ITEM_TEXT, ARGUMENT_KEPT = 63 };
 
-static const char STREAM_KEYWORDS[] =
-    "{cpu|cpuiow|df|if|if1|io|io1|mem|mem1|pf|pfq|mbuf|debug|proc|sensor|smart|load|flukso}";
-
-struct rrd_name_rule {
-    int type;
-    const char *prefix;
-    int use_argument;
-};
-
-static const rrd_name_rule rrd_name_rules[] = {
-    {STREAM_CPU, "cpu", 1},     {STREAM_CPUIOW, "cpuiow", 1}, {STREAM_DF, "df_", 1},
-    {STREAM_IF, "if_", 1},      {STREAM_IF1, "if_", 1},       {STREAM_IO, "io_", 1},
-    {STREAM_IO1, "io1_", 1},    {STREAM_MEM, "mem", 0},       {STREAM_MEM1, "mem", 0},
-    {STREAM_PF, "pf", 0},       {STREAM_PFQ, "pfq_", 1},      {STREAM_MBUF, "mbuf", 0},
-    {STREAM_DEBUG, "debug", 0}, {STREAM_PROC, "proc_", 1},    {STREAM_SENSOR, "sensor_", 1},
-    {STREAM_SMART, "smart_", 1}, {STREAM_LOAD, "load", 0},    {STREAM_FLUKSO, "flukso_", 1},
-};
+static constexpr keyword_list STREAM_KEYWORDS = stream_keyword_list();
 
 int make_rrd_file_name(char *buffer, int room, int type, const char *argument)
 {
-    const rrd_name_rule *rule = nullptr;
-    for (const rrd_name_rule &r : rrd_name_rules)
-        if (r.type == type)
-            rule = &r;
+    const stream_row *rule = stream_type_named(type) ? stream_row_of(type) : nullptr;
     if (rule == nullptr) {
         warning("%.200s:%d: internal error: type (%d) unknown", __FILE__, __LINE__, type);
         return 0;
     }
-    int n = snprintf(buffer, static_cast<size_t>(room), "/%s%s.rrd", rule->prefix,
-                     rule->use_argument ? argument : "");
+    int n = snprintf(buffer, static_cast<size_t>(room), "/%s%s.rrd", rule->file_prefix,
+                     rule->argument ? argument : "");
     if (n < 0 || n >= room)
         return 0;
     // Arguments such as /dev/ada0p2 must not make directories.
-    char *arg = buffer + 1 + strlen(rule->prefix);
+    char *arg = buffer + 1 + strlen(rule->file_prefix);
     for (char *end = buffer + n - 4; arg < end; arg++)
         if (*arg == '/')
             *arg = '_';
@@ -91,7 +72,7 @@ static int read_accept(lexer *lx, source *src)
         if (lx->code == TOK_RBRACE)
             return 1;
         stream_item item;
-        if (!read_stream_item(lx, STREAM_KEYWORDS, &item))
+        if (!read_stream_item(lx, STREAM_KEYWORDS.text, &item))
             return 0;
         if (strlen(item.argument) > ARGUMENT_KEPT) {
             warning("%.200s:%d: argument '%.200s' too long for network format, will accept "
@@ -201,7 +182,7 @@ static int read_write(lexer *lx, source *src, int check, const source *running)
 {
     lexer_next(lx);
     stream_item item;
-    if (!read_stream_item(lx, STREAM_KEYWORDS, &item))
+    if (!read_stream_item(lx, STREAM_KEYWORDS.text, &item))
         return 0;
     lexer_next(lx);
     if (lx->code != TOK_IN) {

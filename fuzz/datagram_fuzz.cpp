@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (used <= 0)
             break;
         offset += used;
-        if (u.type != STREAM_ALLFORMATS)
+        if (stream_type_named(u.type))
             snprintf(line, sizeof(line), "%s:%s:", stream_type_name(u.type), u.argument);
         render_stream(&u, line, sizeof(line), RENDER_FIELDS);
         render_stream(&u, line, 40, RENDER_PRETTY);

@@ -3,9 +3,54 @@
 // its numeric address.
 #pragma once
 
+#include "catalogue.h"
 #include "lexer.h"
 
 enum { ITEM_TEXT = 2048 };
+
+namespace catalogue {
+
+// Room for every name with its separator, one repeated name, the braces
+// and the terminator.
+constexpr int keyword_list_size()
+{
+    int size = 3, longest = 0;
+    for (const stream_row &r : ROWS)
+        if (r.keyword) {
+            size += length(r.keyword) + 1;
+            longest = length(r.keyword) > longest ? length(r.keyword) : longest;
+        }
+    return size + longest + 1;
+}
+
+} // namespace catalogue
+
+struct keyword_list {
+    char text[catalogue::keyword_list_size()];
+};
+
+// The stream keywords as the readers' "expected" messages name them,
+// "{cpu|cpuiow|...}", in the catalogue's listed order; with repeat, that
+// type's name comes once more right after the name of after.
+constexpr keyword_list stream_keyword_list(int repeat = -1, int after = -1)
+{
+    keyword_list list = {};
+    int n = 0;
+    list.text[n++] = '{';
+    for (int place = 0; place < catalogue::named_count(); place++)
+        for (const stream_row &r : catalogue::ROWS) {
+            if (r.keyword == nullptr || r.listed != place)
+                continue;
+            for (int again = 0; again < 1 + (r.type == after); again++) {
+                if (n > 1)
+                    list.text[n++] = '|';
+                for (const char *c = again ? catalogue::ROWS[repeat].keyword : r.keyword; *c; c++)
+                    list.text[n++] = *c;
+            }
+        }
+    list.text[n++] = '}';
+    return list;
+}
 
 struct stream_item {
     int type;

@@ -1,3 +1,4 @@
+// The configuration tokenizer and its keyword table.
 #include "lexer.h"
 
 #include <cerrno>
@@ -12,26 +13,108 @@
 
 int lexer_limits_fatal = 1;
 
-const keyword keyword_table[KEYWORD_COUNT] = {
-    {"{", TOK_LBRACE},       {"}", TOK_RBRACE},       {"(", TOK_LPAREN},
-    {")", TOK_RPAREN},       {",", TOK_COMMA},        {"accept", TOK_ACCEPT},
-    {"cpu", TOK_CPU},        {"cpuiow", TOK_CPUIOW},  {"datadir", TOK_DATADIR},
-    {"debug", TOK_DEBUG},    {"df", TOK_DF},          {"every", TOK_EVERY},
-    {"flukso", TOK_FLUKSO},  {"from", TOK_FROM},      {"if", TOK_IF},
-    {"if1", TOK_IF1},        {"if2", TOK_IF},         {"in", TOK_IN},
-    {"io", TOK_IO},          {"io1", TOK_IO1},        {"io2", TOK_IO},
-    {"load", TOK_LOAD},      {"mbuf", TOK_MBUF},      {"mem", TOK_MEM},
-    {"mem1", TOK_MEM1},      {"mem2", TOK_MEM},       {"monitor", TOK_MONITOR},
-    {"mux", TOK_MUX},        {"pf", TOK_PF},          {"pfq", TOK_PFQ},
-    {"port", TOK_PORT},      {"proc", TOK_PROC},      {"second", TOK_SECOND},
-    {"seconds", TOK_SECONDS}, {"sensor", TOK_SENSOR}, {"smart", TOK_SMART},
-    {"source", TOK_SOURCE},  {"stream", TOK_STREAM},  {"to", TOK_TO},
-    {"write", TOK_WRITE},
+// The grammars' own words; the stream keywords are the catalogue's.
+static constexpr keyword PUNCTUATION[] = {
+    {"{", TOK_LBRACE}, {"}", TOK_RBRACE}, {"(", TOK_LPAREN}, {")", TOK_RPAREN}, {",", TOK_COMMA},
 };
+static constexpr keyword WORDS[] = {
+    {"accept", TOK_ACCEPT},   {"datadir", TOK_DATADIR}, {"every", TOK_EVERY},
+    {"from", TOK_FROM},       {"in", TOK_IN},           {"monitor", TOK_MONITOR},
+    {"mux", TOK_MUX},         {"port", TOK_PORT},       {"second", TOK_SECOND},
+    {"seconds", TOK_SECONDS}, {"source", TOK_SOURCE},   {"stream", TOK_STREAM},
+    {"to", TOK_TO},           {"write", TOK_WRITE},
+};
+
+constexpr int PUNCTUATION_COUNT = sizeof(PUNCTUATION) / sizeof(PUNCTUATION[0]);
+constexpr int WORD_COUNT = sizeof(WORDS) / sizeof(WORDS[0]);
+
+static constexpr int stream_keyword_count()
+{
+    int n = 0;
+    for (const stream_row &r : catalogue::ROWS)
+        for (int k = 0; catalogue::keyword_of(r, k); k++)
+            n++;
+    return n;
+}
+
+constexpr int KEYWORD_COUNT = PUNCTUATION_COUNT + WORD_COUNT + stream_keyword_count();
+
+struct keyword_rows {
+    keyword row[KEYWORD_COUNT];
+};
+
+static constexpr bool sorts_before(const char *a, const char *b)
+{
+    while (*a && *a == *b)
+        a++, b++;
+    return static_cast<unsigned char>(*a) < static_cast<unsigned char>(*b);
+}
+
+// The punctuation, then every word in the order of its text.
+static constexpr keyword_rows sorted_keywords()
+{
+    keyword_rows t = {};
+    int n = 0;
+    for (const keyword &k : PUNCTUATION)
+        t.row[n++] = k;
+    for (const keyword &k : WORDS)
+        t.row[n++] = k;
+    for (const stream_row &r : catalogue::ROWS)
+        for (int k = 0; catalogue::keyword_of(r, k); k++)
+            t.row[n++] = {catalogue::keyword_of(r, k), r.token};
+    for (int i = PUNCTUATION_COUNT + 1; i < n; i++)
+        for (int j = i; j > PUNCTUATION_COUNT && sorts_before(t.row[j].text, t.row[j - 1].text);
+             j--) {
+            keyword before = t.row[j - 1];
+            t.row[j - 1] = t.row[j];
+            t.row[j] = before;
+        }
+    return t;
+}
+
+static constexpr keyword_rows keyword_table = sorted_keywords();
+
+static constexpr const char *first_text(int code)
+{
+    for (const keyword &k : keyword_table.row)
+        if (k.code == code)
+            return k.text;
+    return nullptr;
+}
+
+static constexpr int rows_with_code(int code)
+{
+    int n = 0;
+    for (const keyword &k : keyword_table.row)
+        n += k.code == code;
+    return n;
+}
+
+// Every keyword is one text; a grammar word has a code of its own, which
+// no stream keyword shares; a type's name is the first keyword of its code,
+// as keyword_name finds it.
+static constexpr bool keywords_are_sound()
+{
+    for (int i = 0; i < KEYWORD_COUNT; i++)
+        for (int j = i + 1; j < KEYWORD_COUNT; j++)
+            if (catalogue::same(keyword_table.row[i].text, keyword_table.row[j].text))
+                return false;
+    for (const keyword &k : PUNCTUATION)
+        if (rows_with_code(k.code) != 1)
+            return false;
+    for (const keyword &k : WORDS)
+        if (rows_with_code(k.code) != 1)
+            return false;
+    for (const stream_row &r : catalogue::ROWS)
+        if (r.keyword && !catalogue::same(first_text(r.token), r.keyword))
+            return false;
+    return true;
+}
+static_assert(keywords_are_sound(), "keywords and their codes are unambiguous");
 
 int keyword_lookup(const char *word)
 {
-    for (const keyword &k : keyword_table)
+    for (const keyword &k : keyword_table.row)
         if (strcasecmp(k.text, word) == 0)
             return k.code;
     return TOK_NONE;
@@ -39,10 +122,7 @@ int keyword_lookup(const char *word)
 
 const char *keyword_name(int code)
 {
-    for (const keyword &k : keyword_table)
-        if (k.code == code)
-            return k.text;
-    return nullptr;
+    return first_text(code);
 }
 
 static void lexer_reset(lexer *lx)

@@ -1,45 +1,31 @@
 // The configuration tokenizer shared by both daemons' readers: reads the
 // file in 2048-byte blocks, skips blanks and '#' comments, returns words,
 // quoted strings, numbers and the five punctuation tokens, maps keywords to
-// token codes through one fixed table, counts lines and allows one token of
+// token codes through one fixed table (the grammars' words here, the stream
+// keywords from the catalogue), counts lines and allows one token of
 // look-back.
 #pragma once
 
+#include "catalogue.h"
+
+// The codes of the stream keywords are the catalogue's (stream_token).
 enum token_code {
     TOK_NONE = 0,
     TOK_ACCEPT = 1,
     TOK_LBRACE = 2,
     TOK_RPAREN = 3,
     TOK_COMMA = 4,
-    TOK_CPU = 5,
-    TOK_CPUIOW = 6,
     TOK_DATADIR = 7,
-    TOK_DEBUG = 8,
-    TOK_DF = 9,
     TOK_RBRACE = 10,
     TOK_EVERY = 11,
-    TOK_FLUKSO = 12,
     TOK_FROM = 13,
-    TOK_IF = 14,
-    TOK_IF1 = 15,
     TOK_IN = 16,
-    TOK_IO = 17,
-    TOK_IO1 = 18,
-    TOK_LOAD = 19,
-    TOK_MBUF = 20,
-    TOK_MEM = 21,
-    TOK_MEM1 = 22,
     TOK_MONITOR = 23,
     TOK_MUX = 24,
     TOK_LPAREN = 25,
-    TOK_PF = 26,
-    TOK_PFQ = 27,
     TOK_PORT = 28,
-    TOK_PROC = 29,
     TOK_SECOND = 30,
     TOK_SECONDS = 31,
-    TOK_SENSOR = 32,
-    TOK_SMART = 33,
     TOK_SOURCE = 34,
     TOK_STREAM = 35,
     TOK_TO = 36,
@@ -54,13 +40,10 @@ struct keyword {
 };
 
 enum {
-    KEYWORD_COUNT = 40,
     LEXER_BUFFER = 2048,
     LEXER_TOKEN = 2048,
     LEXER_FILE_MAX = 16 * 1024 * 1024, // no configuration is near this
 };
-
-extern const keyword keyword_table[KEYWORD_COUNT];
 
 struct lexer {
     char *buffer;         // current block of the file

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "error.h"
+#include "fifoline.h"
 #include "net.h"
 #include "types.h"
 #include "xmalloc.h"
@@ -374,10 +375,9 @@ int source_list_max_text_size(const source_list *list)
 {
     int max = 0;
     for (const source *src = list->first; src; src = src->next) {
-        int size = static_cast<int>(strlen(src->name)) + 1;
+        int size = line_host_room(src->name);
         for (const stream *s = src->streams.first; s; s = s->next)
-            size += static_cast<int>(strlen(stream_type_name(s->type)) + strlen(s->argument)) +
-                    stream_type_text_width(s->type) + STREAM_TEXT_OVERHEAD;
+            size += line_entry_room(s->type, s->argument);
         if (size > max)
             max = size;
     }

@@ -1,6 +1,7 @@
 // The records both daemons keep their configuration in: muxes, sources and
 // streams, in singly linked lists with insertion at the head, and the size
-// budgets derived from them (packet buffers, receive buffer, the FIFO line).
+// budgets derived from them (packet buffers, receive buffer, the FIFO line
+// by the room fifoline.h gives each of its parts).
 // A list owns its records; a record owns its strings, buffers and sockets
 // (descriptor 0 means none).
 #pragma once
@@ -17,7 +18,6 @@ enum {
     NAME_COMPARE_MAX = 2048,
     MUX_SOCKET_SLOTS = 46, // indexed by address family number
     PACKET_SIZE_MAX = 65515,
-    STREAM_TEXT_OVERHEAD = 27,
 };
 
 // A stream's argument lives in the record's own allocation, and its probe

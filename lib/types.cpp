@@ -1,9 +1,10 @@
+// The lookups over the value formats and the stream-type catalogue.
 #include "types.h"
 
 #include "error.h"
-#include "lexer.h"
+#include "fifoline.h"
 
-const value_format value_formats[] = {
+constexpr value_format value_formats[] = {
     {'L', ":%llu", " %20llu", 22, 8, 18446744073709551615ULL},
     {'D', ":%7.6f", " %7.6f", 23, 8, 18446744073709551615ULL},
     {'l', ":%lu", " %10lu", 12, 4, 4294967295ULL},
@@ -13,68 +14,50 @@ const value_format value_formats[] = {
     {'\0', nullptr, nullptr, 0, 0, 0},
 };
 
-const type_format_row stream_type_formats[] = {
-    {STREAM_IO1, "LLL"},
-    {STREAM_CPU, "ccccc"},
-    {STREAM_MEM1, "lllll"},
-    {STREAM_IF1, "llllllllll"},
-    {STREAM_PF, "LLLLLLLLLLLLLLLLLLLLLL"},
-    {STREAM_DEBUG, "llllllllllllllllllll"},
-    {STREAM_PROC, "lLLLlcll"},
-    {STREAM_MBUF, "lllllllllllllll"},
-    {STREAM_SENSOR, "D"},
-    {STREAM_IO, "LLLLL"},
-    {STREAM_PFQ, "LLLL"},
-    {STREAM_DF, "LLLLLLL"},
-    {STREAM_MEM, "LLLLL"},
-    {STREAM_IF, "LLLLLLLLLL"},
-    {STREAM_CPUIOW, "cccccc"},
-    {STREAM_SMART, "bbbbbbbbbbbb"},
-    {STREAM_LOAD, "ccc"},
-    {STREAM_FLUKSO, "D"},
-    {STREAM_ALLFORMATS, "LLLLDDDDllllssssccccbbbb"},
-    {STREAM_TYPE_COUNT, ""},
-};
+// Each value's field text is one field of the FIFO line and the update text.
+constexpr bool fields_start_with_the_separator()
+{
+    for (const value_format *v = value_formats; v->id != '\0'; v++)
+        if (v->field_format[0] != LINE_FIELD)
+            return false;
+    return true;
+}
+static_assert(fields_start_with_the_separator(), "a field text begins with the line's separator");
 
-const stream_token_pair stream_token_pairs[] = {
-    {STREAM_IO1, TOK_IO1},       {STREAM_CPU, TOK_CPU},       {STREAM_MEM1, TOK_MEM1},
-    {STREAM_IF1, TOK_IF1},       {STREAM_PF, TOK_PF},         {STREAM_DEBUG, TOK_DEBUG},
-    {STREAM_PROC, TOK_PROC},     {STREAM_MBUF, TOK_MBUF},     {STREAM_SENSOR, TOK_SENSOR},
-    {STREAM_IO, TOK_IO},         {STREAM_PFQ, TOK_PFQ},       {STREAM_DF, TOK_DF},
-    {STREAM_MEM, TOK_MEM},       {STREAM_IF, TOK_IF},         {STREAM_CPUIOW, TOK_CPUIOW},
-    {STREAM_SMART, TOK_SMART},   {STREAM_LOAD, TOK_LOAD},     {STREAM_FLUKSO, TOK_FLUKSO},
-    {STREAM_TYPE_COUNT, TOK_NONE},
-};
+static const stream_row &row(int type)
+{
+    return catalogue::ROWS[type];
+}
 
 int stream_type_from_token(int token)
 {
-    for (const stream_token_pair *p = stream_token_pairs; p->type != STREAM_TYPE_COUNT; p++)
-        if (p->token == token)
-            return p->type;
+    for (const stream_row &r : catalogue::ROWS)
+        if (r.keyword && r.token == token)
+            return r.type;
     fatal("%s:%d: internal error: token (%d) could not be translated into a stream type",
           __FILE__, __LINE__, token);
 }
 
 int token_is_stream_type(int token)
 {
-    for (const stream_token_pair *p = stream_token_pairs; p->type != STREAM_TYPE_COUNT; p++)
-        if (p->token == token)
+    for (const stream_row &r : catalogue::ROWS)
+        if (r.keyword && r.token == token)
             return 1;
     return 0;
 }
 
 const char *stream_type_name(int type)
 {
-    for (const stream_token_pair *p = stream_token_pairs; p->type != STREAM_TYPE_COUNT; p++)
-        if (p->type == type)
-            return keyword_name(p->token);
-    fatal("%s:%d: internal error: type (%d) could not be translated into ascii representation",
-          __FILE__, __LINE__, type);
+    if (!stream_type_named(type))
+        fatal("%s:%d: internal error: type (%d) could not be translated into ascii "
+              "representation",
+              __FILE__, __LINE__, type);
+    return row(type).keyword;
 }
 
 const char *stream_type_format(int type)
 {
-    return stream_type_formats[type].format;
+    return row(type).format;
 }
 
 int stream_type_text_width(int type)
@@ -95,16 +78,23 @@ int stream_type_byte_width(int type)
 
 int stream_send_type(int type)
 {
-    switch (type) {
-    case STREAM_IO1:
-        return STREAM_IO;
-    case STREAM_MEM1:
-        return STREAM_MEM;
-    case STREAM_IF1:
-        return STREAM_IF;
-    default:
-        return type;
-    }
+    return catalogue::in_range(type) ? row(type).sent_as : type;
+}
+
+const data_source *stream_data_sources(int type, int *count)
+{
+    if (!stream_type_named(type))
+        return nullptr;
+    *count = row(type).source_count;
+    return row(type).sources;
+}
+
+const graph_def *stream_graphs(int type, int *count)
+{
+    if (!stream_type_named(type))
+        return nullptr;
+    *count = row(type).graph_count;
+    return row(type).graphs;
 }
 
 static const value_format *find_format(char id)

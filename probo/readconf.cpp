@@ -14,13 +14,14 @@
 
 enum { NAME_BUFFER = ITEM_TEXT, DEFAULT_INTERVAL = 5, SHORT_INTERVAL = 4 };
 
-static const char STREAM_KEYWORDS[] =
-    "{cpu|cpuiow|df|if|if1|io|io1|load|mem|mem1|pf|pfq|mbuf|debug|proc|sensor|smart|load|flukso}";
+// The monitor's message has always named load twice, once where it sorts
+// among the first, alphabetical names.
+static constexpr keyword_list STREAM_KEYWORDS = stream_keyword_list(STREAM_LOAD, STREAM_IO1);
 
 static int read_stream(lexer *lx, mux *m)
 {
     stream_item item;
-    if (!read_stream_item(lx, STREAM_KEYWORDS, &item))
+    if (!read_stream_item(lx, STREAM_KEYWORDS.text, &item))
         return 0;
     if (strlen(item.argument) > PACKET_MAX_ARGUMENT)
         warning("%.200s:%d: argument '%.200s' too long for network format, will send leading 63 "

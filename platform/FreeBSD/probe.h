@@ -13,11 +13,13 @@ struct probe_entry {
     int32_t type;
     int32_t in_use;
     void (*prepare)();                                      // may be absent
-    void (*start)(stream *s);                               // present in 0 to 17
+    void (*start)(stream *s);                               // present for named types
     void (*sample)();                                       // may be absent
-    int32_t (*pack)(uint8_t *buffer, int32_t space, stream *s); // present in 0 to 17
+    int32_t (*pack)(uint8_t *buffer, int32_t space, stream *s); // present for named types
 };
 
 enum { PROBE_TABLE_SIZE = STREAM_TYPE_COUNT };
 
-extern probe_entry probe_table[PROBE_TABLE_SIZE];
+// Entry i serves type i; a type no configuration names has an empty entry
+// whose type is STREAM_TYPE_COUNT.
+extern probe_entry (&probe_table)[PROBE_TABLE_SIZE];

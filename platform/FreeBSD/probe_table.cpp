@@ -1,7 +1,13 @@
+// The probe table: the monitor's one way to the probes, indexed by stream
+// type, checked against the catalogue while compiling.
 #include "probe.h"
 #include "probes.h"
 
-probe_entry probe_table[PROBE_TABLE_SIZE] = {
+struct probe_rows {
+    probe_entry row[PROBE_TABLE_SIZE];
+};
+
+static constexpr probe_rows ROWS = {{
     {STREAM_IO1, 0, nullptr, io_start, io_sample, io_pack},
     {STREAM_CPU, 0, nullptr, cpu_start, cpu_sample, cpu_pack},
     {STREAM_MEM1, 0, nullptr, mem_start, mem_sample, mem_pack},
@@ -20,5 +26,23 @@ probe_entry probe_table[PROBE_TABLE_SIZE] = {
     {STREAM_SMART, 0, nullptr, smart_start, smart_sample, smart_pack},
     {STREAM_LOAD, 0, nullptr, load_start, load_sample, load_pack},
     {STREAM_FLUKSO, 0, nullptr, flukso_start, flukso_sample, flukso_pack},
-    {STREAM_TYPE_COUNT, 0, nullptr, nullptr, nullptr, nullptr},
-};
+    {STREAM_TYPE_COUNT, 0, nullptr, nullptr, nullptr, nullptr}, // STREAM_ALLFORMATS
+}};
+
+// A named type's entry is its own and can start and pack a stream; a type
+// without keyword has the empty entry.
+static constexpr bool rows_follow_the_types()
+{
+    for (int t = 0; t < PROBE_TABLE_SIZE; t++) {
+        const probe_entry &e = ROWS.row[t];
+        if (stream_type_named(t) ? e.type != t || !e.start || !e.pack
+                                 : e.type != STREAM_TYPE_COUNT || e.prepare || e.start ||
+                                       e.sample || e.pack)
+            return false;
+    }
+    return true;
+}
+static_assert(rows_follow_the_types(), "the probe table has a row per stream type, in type order");
+
+static probe_rows rows = ROWS;
+probe_entry (&probe_table)[PROBE_TABLE_SIZE] = rows.row;

@@ -2,7 +2,7 @@
 // stream over a period, and the two thumbnails of a host.
 #pragma once
 
-#include "datasources.h"
+#include "types.h"
 
 // Whole image sizes in pixels, legend and title included.
 enum { GRAPH_WIDTH = 640, GRAPH_HEIGHT = 300, THUMB_WIDTH = 300, THUMB_HEIGHT = 120 };

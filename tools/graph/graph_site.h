@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "datasources.h"
 #include "graph_draw.h"
 #include "lists.h"
 

@@ -19,7 +19,6 @@
 
 #include "colvo.h"
 #include "config.h"
-#include "datasources.h"
 #include "error.h"
 #include "net.h"
 #include "types.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "datasources.h"
+#include "types.h"
 #include "xmalloc.h"
 
 enum { DEFAULT_INTERVAL = 5 };

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "datasources.h"
 #include "types.h"
 
 void human(char *buf, size_t room, double value, int base)

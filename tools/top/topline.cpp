@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fifoline.h"
 #include "types.h"
 
 enum { NUMBER_TEXT = 32 };
@@ -28,7 +29,7 @@ int topline_host(topline_cursor *c, const char *line, size_t length, char *host)
 {
     c->at = line;
     c->end = line + length;
-    const char *semi = find(line, c->end, ';');
+    const char *semi = find(line, c->end, LINE_HOST_END);
     size_t n = static_cast<size_t>(semi - line);
     if (semi == c->end || n == 0 || n >= TOP_NAME_TEXT || !printable(line, semi)) {
         c->at = c->end;
@@ -43,8 +44,10 @@ int topline_host(topline_cursor *c, const char *line, size_t length, char *host)
 static int type_named(const char *at, const char *end)
 {
     size_t n = static_cast<size_t>(end - at);
-    // Type 18 has no name and never appears in a line.
-    for (int type = 0; type < STREAM_ALLFORMATS; type++) {
+    // A type without keyword never appears in a line.
+    for (int type = 0; type < STREAM_TYPE_COUNT; type++) {
+        if (!stream_type_named(type))
+            continue;
         const char *name = stream_type_name(type);
         if (strlen(name) == n && memcmp(name, at, n) == 0)
             return type;
@@ -78,19 +81,19 @@ static bool number(const char *at, const char *end, double *value)
 
 static bool parse(const char *at, const char *end, top_entry *e)
 {
-    const char *colon = find(at, end, ':');
+    const char *colon = find(at, end, LINE_FIELD);
     e->type = type_named(at, colon);
     if (e->type < 0 || colon == end)
         return false;
     at = colon + 1;
-    colon = find(at, end, ':');
+    colon = find(at, end, LINE_FIELD);
     size_t n = static_cast<size_t>(colon - at);
     if (colon == end || n >= TOP_NAME_TEXT)
         return false;
     memcpy(e->argument, at, n);
     e->argument[n] = '\0';
     at = colon + 1;
-    colon = find(at, end, ':');
+    colon = find(at, end, LINE_FIELD);
     double stamp;
     if (!number(at, colon, &stamp) || stamp < 0 || stamp > 4294967295.0 || colon == end)
         return false;
@@ -99,7 +102,7 @@ static bool parse(const char *at, const char *end, top_entry *e)
     e->count = 0;
     while (colon < end) {
         at = colon + 1;
-        colon = find(at, end, ':');
+        colon = find(at, end, LINE_FIELD);
         if (e->count == expected || !number(at, colon, &e->values[e->count]))
             return false;
         e->count++;
@@ -111,7 +114,7 @@ int topline_next(topline_cursor *c, top_entry *entry)
 {
     if (c->at >= c->end)
         return TOPLINE_END;
-    const char *semi = find(c->at, c->end, ';');
+    const char *semi = find(c->at, c->end, LINE_ENTRY_END);
     bool ended = semi < c->end;
     bool ok = ended && parse(c->at, semi, entry);
     c->at = ended ? semi + 1 : c->end;

@@ -1,4 +1,4 @@
-// Reading colvo's FIFO lines for colvo-top: "host;" then entries
+// Reading colvo's FIFO lines (fifoline.h) for colvo-top: "host;" then entries
 // "type:argument:timestamp:value...;". Any byte sequence is safe input:
 // a cut line, an unknown type, a wrong count of values or garbage only
 // costs the entries it touches. Nothing here allocates.

@@ -1,0 +1,503 @@
+// The stream-type catalogue: one row per stream type, keyed by its number,
+// holding all that the parts of the system know of the type: its keywords
+// and their token code, the format of its values, whether a stream of it
+// names something by its argument, the type the monitor sends it as, its
+// database file name, and what each value is (data source name, counter
+// or gauge, base unit, one line of help) with the graphs drawn of it.
+// Everything else about types (the lexer's keyword rows, the readers'
+// keyword lists, the probe table's shape, file names, data sources) is
+// derived from these rows or checked against them while compiling.
+//
+// Plain constant data: the monitor, which has no C++ runtime, reads the
+// same rows. Type numbers and formats travel in every packet and never
+// change; a new type takes the next number, and its keyword a token code
+// of its own.
+#pragma once
+
+enum stream_type {
+    STREAM_IO1 = 0,
+    STREAM_CPU = 1,
+    STREAM_MEM1 = 2,
+    STREAM_IF1 = 3,
+    STREAM_PF = 4,
+    STREAM_DEBUG = 5,
+    STREAM_PROC = 6,
+    STREAM_MBUF = 7,
+    STREAM_SENSOR = 8,
+    STREAM_IO = 9,
+    STREAM_PFQ = 10,
+    STREAM_DF = 11,
+    STREAM_MEM = 12,
+    STREAM_IF = 13,
+    STREAM_CPUIOW = 14,
+    STREAM_SMART = 15,
+    STREAM_LOAD = 16,
+    STREAM_FLUKSO = 17,
+    STREAM_ALLFORMATS = 18,
+    STREAM_TYPE_COUNT = 19,
+};
+
+// The lexer's codes for the stream keywords; its other codes are lexer.h's.
+enum stream_token {
+    TOK_CPU = 5,
+    TOK_CPUIOW = 6,
+    TOK_DEBUG = 8,
+    TOK_DF = 9,
+    TOK_FLUKSO = 12,
+    TOK_IF = 14,
+    TOK_IF1 = 15,
+    TOK_IO = 17,
+    TOK_IO1 = 18,
+    TOK_LOAD = 19,
+    TOK_MBUF = 20,
+    TOK_MEM = 21,
+    TOK_MEM1 = 22,
+    TOK_PF = 26,
+    TOK_PFQ = 27,
+    TOK_PROC = 29,
+    TOK_SENSOR = 32,
+    TOK_SMART = 33,
+};
+
+// A running total (stored as a rate) or a level.
+enum ds_kind { DS_GAUGE = 0, DS_COUNTER = 1 };
+
+// What a value is counted in once multiplied by its scale.
+enum value_unit { UNIT_NONE = 0, UNIT_BYTES = 1, UNIT_SECONDS = 2, UNIT_RATIO = 3 };
+
+struct data_source {
+    const char *name; // the database's data source name
+    ds_kind kind;
+    value_unit unit;
+    double scale;     // the value as sent, times this, is in unit
+    const char *help; // one line: what the value is
+};
+
+// How an item is drawn; DRAW_BELOW mirrors it under the axis (outgoing
+// traffic, writes) while its legend still shows the positive figures.
+enum graph_draw { DRAW_LINE = 0, DRAW_AREA = 1, DRAW_STACK = 2, DRAW_BELOW = 4 };
+
+struct graph_item {
+    const char *expr;   // RPN over the type's data source names; counters are rates
+    const char *legend; // what the item is
+    const char *color;  // "#rrggbb"
+    int draw;           // graph_draw, DRAW_BELOW may be or'ed in
+};
+
+enum graph_flag {
+    GRAPH_PERCENT = 1, // fixed 0..100
+    GRAPH_BINARY = 2,  // bytes in powers of 1024
+    GRAPH_ZERO = 4,    // never below 0
+};
+
+struct graph_def {
+    const char *name;  // part of the image file name
+    const char *title; // after host and stream in the graph's title
+    const char *unit;  // vertical label
+    int flags;
+    const graph_item *items;
+    int count; // 0: every data source as a line of its own
+};
+
+struct stream_row {
+    int type;
+    const char *keyword; // the type's name; null for a type no configuration names
+    const char *synonym; // a second keyword for the same type, or null
+    int token;           // the keywords' code; 0 without keyword
+    int listed;          // place in the readers' "expected" keyword lists
+    const char *format;  // one value-format character per value
+    int sent_as;         // the type the monitor's probe packs a stream of it as
+    int argument;        // 1: the argument names what is measured (cpu(0), if(em0))
+    const char *file_prefix; // database file "/<prefix><argument>.rrd"; null without keyword
+    const data_source *sources; // one per value, in value order
+    int source_count;
+    const graph_def *graphs;
+    int graph_count;
+};
+
+namespace catalogue {
+
+constexpr data_source gauge(const char *name, const char *help, value_unit unit = UNIT_NONE,
+                            double scale = 1)
+{
+    return {name, DS_GAUGE, unit, scale, help};
+}
+
+constexpr data_source counter(const char *name, const char *help, value_unit unit = UNIT_NONE,
+                              double scale = 1)
+{
+    return {name, DS_COUNTER, unit, scale, help};
+}
+
+template <int N>
+constexpr int count(const data_source (&)[N])
+{
+    return N;
+}
+
+template <int N>
+constexpr int count(const graph_def (&)[N])
+{
+    return N;
+}
+
+template <int N>
+constexpr graph_def graph(const char *name, const char *title, const char *unit, int flags,
+                          const graph_item (&items)[N])
+{
+    return {name, title, unit, flags, items, N};
+}
+
+// A graph of every data source as a line of its own.
+constexpr graph_def lines(const char *name, const char *title, const char *unit)
+{
+    return {name, title, unit, 0, nullptr, 0};
+}
+
+// The CPU probe sends percentages.
+constexpr double PERCENT = 0.01;
+// The df probe counts space in 512-byte units.
+constexpr double SECTOR = 512;
+
+inline constexpr data_source IO1_SOURCES[] = {
+    gauge("v1", "first value of the older disk layout (not sent by the monitor)"),
+    gauge("v2", "second value of the older disk layout (not sent by the monitor)"),
+    gauge("v3", "third value of the older disk layout (not sent by the monitor)"),
+};
+inline constexpr data_source CPU_SOURCES[] = {
+    gauge("user", "share of the CPU's time in user mode", UNIT_RATIO, PERCENT),
+    gauge("nice", "share of the CPU's time in user mode at lowered priority", UNIT_RATIO,
+          PERCENT),
+    gauge("system", "share of the CPU's time in the kernel", UNIT_RATIO, PERCENT),
+    gauge("interrupt", "share of the CPU's time serving interrupts", UNIT_RATIO, PERCENT),
+    gauge("idle", "share of the CPU's time idle", UNIT_RATIO, PERCENT),
+};
+inline constexpr data_source MEM_SOURCES[] = {
+    gauge("active", "real memory in active use", UNIT_BYTES),
+    gauge("used", "real memory not free", UNIT_BYTES),
+    gauge("free", "free real memory", UNIT_BYTES),
+    gauge("swap_used", "swap space in use", UNIT_BYTES),
+    gauge("swap_total", "swap space configured", UNIT_BYTES),
+};
+inline constexpr data_source IF_SOURCES[] = {
+    counter("ipackets", "packets received"),
+    counter("opackets", "packets sent"),
+    counter("ibytes", "bytes received", UNIT_BYTES),
+    counter("obytes", "bytes sent", UNIT_BYTES),
+    counter("imcasts", "multicast packets received"),
+    counter("omcasts", "multicast packets sent"),
+    counter("ierrors", "input errors"),
+    counter("oerrors", "output errors"),
+    counter("collisions", "collisions on the interface"),
+    counter("iqdrops", "packets dropped on input"),
+};
+#define PF_VALUE(n) gauge("v" #n, "packet filter statistic (no probe on this platform)")
+inline constexpr data_source PF_SOURCES[] = {
+    PF_VALUE(1),  PF_VALUE(2),  PF_VALUE(3),  PF_VALUE(4),  PF_VALUE(5),  PF_VALUE(6),
+    PF_VALUE(7),  PF_VALUE(8),  PF_VALUE(9),  PF_VALUE(10), PF_VALUE(11), PF_VALUE(12),
+    PF_VALUE(13), PF_VALUE(14), PF_VALUE(15), PF_VALUE(16), PF_VALUE(17), PF_VALUE(18),
+    PF_VALUE(19), PF_VALUE(20), PF_VALUE(21), PF_VALUE(22),
+};
+#undef PF_VALUE
+#define DEBUG_VALUE(n) gauge("debug" #n, "kernel debug variable " #n " ({CTL_DEBUG, " #n "})")
+inline constexpr data_source DEBUG_SOURCES[] = {
+    DEBUG_VALUE(0),  DEBUG_VALUE(1),  DEBUG_VALUE(2),  DEBUG_VALUE(3),  DEBUG_VALUE(4),
+    DEBUG_VALUE(5),  DEBUG_VALUE(6),  DEBUG_VALUE(7),  DEBUG_VALUE(8),  DEBUG_VALUE(9),
+    DEBUG_VALUE(10), DEBUG_VALUE(11), DEBUG_VALUE(12), DEBUG_VALUE(13), DEBUG_VALUE(14),
+    DEBUG_VALUE(15), DEBUG_VALUE(16), DEBUG_VALUE(17), DEBUG_VALUE(18), DEBUG_VALUE(19),
+};
+#undef DEBUG_VALUE
+inline constexpr data_source PROC_SOURCES[] = {
+    gauge("count", "processes whose command name begins with the argument"),
+    counter("uticks", "statistics clock ticks of those processes in user mode"),
+    counter("sticks", "statistics clock ticks of those processes in the kernel"),
+    counter("iticks", "statistics clock ticks of those processes serving interrupts"),
+    counter("cpu_secs", "CPU time of those processes", UNIT_SECONDS),
+    gauge("cpu_pct", "those processes' present share of a CPU", UNIT_RATIO, PERCENT),
+    gauge("size", "virtual size of those processes", UNIT_BYTES),
+    gauge("rss", "resident size of those processes", UNIT_BYTES),
+};
+#define MBUF_VALUE(n) gauge("v" #n, "network buffer statistic (no probe on this platform)")
+inline constexpr data_source MBUF_SOURCES[] = {
+    MBUF_VALUE(1),  MBUF_VALUE(2),  MBUF_VALUE(3),  MBUF_VALUE(4),  MBUF_VALUE(5),
+    MBUF_VALUE(6),  MBUF_VALUE(7),  MBUF_VALUE(8),  MBUF_VALUE(9),  MBUF_VALUE(10),
+    MBUF_VALUE(11), MBUF_VALUE(12), MBUF_VALUE(13), MBUF_VALUE(14), MBUF_VALUE(15),
+};
+#undef MBUF_VALUE
+inline constexpr data_source SENSOR_SOURCES[] = {
+    gauge("value", "the sensor's reading (no probe on this platform)"),
+};
+inline constexpr data_source IO_SOURCES[] = {
+    counter("rtransfers", "read transfers"),
+    counter("wtransfers", "write transfers"),
+    counter("seeks", "seeks (not counted on this platform)"),
+    counter("rbytes", "bytes read", UNIT_BYTES),
+    counter("wbytes", "bytes written", UNIT_BYTES),
+};
+inline constexpr data_source PFQ_SOURCES[] = {
+    counter("sent_bytes", "bytes the queue sent", UNIT_BYTES),
+    counter("sent_packets", "packets the queue sent"),
+    counter("drop_bytes", "bytes the queue dropped", UNIT_BYTES),
+    counter("drop_packets", "packets the queue dropped"),
+};
+inline constexpr data_source DF_SOURCES[] = {
+    gauge("blocks", "size of the file system", UNIT_BYTES, SECTOR),
+    gauge("free", "free space", UNIT_BYTES, SECTOR),
+    gauge("avail", "free space available to unprivileged users", UNIT_BYTES, SECTOR),
+    gauge("files", "file nodes"),
+    gauge("ffree", "free file nodes"),
+    counter("syncwrites", "synchronous writes since mount"),
+    counter("asyncwrites", "asynchronous writes since mount"),
+};
+inline constexpr data_source CPUIOW_SOURCES[] = {
+    gauge("user", "share of the CPU's time in user mode", UNIT_RATIO, PERCENT),
+    gauge("nice", "share of the CPU's time in user mode at lowered priority", UNIT_RATIO,
+          PERCENT),
+    gauge("system", "share of the CPU's time in the kernel", UNIT_RATIO, PERCENT),
+    gauge("interrupt", "share of the CPU's time serving interrupts", UNIT_RATIO, PERCENT),
+    gauge("idle", "share of the CPU's time idle", UNIT_RATIO, PERCENT),
+    gauge("iowait", "share of the CPU's time waiting for I/O", UNIT_RATIO, PERCENT),
+};
+inline constexpr data_source SMART_SOURCES[] = {
+    gauge("read_err_rate", "normalized SMART attribute 1, raw read error rate"),
+    gauge("realloc_sectors", "normalized SMART attribute 5, reallocated sectors"),
+    gauge("spin_retry", "normalized SMART attribute 10, spin-up retries"),
+    gauge("airflow_temp", "normalized SMART attribute 190, airflow temperature"),
+    gauge("temperature", "normalized SMART attribute 194, temperature"),
+    gauge("realloc_events", "normalized SMART attribute 196, reallocation events"),
+    gauge("pending_sectors", "normalized SMART attribute 197, sectors pending reallocation"),
+    gauge("offline_uncorr", "normalized SMART attribute 198, uncorrectable sectors"),
+    gauge("soft_read_err", "normalized SMART attribute 201, soft read errors"),
+    gauge("gsense_err", "normalized SMART attribute 221, shocks sensed"),
+    gauge("life_left", "normalized SMART attribute 231, life left"),
+    gauge("free_fall", "normalized SMART attribute 254, free fall events"),
+};
+inline constexpr data_source LOAD_SOURCES[] = {
+    gauge("load1", "load average over 1 minute"),
+    gauge("load5", "load average over 5 minutes"),
+    gauge("load15", "load average over 15 minutes"),
+};
+inline constexpr data_source FLUKSO_SOURCES[] = {
+    gauge("value", "the meter's reading (no probe on this platform)"),
+};
+
+// Graphs. Counters are DERIVE sources, so their expressions are already
+// rates per second.
+inline constexpr graph_item CPU_SHARE[] = {
+    {"user", "user", "#3465a4", DRAW_AREA},      {"nice", "nice", "#75507b", DRAW_STACK},
+    {"system", "system", "#cc0000", DRAW_STACK}, {"interrupt", "interrupt", "#f57900", DRAW_STACK},
+    {"idle", "idle", "#e8e8e4", DRAW_STACK}};
+inline constexpr graph_item CPUIOW_SHARE[] = {
+    {"user", "user", "#3465a4", DRAW_AREA},      {"nice", "nice", "#75507b", DRAW_STACK},
+    {"system", "system", "#cc0000", DRAW_STACK}, {"interrupt", "interrupt", "#f57900", DRAW_STACK},
+    {"iowait", "I/O wait", "#c4a000", DRAW_STACK}, {"idle", "idle", "#e8e8e4", DRAW_STACK}};
+inline constexpr graph_item MEM_MEMORY[] = {{"used", "used", "#cc0000", DRAW_AREA},
+                                            {"free", "free", "#73d216", DRAW_STACK},
+                                            {"active", "active", "#204a87", DRAW_LINE}};
+inline constexpr graph_item MEM_SWAP[] = {
+    {"swap_used", "swap used", "#c17d11", DRAW_AREA},
+    {"swap_total,swap_used,-", "swap free", "#e9b96e", DRAW_STACK}};
+inline constexpr graph_item LOAD_LINES[] = {{"load1", "1 minute", "#cc0000", DRAW_LINE},
+                                            {"load5", "5 minutes", "#f57900", DRAW_LINE},
+                                            {"load15", "15 minutes", "#3465a4", DRAW_LINE}};
+inline constexpr graph_item IF_BITS[] = {{"ibytes,8,*", "in", "#4e9a06", DRAW_AREA},
+                                         {"obytes,8,*", "out", "#3465a4", DRAW_AREA | DRAW_BELOW}};
+inline constexpr graph_item IF_PACKETS[] = {
+    {"ipackets", "in", "#4e9a06", DRAW_AREA},
+    {"opackets", "out", "#3465a4", DRAW_AREA | DRAW_BELOW},
+    {"ierrors,oerrors,+", "errors", "#cc0000", DRAW_LINE},
+    {"iqdrops", "input drops", "#f57900", DRAW_LINE},
+    {"collisions", "collisions", "#75507b", DRAW_LINE}};
+inline constexpr graph_item IO_OPS[] = {
+    {"rtransfers", "reads", "#4e9a06", DRAW_AREA},
+    {"wtransfers", "writes", "#3465a4", DRAW_AREA | DRAW_BELOW}};
+inline constexpr graph_item IO_BYTES[] = {{"rbytes", "read", "#4e9a06", DRAW_AREA},
+                                          {"wbytes", "written", "#3465a4", DRAW_AREA | DRAW_BELOW}};
+// df counts 512-byte blocks.
+inline constexpr graph_item DF_SPACE[] = {{"blocks,free,-,512,*", "used", "#cc0000", DRAW_AREA},
+                                          {"free,512,*", "free", "#73d216", DRAW_STACK}};
+inline constexpr graph_item DF_INODES[] = {{"files,ffree,-", "in use", "#75507b", DRAW_AREA},
+                                           {"files", "total", "#555753", DRAW_LINE}};
+inline constexpr graph_item PROC_COUNT[] = {{"count", "processes", "#75507b", DRAW_AREA}};
+inline constexpr graph_item PROC_CPU[] = {{"cpu_pct", "CPU", "#cc0000", DRAW_AREA}};
+inline constexpr graph_item PROC_MEMORY[] = {{"rss", "resident", "#73d216", DRAW_AREA},
+                                             {"size", "virtual", "#3465a4", DRAW_LINE}};
+inline constexpr graph_item PFQ_BYTES[] = {{"sent_bytes", "sent", "#4e9a06", DRAW_AREA},
+                                           {"drop_bytes", "dropped", "#cc0000", DRAW_LINE}};
+
+inline constexpr graph_def CPU_GRAPHS[] = {
+    graph("share", "CPU time", "%", GRAPH_PERCENT, CPU_SHARE)};
+inline constexpr graph_def CPUIOW_GRAPHS[] = {
+    graph("share", "CPU time", "%", GRAPH_PERCENT, CPUIOW_SHARE)};
+inline constexpr graph_def MEM_GRAPHS[] = {
+    graph("memory", "memory", "bytes", GRAPH_BINARY | GRAPH_ZERO, MEM_MEMORY),
+    graph("swap", "swap", "bytes", GRAPH_BINARY | GRAPH_ZERO, MEM_SWAP)};
+inline constexpr graph_def LOAD_GRAPHS[] = {
+    graph("load", "load average", "load", GRAPH_ZERO, LOAD_LINES)};
+inline constexpr graph_def IF_GRAPHS[] = {
+    graph("bits", "traffic", "bits/s", 0, IF_BITS),
+    graph("packets", "packets", "packets/s", 0, IF_PACKETS)};
+inline constexpr graph_def IO_GRAPHS[] = {
+    graph("ops", "operations", "operations/s", 0, IO_OPS),
+    graph("bytes", "transfer", "bytes/s", 0, IO_BYTES)};
+inline constexpr graph_def DF_GRAPHS[] = {
+    graph("space", "space", "bytes", GRAPH_BINARY | GRAPH_ZERO, DF_SPACE),
+    graph("inodes", "inodes", "inodes", GRAPH_ZERO, DF_INODES)};
+inline constexpr graph_def PROC_GRAPHS[] = {
+    graph("count", "processes", "processes", GRAPH_ZERO, PROC_COUNT),
+    graph("cpu", "CPU", "%", GRAPH_ZERO, PROC_CPU),
+    graph("memory", "memory", "bytes", GRAPH_BINARY | GRAPH_ZERO, PROC_MEMORY)};
+inline constexpr graph_def PFQ_GRAPHS[] = {
+    graph("bytes", "queue", "bytes/s", GRAPH_ZERO, PFQ_BYTES)};
+inline constexpr graph_def SMART_GRAPHS[] = {
+    lines("attributes", "SMART attributes", "normalized value")};
+inline constexpr graph_def VALUE_GRAPHS[] = {lines("values", "values", "")};
+
+#define DESCRIBED(sources, graphs) sources, count(sources), graphs, count(graphs)
+
+// Row i describes type i.
+inline constexpr stream_row ROWS[] = {
+    {STREAM_IO1, "io1", nullptr, TOK_IO1, 6, "LLL", STREAM_IO, 1, "io1_",
+     DESCRIBED(IO1_SOURCES, VALUE_GRAPHS)},
+    {STREAM_CPU, "cpu", nullptr, TOK_CPU, 0, "ccccc", STREAM_CPU, 1, "cpu",
+     DESCRIBED(CPU_SOURCES, CPU_GRAPHS)},
+    {STREAM_MEM1, "mem1", nullptr, TOK_MEM1, 8, "lllll", STREAM_MEM, 0, "mem",
+     DESCRIBED(MEM_SOURCES, MEM_GRAPHS)},
+    {STREAM_IF1, "if1", nullptr, TOK_IF1, 4, "llllllllll", STREAM_IF, 1, "if_",
+     DESCRIBED(IF_SOURCES, IF_GRAPHS)},
+    {STREAM_PF, "pf", nullptr, TOK_PF, 9, "LLLLLLLLLLLLLLLLLLLLLL", STREAM_PF, 0, "pf",
+     DESCRIBED(PF_SOURCES, VALUE_GRAPHS)},
+    {STREAM_DEBUG, "debug", nullptr, TOK_DEBUG, 12, "llllllllllllllllllll", STREAM_DEBUG, 0,
+     "debug", DESCRIBED(DEBUG_SOURCES, VALUE_GRAPHS)},
+    {STREAM_PROC, "proc", nullptr, TOK_PROC, 13, "lLLLlcll", STREAM_PROC, 1, "proc_",
+     DESCRIBED(PROC_SOURCES, PROC_GRAPHS)},
+    {STREAM_MBUF, "mbuf", nullptr, TOK_MBUF, 11, "lllllllllllllll", STREAM_MBUF, 0, "mbuf",
+     DESCRIBED(MBUF_SOURCES, VALUE_GRAPHS)},
+    {STREAM_SENSOR, "sensor", nullptr, TOK_SENSOR, 14, "D", STREAM_SENSOR, 1, "sensor_",
+     DESCRIBED(SENSOR_SOURCES, VALUE_GRAPHS)},
+    {STREAM_IO, "io", "io2", TOK_IO, 5, "LLLLL", STREAM_IO, 1, "io_",
+     DESCRIBED(IO_SOURCES, IO_GRAPHS)},
+    {STREAM_PFQ, "pfq", nullptr, TOK_PFQ, 10, "LLLL", STREAM_PFQ, 1, "pfq_",
+     DESCRIBED(PFQ_SOURCES, PFQ_GRAPHS)},
+    {STREAM_DF, "df", nullptr, TOK_DF, 2, "LLLLLLL", STREAM_DF, 1, "df_",
+     DESCRIBED(DF_SOURCES, DF_GRAPHS)},
+    {STREAM_MEM, "mem", "mem2", TOK_MEM, 7, "LLLLL", STREAM_MEM, 0, "mem",
+     DESCRIBED(MEM_SOURCES, MEM_GRAPHS)},
+    {STREAM_IF, "if", "if2", TOK_IF, 3, "LLLLLLLLLL", STREAM_IF, 1, "if_",
+     DESCRIBED(IF_SOURCES, IF_GRAPHS)},
+    {STREAM_CPUIOW, "cpuiow", nullptr, TOK_CPUIOW, 1, "cccccc", STREAM_CPUIOW, 1, "cpuiow",
+     DESCRIBED(CPUIOW_SOURCES, CPUIOW_GRAPHS)},
+    {STREAM_SMART, "smart", nullptr, TOK_SMART, 15, "bbbbbbbbbbbb", STREAM_SMART, 1, "smart_",
+     DESCRIBED(SMART_SOURCES, SMART_GRAPHS)},
+    {STREAM_LOAD, "load", nullptr, TOK_LOAD, 16, "ccc", STREAM_LOAD, 0, "load",
+     DESCRIBED(LOAD_SOURCES, LOAD_GRAPHS)},
+    {STREAM_FLUKSO, "flukso", nullptr, TOK_FLUKSO, 17, "D", STREAM_FLUKSO, 1, "flukso_",
+     DESCRIBED(FLUKSO_SOURCES, VALUE_GRAPHS)},
+    // Every format once, for tests of the codec; no configuration names it.
+    {STREAM_ALLFORMATS, nullptr, nullptr, 0, -1, "LLLLDDDDllllssssccccbbbb", STREAM_ALLFORMATS,
+     0, nullptr, nullptr, 0, nullptr, 0},
+};
+
+#undef DESCRIBED
+
+constexpr int ROW_COUNT = static_cast<int>(sizeof(ROWS) / sizeof(ROWS[0]));
+
+constexpr int length(const char *text)
+{
+    int n = 0;
+    while (text[n])
+        n++;
+    return n;
+}
+
+constexpr bool same(const char *a, const char *b)
+{
+    while (*a && *a == *b)
+        a++, b++;
+    return *a == *b;
+}
+
+constexpr bool known_format(char c)
+{
+    return c == 'L' || c == 'D' || c == 'l' || c == 's' || c == 'c' || c == 'b';
+}
+
+constexpr bool in_range(int type)
+{
+    return type >= 0 && type < ROW_COUNT;
+}
+
+// A row's keywords: 0 its name, 1 its synonym; null past them.
+constexpr const char *keyword_of(const stream_row &r, int k)
+{
+    return k == 0 ? r.keyword : k == 1 && r.keyword ? r.synonym : nullptr;
+}
+
+constexpr bool rows_are_sound()
+{
+    for (int i = 0; i < ROW_COUNT; i++) {
+        const stream_row &r = ROWS[i];
+        if (r.type != i)
+            return false;
+        for (const char *f = r.format; *f; f++)
+            if (!known_format(*f))
+                return false;
+        if (r.keyword == nullptr) {
+            if (r.synonym || r.token || r.file_prefix || r.sources || r.listed != -1)
+                return false;
+            continue;
+        }
+        if (r.token <= 0 || r.file_prefix == nullptr || r.source_count != length(r.format) ||
+            r.graph_count == 0 || !in_range(r.sent_as) || ROWS[r.sent_as].keyword == nullptr)
+            return false;
+        for (int j = 0; j < ROW_COUNT; j++) {
+            const stream_row &o = ROWS[j];
+            if (j == i || o.keyword == nullptr)
+                continue;
+            if (o.token == r.token || o.listed == r.listed)
+                return false;
+            for (int a = 0; keyword_of(r, a); a++)
+                for (int b = 0; keyword_of(o, b); b++)
+                    if (same(keyword_of(r, a), keyword_of(o, b)))
+                        return false;
+        }
+    }
+    return true;
+}
+
+constexpr int named_count()
+{
+    int n = 0;
+    for (const stream_row &r : ROWS)
+        n += r.keyword != nullptr;
+    return n;
+}
+
+constexpr bool listed_in_order()
+{
+    // The places of the named types are 0 to their count less one.
+    for (const stream_row &r : ROWS)
+        if (r.keyword && (r.listed < 0 || r.listed >= named_count()))
+            return false;
+    return true;
+}
+
+} // namespace catalogue
+
+static_assert(catalogue::ROW_COUNT == STREAM_TYPE_COUNT, "one catalogue row per stream type");
+static_assert(catalogue::rows_are_sound(),
+              "each row i describes type i, in known formats, with a data source per value, "
+              "and its keywords, token and listed place are its own");
+static_assert(catalogue::listed_in_order(), "the named types share the listed places");
+
+// The row of a type, for compile-time derivations; null out of range.
+constexpr const stream_row *stream_row_of(int type)
+{
+    return catalogue::in_range(type) ? &catalogue::ROWS[type] : nullptr;
+}
+
+// 1 when a configuration can name the type (it has a keyword).
+constexpr int stream_type_named(int type)
+{
+    return catalogue::in_range(type) && catalogue::ROWS[type].keyword != nullptr;
+}

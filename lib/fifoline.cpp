@@ -1,0 +1,84 @@
+// Writing the FIFO line, and the room a line takes.
+#include "fifoline.h"
+
+#include <cstring>
+
+#include "types.h"
+
+int line_host_room(const char *host)
+{
+    return static_cast<int>(strlen(host)) + 1;
+}
+
+int line_entry_room(int type, const char *argument)
+{
+    return static_cast<int>(strlen(stream_type_name(type)) + strlen(argument)) +
+           stream_type_text_width(type) + LINE_ENTRY_OVERHEAD;
+}
+
+static char *line_at(line_writer *w)
+{
+    return w->start + w->used;
+}
+
+// 0 when the text would leave no room for the newline and terminator.
+static int append(line_writer *w, const char *text, int length)
+{
+    if (buffer_would_overflow(w->size - 1, w->used, length + 1))
+        return 0;
+    memcpy(line_at(w), text, static_cast<size_t>(length));
+    w->used += length;
+    *line_at(w) = '\0';
+    return 1;
+}
+
+static int append_text(line_writer *w, const char *text)
+{
+    return append(w, text, static_cast<int>(strlen(text)));
+}
+
+static int append_char(line_writer *w, char c)
+{
+    return append(w, &c, 1);
+}
+
+void line_begin(line_writer *w, char *buffer, int size, const char *host)
+{
+    *w = {buffer, size, 0};
+    append_text(w, host);
+    append_char(w, LINE_HOST_END);
+}
+
+char *line_entry(line_writer *w, const char *type_name, const char *argument,
+                 const char *timestamp, const unpacked_stream *values)
+{
+    int entry = w->used;
+    char *update = nullptr;
+    if (append_text(w, type_name) && append_char(w, LINE_FIELD) && append_text(w, argument) &&
+        append_char(w, LINE_FIELD)) {
+        update = line_at(w);
+        int n = append_text(w, timestamp)
+                    ? render_stream(values, line_at(w), w->size - 1 - w->used, RENDER_FIELDS)
+                    : 0;
+        w->used += n;
+        // The entry's end must fit behind the values.
+        if (n == 0 || buffer_would_overflow(w->size - 1, w->used, 2))
+            update = nullptr;
+    }
+    if (update == nullptr) {
+        w->used = entry;
+        *line_at(w) = '\0';
+    }
+    return update;
+}
+
+void line_entry_end(line_writer *w)
+{
+    append_char(w, LINE_ENTRY_END);
+}
+
+int line_finish(line_writer *w)
+{
+    w->start[w->used++] = LINE_END;
+    return w->used;
+}
