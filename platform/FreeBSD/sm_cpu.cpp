@@ -11,7 +11,7 @@
 #include <stdlib.h>
 
 #include "error.h"
-#include "packet.h"
+#include "pack.h"
 #include "probes.h"
 #include "types.h"
 #include "xmalloc.h"
@@ -144,7 +144,7 @@ int32_t cpu_pack(uint8_t *buffer, int32_t space, stream *s)
     for (int k = 0; k < CPUSTATES; k++)
         c->current[k] = cpu[k];
     percentages(CPUSTATES, c->shares, c->current, c->previous, c->differences);
-    return pack_stream(buffer, space, s->argument, STREAM_CPU, c->shares[CP_USER] / 10.0,
-                       c->shares[CP_NICE] / 10.0, c->shares[CP_SYS] / 10.0,
-                       c->shares[CP_INTR] / 10.0, c->shares[CP_IDLE] / 10.0);
+    return pack_typed<STREAM_CPU>(buffer, space, s->argument, c->shares[CP_USER] / 10.0,
+                                  c->shares[CP_NICE] / 10.0, c->shares[CP_SYS] / 10.0,
+                                  c->shares[CP_INTR] / 10.0, c->shares[CP_IDLE] / 10.0);
 }

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "error.h"
-#include "packet.h"
+#include "pack.h"
 #include "probes.h"
 #include "types.h"
 
@@ -26,8 +26,5 @@ int32_t debug_pack(uint8_t *buffer, int32_t space, stream *s)
         size_t length = sizeof(values[i]);
         sysctl(mib, 2, &values[i], &length, nullptr, 0);
     }
-    return pack_stream(buffer, space, s->argument, STREAM_DEBUG, values[0], values[1], values[2],
-                       values[3], values[4], values[5], values[6], values[7], values[8],
-                       values[9], values[10], values[11], values[12], values[13], values[14],
-                       values[15], values[16], values[17], values[18], values[19]);
+    return pack_typed_array<STREAM_DEBUG>(buffer, space, s->argument, values);
 }

@@ -12,7 +12,7 @@
 
 #include "diskname.h"
 #include "error.h"
-#include "packet.h"
+#include "pack.h"
 #include "probes.h"
 #include "types.h"
 
@@ -113,13 +113,8 @@ int32_t df_pack(uint8_t *buffer, int32_t space, stream *s)
         warning("df(%.200s) failed (no such device)", s->argument);
         return 0;
     }
-    return pack_stream(buffer, space, s->argument, STREAM_DF,
-                       static_cast<unsigned long long>(sectors(f->f_blocks, f->f_bsize)),
-                       static_cast<unsigned long long>(sectors(f->f_bfree, f->f_bsize)),
-                       static_cast<unsigned long long>(
-                           sectors(at_least_zero(f->f_bavail), f->f_bsize)),
-                       static_cast<unsigned long long>(f->f_files),
-                       static_cast<unsigned long long>(at_least_zero(f->f_ffree)),
-                       static_cast<unsigned long long>(f->f_syncwrites),
-                       static_cast<unsigned long long>(f->f_asyncwrites));
+    return pack_typed<STREAM_DF>(buffer, space, s->argument, sectors(f->f_blocks, f->f_bsize),
+                                 sectors(f->f_bfree, f->f_bsize),
+                                 sectors(at_least_zero(f->f_bavail), f->f_bsize), f->f_files,
+                                 at_least_zero(f->f_ffree), f->f_syncwrites, f->f_asyncwrites);
 }

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "error.h"
-#include "packet.h"
+#include "pack.h"
 #include "probes.h"
 #include "types.h"
 #include "xmalloc.h"
@@ -65,17 +65,10 @@ int32_t if_pack(uint8_t *buffer, int32_t space, stream *s)
         if (d->ifmd_name[0] == '\0' || strcmp(d->ifmd_name, s->argument) != 0)
             continue;
         const if_data *f = &d->ifmd_data;
-        return pack_stream(buffer, space, s->argument, STREAM_IF,
-                           static_cast<unsigned long long>(f->ifi_ipackets),
-                           static_cast<unsigned long long>(f->ifi_opackets),
-                           static_cast<unsigned long long>(f->ifi_ibytes),
-                           static_cast<unsigned long long>(f->ifi_obytes),
-                           static_cast<unsigned long long>(f->ifi_imcasts),
-                           static_cast<unsigned long long>(f->ifi_omcasts),
-                           static_cast<unsigned long long>(f->ifi_ierrors),
-                           static_cast<unsigned long long>(f->ifi_oerrors),
-                           static_cast<unsigned long long>(f->ifi_collisions),
-                           static_cast<unsigned long long>(f->ifi_iqdrops));
+        return pack_typed<STREAM_IF>(buffer, space, s->argument, f->ifi_ipackets, f->ifi_opackets,
+                                     f->ifi_ibytes, f->ifi_obytes, f->ifi_imcasts,
+                                     f->ifi_omcasts, f->ifi_ierrors, f->ifi_oerrors,
+                                     f->ifi_collisions, f->ifi_iqdrops);
     }
     return 0;
 }

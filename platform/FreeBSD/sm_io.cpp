@@ -10,7 +10,7 @@
 
 #include "diskname.h"
 #include "error.h"
-#include "packet.h"
+#include "pack.h"
 #include "probes.h"
 #include "types.h"
 #include "xmalloc.h"
@@ -87,10 +87,8 @@ int32_t io_pack(uint8_t *buffer, int32_t space, stream *s)
     const devstat *d = find(s->argument);
     if (d == nullptr)
         return 0;
-    return pack_stream(buffer, space, s->argument, STREAM_IO,
-                       static_cast<unsigned long long>(d->operations[DEVSTAT_READ]),
-                       static_cast<unsigned long long>(d->operations[DEVSTAT_WRITE]),
-                       0ULL, // seeks: not counted on this platform
-                       static_cast<unsigned long long>(d->bytes[DEVSTAT_READ]),
-                       static_cast<unsigned long long>(d->bytes[DEVSTAT_WRITE]));
+    return pack_typed<STREAM_IO>(buffer, space, s->argument, d->operations[DEVSTAT_READ],
+                                 d->operations[DEVSTAT_WRITE],
+                                 0ULL, // seeks: not counted on this platform
+                                 d->bytes[DEVSTAT_READ], d->bytes[DEVSTAT_WRITE]);
 }

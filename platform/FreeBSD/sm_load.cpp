@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "error.h"
-#include "packet.h"
+#include "pack.h"
 #include "probes.h"
 #include "types.h"
 
@@ -24,6 +24,6 @@ void load_sample()
 
 int32_t load_pack(uint8_t *buffer, int32_t space, stream *s)
 {
-    return pack_stream(buffer, space, s->argument, STREAM_LOAD, averages[0], averages[1],
-                       averages[2]);
+    return pack_typed<STREAM_LOAD>(buffer, space, s->argument, averages[0], averages[1],
+                                   averages[2]);
 }

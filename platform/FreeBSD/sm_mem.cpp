@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "error.h"
-#include "packet.h"
+#include "pack.h"
 #include "probes.h"
 #include "types.h"
 
@@ -101,10 +101,6 @@ void mem_sample()
 
 int32_t mem_pack(uint8_t *buffer, int32_t space, stream *s)
 {
-    return pack_stream(buffer, space, s->argument, STREAM_MEM,
-                       static_cast<unsigned long long>(active_bytes),
-                       static_cast<unsigned long long>(used_bytes),
-                       static_cast<unsigned long long>(free_bytes),
-                       static_cast<unsigned long long>(swap_used),
-                       static_cast<unsigned long long>(swap_total));
+    return pack_typed<STREAM_MEM>(buffer, space, s->argument, active_bytes, used_bytes,
+                                  free_bytes, swap_used, swap_total);
 }

@@ -18,7 +18,7 @@
 #include <fcntl.h>
 
 #include "error.h"
-#include "packet.h"
+#include "pack.h"
 #include "probes.h"
 #include "types.h"
 #include "xmalloc.h"
@@ -156,11 +156,8 @@ int32_t pfq_pack(uint8_t *buffer, int32_t space, stream *s)
         const pfq_queue &q = queues[i];
         if (strncmp(q.name, s->argument, sizeof(q.name)) != 0)
             continue;
-        return pack_stream(buffer, space, s->argument, STREAM_PFQ,
-                           static_cast<unsigned long long>(q.sent_bytes),
-                           static_cast<unsigned long long>(q.sent_packets),
-                           static_cast<unsigned long long>(q.dropped_bytes),
-                           static_cast<unsigned long long>(q.dropped_packets));
+        return pack_typed<STREAM_PFQ>(buffer, space, s->argument, q.sent_bytes, q.sent_packets,
+                                      q.dropped_bytes, q.dropped_packets);
     }
     return 0;
 }

@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #include "error.h"
-#include "packet.h"
+#include "pack.h"
 #include "probes.h"
 #include "types.h"
 #include "xmalloc.h"
@@ -174,9 +174,7 @@ int32_t proc_pack(uint8_t *buffer, int32_t space, stream *s)
     uint64_t seconds = stathz > 0 ? total / static_cast<uint64_t>(stathz) : 0;
     if (seconds > UINT32_MAX)
         seconds = UINT32_MAX;
-    return pack_stream(buffer, space, s->argument, STREAM_PROC, count,
-                       static_cast<unsigned long long>(ticks[0]),
-                       static_cast<unsigned long long>(ticks[1]),
-                       static_cast<unsigned long long>(ticks[2]), static_cast<unsigned>(seconds),
-                       percent, size, resident);
+    return pack_typed<STREAM_PROC>(buffer, space, s->argument, count, ticks[0], ticks[1],
+                                   ticks[2], static_cast<uint32_t>(seconds), percent, size,
+                                   resident);
 }

@@ -17,7 +17,7 @@
 
 #include "diskname.h"
 #include "error.h"
-#include "packet.h"
+#include "pack.h"
 #include "probes.h"
 #include "types.h"
 #include "xmalloc.h"
@@ -207,6 +207,5 @@ int32_t smart_pack(uint8_t *buffer, int32_t space, stream *s)
         return 0;
     int32_t v[SMART_VALUES];
     smart_decode(drives[i].data, v);
-    return pack_stream(buffer, space, s->argument, STREAM_SMART, v[0], v[1], v[2], v[3], v[4],
-                       v[5], v[6], v[7], v[8], v[9], v[10], v[11]);
+    return pack_typed_array<STREAM_SMART>(buffer, space, s->argument, v);
 }
