@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <libgen.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,11 +15,11 @@
 #include "lexer.h"
 #include "pidfile.h"
 #include "signals.h"
-#include "std_fds.h"
+#include "start.h"
 #include "xmalloc.h"
 
 // A socket closed by a reload is drained of at most this many batches.
-enum { EXIT_USAGE = 64, EXIT_QUIT = 75, FIFO_SIZE = 1024 * 1024, DRAIN_ROUNDS = 64 };
+enum { EXIT_QUIT = 75, FIFO_SIZE = 1024 * 1024, DRAIN_ROUNDS = 64 };
 
 static int test_mode;
 static int list_mode;
@@ -36,12 +35,6 @@ static void on_hup(int)
 static void on_quit(int sig)
 {
     quit_signal = sig;
-}
-
-[[noreturn]] static void usage(const char *program)
-{
-    info("usage: %s [-d] [-l] [-v] [-f cfgfile]", program);
-    exit(EXIT_USAGE);
 }
 
 static char *absolute_path(const char *name)
@@ -206,42 +199,31 @@ static int reload(const char *path, mux_list *current, churn *c, receive_batch *
     return 1;
 }
 
+static int colvo_letter(int c)
+{
+    switch (c) {
+    case 'F':
+        foreground = 1;
+        return 1;
+    case 'l':
+        list_mode = 1;
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+static const start_rules COLVO_START = {
+    "colvo", "dFf:ltv", "usage: %s [-d] [-l] [-v] [-f cfgfile]", COLVO_CONFIG, absolute_path,
+    colvo_letter,
+};
+
 int main(int argc, char **argv)
 {
-    open_std_fds();
-    debug_mode = 0;
-    daemonized = 0;
-    // Nothing inherited from whoever started us stays open for our life.
-    closefrom(STDERR_FILENO + 1);
-    const char *program = basename(argv[0]);
-    char *path = xstrdup(COLVO_CONFIG);
-
-    int ch;
-    while ((ch = getopt(argc, argv, "dFf:ltv")) != -1) {
-        switch (ch) {
-        case 'd':
-            debug_mode = 1;
-            break;
-        case 'F':
-            foreground = 1;
-            break;
-        case 'f':
-            xfree(path);
-            path = absolute_path(optarg);
-            break;
-        case 'l':
-            list_mode = 1;
-            break;
-        case 't':
-            test_mode = 1;
-            break;
-        case 'v':
-            info("colvo version %s", VERSION);
-            usage(program);
-        default:
-            usage(program);
-        }
-    }
+    start_options options;
+    daemon_start(&COLVO_START, argc, argv, &options);
+    test_mode = options.test_mode;
+    char *path = options.config;
 
     if (list_mode)
         list_files(path);

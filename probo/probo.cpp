@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <grp.h>
-#include <libgen.h>
 #include <pwd.h>
 #include <sys/select.h>
 #include <sys/socket.h>
@@ -21,11 +20,11 @@
 #include "net.h"
 #include "pidfile.h"
 #include "signals.h"
-#include "std_fds.h"
+#include "start.h"
 #include "probo.h"
 #include "xmalloc.h"
 
-enum { EXIT_USAGE = 64, EXIT_QUIT = 1 };
+enum { EXIT_QUIT = 1 };
 
 static const char PRIVSEP_USER[] = "_probo";
 
@@ -52,12 +51,6 @@ static void on_hup(int)
 static void on_quit(int sig)
 {
     quit_signal = sig;
-}
-
-[[noreturn]] static void usage(const char *program)
-{
-    info("usage: %s [-d] [-t] [-u] [-v] [-f cfgfile]", program);
-    exit(EXIT_USAGE);
 }
 
 struct privsep_user {
@@ -191,41 +184,31 @@ static void reload(const char *path, mux_list *current)
     setup_muxes(current);
 }
 
+static char *copy_path(const char *argument)
+{
+    return xstrdup(argument);
+}
+
+static int probo_letter(int c)
+{
+    if (c != 'u')
+        return 0;
+    unprivileged_mode = 1;
+    return 1;
+}
+
+static const start_rules PROBO_START = {
+    "probo", "df:tuv", "usage: %s [-d] [-t] [-u] [-v] [-f cfgfile]", PROBO_CONFIG, copy_path,
+    probo_letter,
+};
+
 int main(int argc, char **argv)
 {
-    open_std_fds();
-    debug_mode = 0;
-    daemonized = 0;
     unprivileged_mode = 0;
-    // Descriptors inherited from whoever started us would stay open in the
-    // chroot for the life of the daemon.
-    closefrom(STDERR_FILENO + 1);
-    const char *program = basename(argv[0]);
-    char *path = xstrdup(PROBO_CONFIG);
-
-    int ch;
-    while ((ch = getopt(argc, argv, "df:tuv")) != -1) {
-        switch (ch) {
-        case 'd':
-            debug_mode = 1;
-            break;
-        case 'f':
-            xfree(path);
-            path = xstrdup(optarg);
-            break;
-        case 't':
-            test_mode = 1;
-            break;
-        case 'u':
-            unprivileged_mode = 1;
-            break;
-        case 'v':
-            info("probo version %s", VERSION);
-            usage(program);
-        default:
-            usage(program);
-        }
-    }
+    start_options options;
+    daemon_start(&PROBO_START, argc, argv, &options);
+    test_mode = options.test_mode;
+    char *path = options.config;
 
     mux_list muxes = {};
     if (!read_config(&muxes, path))

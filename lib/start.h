@@ -1,0 +1,23 @@
+// The start both daemons share, first thing in main: descriptors 0 to 2
+// held open (std_fds.h), logging's global state reset, every inherited
+// descriptor above 2 closed, and the command line read: -d, -f, -t and -v
+// the same way, the daemon's own letters through its callback.
+#pragma once
+
+struct start_rules {
+    const char *name;    // in the version line, "<name> version <version>"
+    const char *letters; // getopt's option string, "df:tv" and the daemon's own
+    const char *usage;   // the usage line, %s for the program's name
+    const char *config;  // the configuration file when -f is not given
+    char *(*config_path)(const char *argument); // the allocated copy of -f's argument
+    int (*letter)(int c); // one of the daemon's own letters: 1, or 0 when unknown
+};
+
+struct start_options {
+    const char *program; // the name the daemon was called by
+    char *config;        // allocated
+    int test_mode;
+};
+
+// -v and unknown letters print the usage line and exit with status 64.
+void daemon_start(const start_rules *rules, int argc, char **argv, start_options *out);
