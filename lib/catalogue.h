@@ -1,4 +1,6 @@
-// The stream-type catalogue: one row per stream type, keyed by its number,
+// The catalogue of value formats and stream types. The value formats: for
+// each format character its texts, widths and range. The stream types: one
+// row per stream type, keyed by its number,
 // holding all that the parts of the system know of the type: its keywords
 // and their token code, the format of its values, whether a stream of it
 // names something by its argument, the type the monitor sends it as, its
@@ -13,6 +15,17 @@
 // change; a new type takes the next number, and its keyword a token code
 // of its own.
 #pragma once
+
+#include <cstdint>
+
+struct value_format {
+    char id;
+    const char *field_format;  // ":"-separated, for database updates and FIFO lines
+    const char *pretty_format; // blank-separated, fixed width
+    int text_width;            // room for one rendered value, separator and NUL included
+    int byte_width;            // bytes on the wire
+    uint64_t nominal_max;
+};
 
 enum stream_type {
     STREAM_IO1 = 0,
@@ -116,6 +129,17 @@ struct stream_row {
 };
 
 namespace catalogue {
+
+// Looked up in this order; the zero character ends the table.
+inline constexpr value_format VALUE_FORMATS[] = {
+    {'L', ":%llu", " %20llu", 22, 8, 18446744073709551615ULL},
+    {'D', ":%7.6f", " %7.6f", 23, 8, 18446744073709551615ULL},
+    {'l', ":%lu", " %10lu", 12, 4, 4294967295ULL},
+    {'s', ":%u", " %5u", 7, 2, 65535},
+    {'c', ":%3.2f", " %3.2f", 8, 2, 100},
+    {'b', ":%u", " %3u", 5, 1, 255},
+    {'\0', nullptr, nullptr, 0, 0, 0},
+};
 
 constexpr data_source gauge(const char *name, const char *help, value_unit unit = UNIT_NONE,
                             double scale = 1)
@@ -419,7 +443,10 @@ constexpr bool same(const char *a, const char *b)
 
 constexpr bool known_format(char c)
 {
-    return c == 'L' || c == 'D' || c == 'l' || c == 's' || c == 'c' || c == 'b';
+    for (const value_format *v = VALUE_FORMATS; v->id != '\0'; v++)
+        if (v->id == c)
+            return true;
+    return false;
 }
 
 constexpr bool in_range(int type)

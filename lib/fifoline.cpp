@@ -16,6 +16,16 @@ int line_entry_room(int type, const char *argument)
            stream_type_text_width(type) + LINE_ENTRY_OVERHEAD;
 }
 
+// A value's field text is a field of the line and of the update text.
+static constexpr bool fields_start_with_the_separator()
+{
+    for (const value_format *v = catalogue::VALUE_FORMATS; v->id != '\0'; v++)
+        if (v->field_format[0] != LINE_FIELD)
+            return false;
+    return true;
+}
+static_assert(fields_start_with_the_separator(), "a field text begins with the line's separator");
+
 static char *line_at(line_writer *w)
 {
     return w->start + w->used;

@@ -1,6 +1,7 @@
 #include "lists.h"
 
 #include <cstring>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <unistd.h>
 
@@ -103,6 +104,20 @@ int source_set_address(source *src, const sockaddr_storage *address)
     memset(&src->socket_address, 0, sizeof(src->socket_address));
     memcpy(&src->socket_address, address, size);
     return 1;
+}
+
+int lookup_source_address(source *src, int family)
+{
+    if (!getip(src->name, family))
+        return 0;
+    return source_set_address(src, &resolved_address);
+}
+
+void lookup_mux_address(mux *m, int socktype)
+{
+    if (!getaddr(m->address, m->port, socktype, AI_PASSIVE))
+        fatal("could not get address information for %.200s %.200s", m->address, m->port);
+    memcpy(&m->socket_address, &resolved_address, sizeof(resolved_address));
 }
 
 sockaddr_storage source_socket_address(const source *src)

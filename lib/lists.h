@@ -101,6 +101,11 @@ stream *mux_add_stream(mux *m, int type, const char *argument);
 // leaving it unset); the address as a sender's is reported.
 int source_set_address(source *src, const sockaddr_storage *address);
 sockaddr_storage source_socket_address(const source *src);
+// The source's address resolved from its name (net.h's getip): 1, or 0
+// leaving it unset.
+int lookup_source_address(source *src, int family);
+// The mux's address and port resolved for binding; a failure is fatal.
+void lookup_mux_address(mux *m, int socktype);
 
 // Asks the processor for the source's stream records ahead of their use,
 // so that fetching them overlaps other work (the packet's CRC).

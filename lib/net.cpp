@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 
 #include "error.h"
-#include "lists.h"
 
 char numeric_host[NUMERIC_HOST_SIZE];
 char numeric_service[NUMERIC_SERVICE_SIZE];
@@ -155,16 +154,3 @@ int same_host(const sockaddr *a, const sockaddr *b)
     return 0;
 }
 
-int lookup_source_address(source *src, int family)
-{
-    if (!getip(src->name, family))
-        return 0;
-    return source_set_address(src, &resolved_address);
-}
-
-void lookup_mux_address(mux *m, int socktype)
-{
-    if (!getaddr(m->address, m->port, socktype, AI_PASSIVE))
-        fatal("could not get address information for %.200s %.200s", m->address, m->port);
-    memcpy(&m->socket_address, &resolved_address, sizeof(resolved_address));
-}

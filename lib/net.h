@@ -6,9 +6,6 @@
 
 #include <sys/socket.h>
 
-struct mux;
-struct source;
-
 enum { NUMERIC_HOST_SIZE = 1025, NUMERIC_SERVICE_SIZE = 32 };
 
 extern char numeric_host[NUMERIC_HOST_SIZE];
@@ -25,7 +22,5 @@ int numeric_names(const sockaddr_storage *address);
 // address, a source's compact one included.
 int same_address(const sockaddr_storage *a, const sockaddr_storage *b);
 int same_host(const sockaddr *a, const sockaddr *b);
-int lookup_source_address(source *src, int family);
-void lookup_mux_address(mux *m, int socktype);
 // The length of the address held in a storage, by its family.
 socklen_t sockaddr_length(const sockaddr_storage *address);

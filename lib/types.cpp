@@ -2,27 +2,6 @@
 #include "types.h"
 
 #include "error.h"
-#include "fifoline.h"
-
-constexpr value_format value_formats[] = {
-    {'L', ":%llu", " %20llu", 22, 8, 18446744073709551615ULL},
-    {'D', ":%7.6f", " %7.6f", 23, 8, 18446744073709551615ULL},
-    {'l', ":%lu", " %10lu", 12, 4, 4294967295ULL},
-    {'s', ":%u", " %5u", 7, 2, 65535},
-    {'c', ":%3.2f", " %3.2f", 8, 2, 100},
-    {'b', ":%u", " %3u", 5, 1, 255},
-    {'\0', nullptr, nullptr, 0, 0, 0},
-};
-
-// Each value's field text is one field of the FIFO line and the update text.
-constexpr bool fields_start_with_the_separator()
-{
-    for (const value_format *v = value_formats; v->id != '\0'; v++)
-        if (v->field_format[0] != LINE_FIELD)
-            return false;
-    return true;
-}
-static_assert(fields_start_with_the_separator(), "a field text begins with the line's separator");
 
 static const stream_row &row(int type)
 {
@@ -99,7 +78,7 @@ const graph_def *stream_graphs(int type, int *count)
 
 static const value_format *find_format(char id)
 {
-    for (const value_format *v = value_formats; v->id != '\0'; v++)
+    for (const value_format *v = catalogue::VALUE_FORMATS; v->id != '\0'; v++)
         if (v->id == id)
             return v;
     return nullptr;

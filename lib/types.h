@@ -1,23 +1,10 @@
-// Stream types and value formats: the value formats both daemons share
-// and the lookups over them and over the stream-type catalogue (formats,
-// names, keyword tokens, data sources and graphs). Type numbers travel in
-// every packet, so they and their format strings never change.
+// Stream types and value formats: the lookups over the catalogue's value
+// formats and stream types (formats, names, keyword tokens, data sources
+// and graphs). Type numbers travel in every packet, so they and their
+// format strings never change.
 #pragma once
 
-#include <cstdint>
-
 #include "catalogue.h"
-
-struct value_format {
-    char id;
-    const char *field_format;  // ":"-separated, for database updates and FIFO lines
-    const char *pretty_format; // blank-separated, fixed width
-    int text_width;            // room for one rendered value, separator and NUL included
-    int byte_width;            // bytes on the wire
-    uint64_t nominal_max;
-};
-
-extern const value_format value_formats[];
 
 int stream_type_from_token(int token);
 const char *stream_type_name(int type);

@@ -9,8 +9,8 @@
 
 #include "standin.h"
 
-// Copies a result as the kernel does: length query without a buffer, ENOMEM
-// (with the part that fits) when the buffer is too small.
+// common.cpp: copies a result as the kernel does: length query without a
+// buffer, ENOMEM (with the part that fits) when the buffer is too small.
 int standin_deliver(const void *value, size_t size, void *oldp, size_t *oldlenp);
 // errno = error; -1.
 int standin_fail(int error);
@@ -32,7 +32,7 @@ int standin_decimals(const char *p, double *values, int count);
 // Past count blank-separated fields of the line, or null when it has fewer.
 const char *standin_skip_fields(const char *p, int count);
 
-// Marks now; standin_recent says whether a mark is a moment old (under
+// common.cpp: marks now; standin_recent says whether a mark is a moment old (under
 // half a second): several MIBs or reads of one measurement share one read
 // of the kernel's file.
 void standin_mark(timespec *when);

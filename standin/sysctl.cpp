@@ -48,46 +48,6 @@ static uint64_t page_size()
     return static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
 }
 
-int standin_deliver(const void *value, size_t size, void *oldp, size_t *oldlenp)
-{
-    if (oldp == nullptr) {
-        if (oldlenp)
-            *oldlenp = size;
-        return 0;
-    }
-    if (oldlenp == nullptr || *oldlenp < size) {
-        if (oldlenp && oldp) {
-            memcpy(oldp, value, *oldlenp);
-        }
-        errno = ENOMEM;
-        return -1;
-    }
-    memcpy(oldp, value, size);
-    *oldlenp = size;
-    return 0;
-}
-
-int standin_fail(int error)
-{
-    errno = error;
-    return -1;
-}
-
-enum { RECENT_NS = 500 * 1000 * 1000 };
-
-void standin_mark(timespec *when)
-{
-    clock_gettime(CLOCK_MONOTONIC, when);
-}
-
-int standin_recent(const timespec *when)
-{
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    long long age = (now.tv_sec - when->tv_sec) * 1000000000LL + (now.tv_nsec - when->tv_nsec);
-    return age >= 0 && age < RECENT_NS;
-}
-
 // The memory probe asks several MIBs of one file in one measurement: the
 // first of them reads the file anew, the others take that text when it is
 // a moment old, so the kernel builds the file once per measurement.
