@@ -21,10 +21,10 @@ inline constexpr char LINE_ENTRY_END = ';';
 inline constexpr char LINE_END = '\n';
 
 enum {
-    // Room of an entry beside its type name, argument and values' text
-    // widths: two separators, ten timestamp digits and the entry's end take
-    // 13 of it; the values' widths, each counting a terminator, and the
-    // rest keep room for the line's newline and terminator.
+    // Room of an entry beside its type name, argument and its values'
+    // text widths (which count their separators): two separators, ten
+    // timestamp digits and the entry's end take 13 of it, the line's
+    // newline and terminator 2, and the rest is spare.
     LINE_ENTRY_OVERHEAD = 27,
 };
 

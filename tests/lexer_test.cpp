@@ -188,6 +188,37 @@ TEST_F(Lexer, KeywordTableLookups)
     EXPECT_EQ(TOK_WRITE, keyword_lookup("WRITE"));
 }
 
+// The table is built from the grammars' words and the catalogue's stream
+// keywords: these are its 40 rows, in order, with their codes.
+TEST(KeywordTable, BuiltRowsAreTheFortyOfTheDesign)
+{
+    const struct {
+        const char *text;
+        int code;
+    } rows[] = {
+        {"{", 2},       {"}", 10},      {"(", 25},       {")", 3},       {",", 4},
+        {"accept", 1},  {"cpu", 5},     {"cpuiow", 6},   {"datadir", 7}, {"debug", 8},
+        {"df", 9},      {"every", 11},  {"flukso", 12},  {"from", 13},   {"if", 14},
+        {"if1", 15},    {"if2", 14},    {"in", 16},      {"io", 17},     {"io1", 18},
+        {"io2", 17},    {"load", 19},   {"mbuf", 20},    {"mem", 21},    {"mem1", 22},
+        {"mem2", 21},   {"monitor", 23}, {"mux", 24},    {"pf", 26},     {"pfq", 27},
+        {"port", 28},   {"proc", 29},   {"second", 30},  {"seconds", 31}, {"sensor", 32},
+        {"smart", 33},  {"source", 34}, {"stream", 35},  {"to", 36},     {"write", 37},
+    };
+    int first_row[64] = {};
+    for (const auto &r : rows) {
+        EXPECT_EQ(r.code, keyword_lookup(r.text)) << r.text;
+        if (first_row[r.code]++ == 0) {
+            EXPECT_STREQ(r.text, keyword_name(r.code)) << r.code;
+        }
+    }
+    // No other code names a keyword.
+    for (int code = 0; code < 64; code++)
+        if (first_row[code] == 0) {
+            EXPECT_EQ(nullptr, keyword_name(code)) << code;
+        }
+}
+
 TEST_F(Lexer, NumberTooLargeEndsTheProcess)
 {
     path = dir.write("conf", "monitor\n65536");
