@@ -190,7 +190,7 @@ TEST_F(Lexer, KeywordTableLookups)
 
 // The table is built from the grammars' words and the catalogue's stream
 // keywords: these are its 40 rows, in order, with their codes.
-TEST(KeywordTable, BuiltRowsAreTheFortyOfTheDesign)
+TEST(KeywordTable, BuiltFromWordsAndCatalogueInTheirFortyRows)
 {
     const struct {
         const char *text;
