@@ -477,6 +477,15 @@ constexpr bool rows_are_sound()
         if (r.token <= 0 || r.file_prefix == nullptr || r.source_count != length(r.format) ||
             r.graph_count == 0 || !in_range(r.sent_as) || ROWS[r.sent_as].keyword == nullptr)
             return false;
+        // A database needs its data sources' names apart; an exporter, help.
+        for (int a = 0; a < r.source_count; a++) {
+            const data_source &d = r.sources[a];
+            if (length(d.name) == 0 || length(d.help) == 0 || !(d.scale > 0))
+                return false;
+            for (int b = a + 1; b < r.source_count; b++)
+                if (same(d.name, r.sources[b].name))
+                    return false;
+        }
         for (int j = 0; j < ROW_COUNT; j++) {
             const stream_row &o = ROWS[j];
             if (j == i || o.keyword == nullptr)
@@ -513,8 +522,8 @@ constexpr bool listed_in_order()
 
 static_assert(catalogue::ROW_COUNT == STREAM_TYPE_COUNT, "one catalogue row per stream type");
 static_assert(catalogue::rows_are_sound(),
-              "each row i describes type i, in known formats, with a data source per value, "
-              "and its keywords, token and listed place are its own");
+              "each row i describes type i, in known formats, with a named and described "
+              "data source per value, and its keywords, token and listed place are its own");
 static_assert(catalogue::listed_in_order(), "the named types share the listed places");
 
 // The row of a type, for compile-time derivations; null out of range.
