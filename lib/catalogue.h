@@ -153,14 +153,8 @@ constexpr data_source counter(const char *name, const char *help, value_unit uni
     return {name, DS_COUNTER, unit, scale, help};
 }
 
-template <int N>
-constexpr int count(const data_source (&)[N])
-{
-    return N;
-}
-
-template <int N>
-constexpr int count(const graph_def (&)[N])
+template <typename T, int N>
+constexpr int count(const T (&)[N])
 {
     return N;
 }
