@@ -3,23 +3,54 @@
 
 #include "error.h"
 
-static const stream_row &row(int type)
+// What these lookups need of each catalogue row, taken out while
+// compiling: the monitor then carries none of the catalogue's data sources,
+// graphs and help texts (those lookups are catalogue.cpp's).
+struct type_row {
+    const char *keyword;
+    const char *format;
+    int token;
+    int sent_as;
+};
+
+struct type_rows {
+    type_row row[STREAM_TYPE_COUNT];
+};
+
+static constexpr type_rows take_rows()
 {
-    return catalogue::ROWS[type];
+    type_rows t = {};
+    for (int i = 0; i < STREAM_TYPE_COUNT; i++) {
+        const stream_row &r = catalogue::ROWS[i];
+        t.row[i] = {r.keyword, r.format, r.token, r.sent_as};
+    }
+    return t;
+}
+
+static constexpr type_rows TYPES = take_rows();
+
+static const type_row &row(int type)
+{
+    return TYPES.row[type];
+}
+
+static int named(int type)
+{
+    return type >= 0 && type < STREAM_TYPE_COUNT && row(type).keyword != nullptr;
 }
 
 int stream_type_from_token(int token)
 {
-    for (const stream_row &r : catalogue::ROWS)
-        if (r.keyword && r.token == token)
-            return r.type;
+    for (int type = 0; type < STREAM_TYPE_COUNT; type++)
+        if (named(type) && row(type).token == token)
+            return type;
     fatal("%s:%d: internal error: token (%d) could not be translated into a stream type",
           __FILE__, __LINE__, token);
 }
 
 int token_is_stream_type(int token)
 {
-    for (const stream_row &r : catalogue::ROWS)
+    for (const type_row &r : TYPES.row)
         if (r.keyword && r.token == token)
             return 1;
     return 0;
@@ -27,7 +58,7 @@ int token_is_stream_type(int token)
 
 const char *stream_type_name(int type)
 {
-    if (!stream_type_named(type))
+    if (!named(type))
         fatal("%s:%d: internal error: type (%d) could not be translated into ascii "
               "representation",
               __FILE__, __LINE__, type);
@@ -57,23 +88,7 @@ int stream_type_byte_width(int type)
 
 int stream_send_type(int type)
 {
-    return catalogue::in_range(type) ? row(type).sent_as : type;
-}
-
-const data_source *stream_data_sources(int type, int *count)
-{
-    if (!stream_type_named(type))
-        return nullptr;
-    *count = row(type).source_count;
-    return row(type).sources;
-}
-
-const graph_def *stream_graphs(int type, int *count)
-{
-    if (!stream_type_named(type))
-        return nullptr;
-    *count = row(type).graph_count;
-    return row(type).graphs;
+    return type >= 0 && type < STREAM_TYPE_COUNT ? row(type).sent_as : type;
 }
 
 static const value_format *find_format(char id)

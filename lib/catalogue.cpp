@@ -1,0 +1,19 @@
+// The catalogue's data sources and graphs, for colvo and its tools; the
+// monitor does not link them.
+#include "types.h"
+
+const data_source *stream_data_sources(int type, int *count)
+{
+    if (!stream_type_named(type))
+        return nullptr;
+    *count = catalogue::ROWS[type].source_count;
+    return catalogue::ROWS[type].sources;
+}
+
+const graph_def *stream_graphs(int type, int *count)
+{
+    if (!stream_type_named(type))
+        return nullptr;
+    *count = catalogue::ROWS[type].graph_count;
+    return catalogue::ROWS[type].graphs;
+}
