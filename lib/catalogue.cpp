@@ -1,6 +1,6 @@
 // The catalogue's data sources and graphs, for colvo and its tools; the
 // monitor does not link them.
-#include "types.h"
+#include "catalogue.h"
 
 const data_source *stream_data_sources(int type, int *count)
 {

@@ -531,3 +531,10 @@ constexpr int stream_type_named(int type)
 {
     return catalogue::in_range(type) && catalogue::ROWS[type].keyword != nullptr;
 }
+
+// The data sources of a type, one per value of its format, in value
+// order; count set to their number. Null for a type without keyword.
+const data_source *stream_data_sources(int type, int *count);
+// The graphs of a type; count set to their number. Null for a type
+// without keyword.
+const graph_def *stream_graphs(int type, int *count);

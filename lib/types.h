@@ -1,7 +1,7 @@
 // Stream types and value formats: the lookups over the catalogue's value
-// formats and stream types (formats, names, keyword tokens, data sources
-// and graphs). Type numbers travel in every packet, so they and their
-// format strings never change.
+// formats and stream types (formats, names, keyword tokens; data sources
+// and graphs are catalogue.h's). Type numbers travel in every packet, so
+// they and their format strings never change.
 #pragma once
 
 #include "catalogue.h"
@@ -17,13 +17,6 @@ int token_is_stream_type(int token);
 // The type a monitor's probe actually packs for a configured type: io1,
 // mem1 and if1 travel in the wide io, mem and if layouts.
 int stream_send_type(int type);
-
-// The data sources of a type, one per value of its format, in value
-// order; count set to their number. Null for a type without keyword.
-const data_source *stream_data_sources(int type, int *count);
-// The graphs of a type; count set to their number. Null for a type
-// without keyword.
-const graph_def *stream_graphs(int type, int *count);
 
 // The row of a format character; a character without one is fatal.
 const value_format *value_format_row(char id);
