@@ -2,13 +2,33 @@
 # Installs the Debian packages the build, the tests and the demo need,
 # only when some are missing.
 set -eu
-PACKAGES="cmake ninja-build g++ clang lld libclang-rt-14-dev pkg-config libgtest-dev librrd-dev rrdtool procps passwd libncurses-dev tmux fonts-dejavu-core mandoc systemd rrdcached"
+PACKAGES="cmake ninja-build g++ clang lld libclang-rt-14-dev pkg-config libgtest-dev librrd-dev rrdtool procps passwd libncurses-dev tmux fonts-dejavu-core mandoc systemd rrdcached libmicrohttpd-dev"
+# The exporter's test starts a Prometheus server of its own (and promtool
+# checks the exported text); the packaged service is not wanted.
+SERVER_PACKAGES="prometheus"
 missing=""
-for p in $PACKAGES; do
+for p in $PACKAGES $SERVER_PACKAGES; do
     dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
 done
-if [ -n "$missing" ]; then
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq $missing >/dev/null
+[ -n "$missing" ] || exit 0
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+# No service of a package installed here is started: where no policy says
+# so already, one says so for the install's length.
+policy=/usr/sbin/policy-rc.d
+made_policy=""
+if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' >"$policy"
+    chmod 755 "$policy"
+    made_policy=1
 fi
+status=0
+apt-get install -y -qq $PACKAGES >/dev/null || status=$?
+[ "$status" -ne 0 ] || apt-get install -y -qq --no-install-recommends $SERVER_PACKAGES >/dev/null || status=$?
+[ -z "$made_policy" ] || rm -f "$policy"
+# Where a service manager started it anyway, the system's server is stopped.
+if command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet prometheus 2>/dev/null; then
+    systemctl stop prometheus || true
+    systemctl disable prometheus >/dev/null 2>&1 || true
+fi
+exit "$status"
