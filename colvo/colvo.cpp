@@ -12,7 +12,9 @@
 #include "config.h"
 #include "crc32.h"
 #include "error.h"
+#include "figures.h"
 #include "lexer.h"
+#include "live.h"
 #include "pidfile.h"
 #include "signals.h"
 #include "start.h"
@@ -134,6 +136,7 @@ static void size_churnbuffer(churn *c, const mux *m)
 static void process_batch(mux *m, receive_batch *b, churn *c, output_state *out)
 {
     out->socket_dropped += b->dropped;
+    figure_add(FIG_KERNEL_DROPS, b->dropped);
     for (int i = 0; i < b->count; i++) {
         int received = take_datagram(m, b, i);
         source *src = nullptr;
@@ -243,6 +246,9 @@ int main(int argc, char **argv)
     if (debug_mode)
         pidfile_remove(&pid);
     int fifo = open_fifo();
+    // Beside the FIFO, while colvo may still create files there.
+    static live_server live;
+    live_open(&live, COLVO_SOCKET);
     // Give up a set-group-id privilege; the user id stays.
     if (setegid(getgid()) != 0 || setgid(getgid()) != 0) {
     }
@@ -263,6 +269,7 @@ int main(int argc, char **argv)
 
     output_state out;
     output_init(&out, fifo);
+    out.fifo.live = &live;
     receive_batch batch = {};
     receive_batch_size(&batch, muxes.first->packet_size);
     for (;;) {
@@ -274,7 +281,7 @@ int main(int argc, char **argv)
             timeout = nullptr;
         }
         output_summarise(&out);
-        wait_for_datagrams(muxes.first, &batch, &wait_mask, timeout);
+        wait_for_datagrams(muxes.first, &batch, &wait_mask, timeout, &live);
         if (quit_signal) {
             info("received signal %d - quitting", static_cast<int>(quit_signal));
             output_finish(&out);

@@ -9,6 +9,8 @@
 
 #include "lists.h"
 
+struct live_server;
+
 // readconf: fills out with one mux holding the sources, their accepted
 // streams and database file names. check: examine directories and files.
 // running: on reload, the configuration in force, whose databases stay
@@ -47,10 +49,11 @@ struct receive_batch {
 void receive_batch_size(receive_batch *b, int slot_size);
 // Waits until a socket is readable, then takes what is waiting on each,
 // up to RECEIVE_BATCH in all, without blocking. The count taken, or 0 when
-// a signal or the timeout (null: none) ended the wait. Signals are
-// delivered only while waiting, with wait_mask in force.
+// a signal or the timeout (null: none) ended the wait, or the live
+// socket's clients alone had something. Signals are delivered only while
+// waiting, with wait_mask in force.
 int wait_for_datagrams(mux *m, receive_batch *b, const sigset_t *wait_mask,
-                       const timespec *timeout);
+                       const timespec *timeout, live_server *live = nullptr);
 // What is waiting on the socket of the slot, without blocking, up to
 // RECEIVE_BATCH; the count taken.
 int take_waiting(mux *m, int slot, receive_batch *b);
@@ -96,6 +99,7 @@ struct fifo_writer {
     int batch_lines;
     timespec batch_started; // when the first queued line came
     long dropped;           // lines dropped since the last summary
+    live_server *live;      // gets the same lines; null: none
     char batch[PIPE_BUF];
 };
 

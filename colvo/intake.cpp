@@ -13,6 +13,8 @@
 #include "colvo.h"
 #include "crc32.h"
 #include "error.h"
+#include "figures.h"
+#include "live.h"
 #include "net.h"
 #include "xmalloc.h"
 
@@ -242,8 +244,10 @@ static int check_datagram(mux *m, int received, const sockaddr_storage *from);
 
 int accept_datagram(mux *m, int received, const sockaddr_storage *from, source **src)
 {
+    figure_add(FIG_RECEIVED);
     *src = source_list_find_by_address(&m->sources, from);
     if (*src == nullptr) {
+        figure_add(FIG_UNKNOWN_SENDER);
         if (debug_mode) {
             numeric_names(from);
             debug("ignored data from %.200s:%.200s", numeric_host, numeric_service);
@@ -257,6 +261,8 @@ int accept_datagram(mux *m, int received, const sockaddr_storage *from, source *
     log_limit_owner = *src;
     int accepted = check_datagram(m, received, from);
     log_limit_owner = nullptr;
+    if (accepted)
+        figure_add(FIG_ACCEPTED);
     return accepted;
 }
 
@@ -265,6 +271,7 @@ static int check_datagram(mux *m, int received, const sockaddr_storage *from)
     // Too short for a header: nothing in it can be trusted, and the buffer
     // beyond it holds an older packet.
     if (received < PACKET_HEADER_SIZE) {
+        figure_add(FIG_BAD_CRC);
         numeric_names(from);
         warning("ignored packet with bad crc from %.200s:%.200s", numeric_host, numeric_service);
         return 0;
@@ -275,6 +282,7 @@ static int check_datagram(mux *m, int received, const sockaddr_storage *from)
     header_to_wire(m->packet, &m->header);
     if (crc32_compute(m->packet, static_cast<size_t>(received)) != sent_crc) {
         numeric_names(from);
+        figure_add(m->packet_size < m->header.length ? FIG_OVERSIZED : FIG_BAD_CRC);
         if (m->packet_size < m->header.length)
             warning("ignored oversized packet from %.200s:%.200s; client and server have "
                     "different stream configurations",
@@ -285,6 +293,7 @@ static int check_datagram(mux *m, int received, const sockaddr_storage *from)
         return 0;
     }
     if (m->header.version >= FIRST_UNSUPPORTED_VERSION) {
+        figure_add(FIG_VERSION);
         numeric_names(from);
         warning("ignored packet with unsupported version %d from %.200s:%.200s",
                 m->header.version, numeric_host, numeric_service);
@@ -347,21 +356,22 @@ static void drain(int slot_family, int fd, receive_batch *b)
 }
 
 int wait_for_datagrams(mux *m, receive_batch *b, const sigset_t *wait_mask,
-                       const timespec *timeout)
+                       const timespec *timeout, live_server *live)
 {
     b->count = 0;
     b->dropped = 0;
     for (;;) {
-        fd_set readable;
+        fd_set readable, writable;
         FD_ZERO(&readable);
-        int highest = -1;
+        FD_ZERO(&writable);
+        int highest = live_watch(live, &readable, &writable, -1);
         for (int fd : m->sockets)
             if (fd != 0) {
                 FD_SET(fd, &readable);
                 if (fd > highest)
                     highest = fd;
             }
-        int ready = pselect(highest + 1, &readable, nullptr, nullptr, timeout, wait_mask);
+        int ready = pselect(highest + 1, &readable, &writable, nullptr, timeout, wait_mask);
         if (ready == 0)
             return 0;
         if (ready < 0) {
@@ -372,7 +382,9 @@ int wait_for_datagrams(mux *m, receive_batch *b, const sigset_t *wait_mask,
         for (int slot = 0; slot < MUX_SOCKET_SLOTS && b->count < RECEIVE_BATCH; slot++)
             if (m->sockets[slot] != 0 && FD_ISSET(m->sockets[slot], &readable))
                 drain(slot, m->sockets[slot], b);
-        if (b->count > 0)
+        live_serve(live, &readable, &writable);
+        // The caller's timeout is its to renew.
+        if (b->count > 0 || live)
             return b->count;
     }
 }

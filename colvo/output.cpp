@@ -12,6 +12,8 @@
 #include "colvo.h"
 #include "error.h"
 #include "fifoline.h"
+#include "figures.h"
+#include "live.h"
 #include "types.h"
 #include "xmalloc.h"
 
@@ -50,6 +52,7 @@ static void dropped(fifo_writer *w, int lines)
 {
     debug("write is short -- no client listening?");
     w->dropped += lines;
+    figure_add(FIG_FIFO_DROPPED, static_cast<uint64_t>(lines));
 }
 
 static void write_long_line(fifo_writer *w, const char *line, int length)
@@ -75,6 +78,8 @@ void fifo_flush(fifo_writer *w)
 {
     if (w->batch_length == 0)
         return;
+    // The live clients get the same batch of whole lines.
+    live_send(w->live, w->batch, w->batch_length);
     if (!write_rest(w) || write(w->fd, w->batch, static_cast<size_t>(w->batch_length)) !=
                               static_cast<ssize_t>(w->batch_length))
         dropped(w, w->batch_lines);
@@ -100,6 +105,7 @@ void fifo_queue_line(fifo_writer *w, const char *line, int length)
 {
     if (length > PIPE_BUF) {
         fifo_flush(w);
+        live_send(w->live, line, length);
         write_long_line(w, line, length);
         return;
     }
@@ -141,9 +147,11 @@ static void store(const stream *accepted, char *update_text, output_state *out)
     const void *owner = log_limit_owner;
     log_limit_owner = nullptr;
     if (update(argv, out)) {
+        figure_add(FIG_RRD_UPDATES);
         debug("%.200s %.200s %.200s %.200s", argv[0], argv[1], argv[2], argv[3]);
         rrd_success(&out->failures, accepted->rrd_file);
     } else {
+        figure_add(FIG_RRD_FAILURES);
         const char *reason = rrd_backend_current->get_error();
         int told = 0;
         if (out->rrd_errors < RRD_ERRORS_REPORTED) {
@@ -178,7 +186,13 @@ static void summarise(output_state *out, time_t now)
     if (out->socket_dropped)
         warning("%ld packets dropped by the kernel in the last %d s - receive buffer full",
                 out->socket_dropped, seconds);
+    live_server *live = out->fifo.live;
+    if (live && live->dropped)
+        warning("%ld lines dropped at the live socket in the last %d s - clients not reading?",
+                live->dropped, seconds);
     rrd_failures_summarise(&out->failures, seconds);
+    if (live)
+        live->dropped = 0;
     out->fifo.dropped = 0;
     out->rrd_failed = 0;
     out->socket_dropped = 0;
@@ -192,11 +206,15 @@ void output_summarise(output_state *out)
     if (now - out->last_summary < SUMMARY_INTERVAL && now >= out->last_summary)
         return;
     summarise(out, now);
+    // The live readers' figures, after the lines they count.
+    fifo_flush(&out->fifo);
+    live_send_figures(out->fifo.live);
 }
 
 void output_finish(output_state *out)
 {
     fifo_flush(&out->fifo);
+    live_finish(out->fifo.live);
     summarise(out, log_clock(nullptr));
 }
 
@@ -218,9 +236,11 @@ void process_packet(mux *m, const source *src, int received, char *churnbuffer, 
     log_limit_owner = src;
     time_t now = log_clock(nullptr);
     int storable = m->header.timestamp <= static_cast<uint64_t>(now) + FUTURE_SKEW_MAX;
-    if (!storable)
+    if (!storable) {
+        figure_add(FIG_FUTURE);
         warning("not storing data from %.200s: its time is %llu s ahead of ours", src->name,
                 static_cast<unsigned long long>(m->header.timestamp - static_cast<uint64_t>(now)));
+    }
 
     line_writer w;
     line_begin(&w, churnbuffer, churn_size, src->name);

@@ -1,7 +1,8 @@
-// Reading colvo's FIFO lines (fifoline.h) for colvo-top: "host;" then entries
-// "type:argument:timestamp:value...;". Any byte sequence is safe input:
-// a cut line, an unknown type, a wrong count of values or garbage only
-// costs the entries it touches. Nothing here allocates.
+// Reading colvo's FIFO lines (fifoline.h) for its live readers, colvo-top
+// and colvo-export: "host;" then entries "type:argument:timestamp:value...;".
+// Any byte sequence is safe input: a cut line, an unknown type, a wrong
+// count of values or garbage only costs the entries it touches. Nothing
+// here allocates.
 #pragma once
 
 #include <cstddef>

@@ -1,0 +1,287 @@
+// The live socket and its clients: a fixed table of 64, each with a queue
+// of whole lines of at most LIVE_BACKLOG bytes beyond the rest of a line
+// the kernel took in part. Lines go straight to a client with nothing
+// queued; only what its socket cannot take now waits.
+#include "live.h"
+
+#include <cerrno>
+#include <cstring>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "colvo.h"
+#include "error.h"
+#include "figures.h"
+#include "xmalloc.h"
+
+enum { QUEUE_FIRST = 64 * 1024, READ_ROOM = 4096 };
+
+// The user colvo runs as once it drops root: its group may read.
+static const char LIVE_GROUP_USER[] = "_colvo";
+
+void live_open(live_server *s, const char *path)
+{
+    memset(s, 0, sizeof(*s));
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    if (strlen(path) >= sizeof(address.sun_path))
+        fatal("cannot create socket %.200s for live clients; the path is too long", path);
+    strcpy(address.sun_path, path);
+    if (unlink(path) != 0 && errno != ENOENT)
+        fatal("cannot create socket %.200s for live clients; %.200s", path, strerror(errno));
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        fatal("cannot create socket %.200s for live clients; %.200s", path, strerror(errno));
+    // Made for the owner alone, then opened to the group: no moment open
+    // to others.
+    mode_t mask = umask(0177);
+    int bound = bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address));
+    umask(mask);
+    if (bound != 0 || listen(fd, LIVE_LISTEN_QUEUE) != 0)
+        fatal("cannot create socket %.200s for live clients; %.200s", path, strerror(errno));
+    const passwd *user = getpwnam(LIVE_GROUP_USER);
+    if (user && chown(path, static_cast<uid_t>(-1), user->pw_gid) != 0)
+        warning("cannot give socket %.200s the group of %s: %.200s", path, LIVE_GROUP_USER,
+                strerror(errno));
+    if (chmod(path, 0660) != 0)
+        fatal("cannot create socket %.200s for live clients; %.200s", path, strerror(errno));
+    s->fd = fd;
+}
+
+static void forget(live_server *s, live_client *c)
+{
+    close(c->fd);
+    if (c->queue)
+        xfree(c->queue);
+    memset(c, 0, sizeof(*c));
+    s->connected--;
+    colvo_figures[FIG_CLIENTS] = static_cast<uint64_t>(s->connected);
+}
+
+static long count_lines(const char *text, int length)
+{
+    long n = 0;
+    for (const char *p = text, *end = text + length;
+         (p = static_cast<const char *>(memchr(p, '\n', static_cast<size_t>(end - p))));
+         p++)
+        n++;
+    return n;
+}
+
+static void dropped(live_server *s, long lines)
+{
+    s->dropped += lines;
+    figure_add(FIG_SOCKET_DROPPED, static_cast<uint64_t>(lines));
+}
+
+// Room for length more bytes at the queue's end.
+static void make_room(live_client *c, int length)
+{
+    if (c->head > 0 && c->head + c->length + length > c->size) {
+        memmove(c->queue, c->queue + c->head, static_cast<size_t>(c->length));
+        c->head = 0;
+    }
+    if (c->length + length <= c->size)
+        return;
+    int size = c->size > 0 ? c->size : QUEUE_FIRST;
+    while (size < c->length + length)
+        size *= 2;
+    c->queue = static_cast<char *>(xrealloc(c->queue, static_cast<size_t>(size)));
+    c->size = size;
+}
+
+// Queues the lines of text: the first kept bytes (the rest of a line the
+// socket took in part) always, then the whole lines within the backlog;
+// the others are dropped.
+static void queue_lines(live_server *s, live_client *c, const char *text, int length, int kept)
+{
+    int room = LIVE_BACKLOG - c->length;
+    int take = length;
+    if (length > room) {
+        take = kept;
+        for (int i = (room < length ? room : length) - 1; i >= kept; i--)
+            if (text[i] == '\n') {
+                take = i + 1;
+                break;
+            }
+    }
+    if (take > 0) {
+        make_room(c, take);
+        memcpy(c->queue + c->head + c->length, text, static_cast<size_t>(take));
+        c->length += take;
+    }
+    if (take < length)
+        dropped(s, count_lines(text + take, length - take));
+}
+
+// Writes what the socket takes now; 0 when the client is gone.
+static int write_some(live_client *c, const char *text, int length, int *written)
+{
+    ssize_t n = send(c->fd, text, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0) {
+        *written = 0;
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    }
+    *written = static_cast<int>(n);
+    return 1;
+}
+
+static void send_to(live_server *s, live_client *c, const char *text, int length)
+{
+    if (c->length > 0) {
+        queue_lines(s, c, text, length, 0);
+        return;
+    }
+    int n;
+    if (!write_some(c, text, length, &n)) {
+        forget(s, c);
+        return;
+    }
+    if (n == length)
+        return;
+    // The line it stopped in goes on first, whole.
+    int kept = 0;
+    if (n > 0 && text[n - 1] != '\n') {
+        const char *end = static_cast<const char *>(
+            memchr(text + n, '\n', static_cast<size_t>(length - n)));
+        kept = end ? static_cast<int>(end - (text + n)) + 1 : length - n;
+    }
+    queue_lines(s, c, text + n, length - n, kept);
+}
+
+void live_send(live_server *s, const char *text, int length)
+{
+    if (s == nullptr || s->connected == 0 || length <= 0)
+        return;
+    for (live_client &c : s->clients)
+        if (c.fd != 0)
+            send_to(s, &c, text, length);
+}
+
+static void send_figures_to(live_server *s, live_client *c)
+{
+    char line[FIGURES_LINE_MAX];
+    int length = figures_line(line, sizeof(line), log_clock(nullptr));
+    send_to(s, c, line, length);
+}
+
+void live_send_figures(live_server *s)
+{
+    if (s == nullptr || s->connected == 0)
+        return;
+    char line[FIGURES_LINE_MAX];
+    int length = figures_line(line, sizeof(line), log_clock(nullptr));
+    live_send(s, line, length);
+}
+
+int live_watch(const live_server *s, fd_set *readable, fd_set *writable, int highest)
+{
+    if (s == nullptr || s->fd == 0)
+        return highest;
+    FD_SET(s->fd, readable);
+    if (s->fd > highest)
+        highest = s->fd;
+    for (const live_client &c : s->clients) {
+        if (c.fd == 0)
+            continue;
+        FD_SET(c.fd, readable);
+        if (c.length > 0)
+            FD_SET(c.fd, writable);
+        if (c.fd > highest)
+            highest = c.fd;
+    }
+    return highest;
+}
+
+static void refuse(live_server *s, int fd)
+{
+    close(fd);
+    figure_add(FIG_CLIENTS_REFUSED);
+    // Anyone who may connect can repeat it: limited as the network's are.
+    log_limit_owner = s;
+    warning("live client refused: %d clients connected already", s->connected);
+    log_limit_owner = nullptr;
+}
+
+static void accept_clients(live_server *s)
+{
+    for (int round = 0; round < LIVE_CLIENTS_MAX; round++) {
+        int fd = accept4(s->fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        live_client *slot = nullptr;
+        for (live_client &c : s->clients)
+            if (c.fd == 0) {
+                slot = &c;
+                break;
+            }
+        if (slot == nullptr || fd >= FD_SETSIZE) {
+            refuse(s, fd);
+            continue;
+        }
+        slot->fd = fd;
+        s->connected++;
+        colvo_figures[FIG_CLIENTS] = static_cast<uint64_t>(s->connected);
+        debug("live client connected, %d now", s->connected);
+        // It learns colvo's figures at once, not within the minute.
+        send_figures_to(s, slot);
+    }
+}
+
+// A client sends nothing; what it does send is read and ignored. The end
+// of its stream is the end of the client.
+static void read_client(live_server *s, live_client *c)
+{
+    char ignored[READ_ROOM];
+    ssize_t n = recv(c->fd, ignored, sizeof(ignored), MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        forget(s, c);
+        debug("live client gone, %d left", s->connected);
+    }
+}
+
+static void write_queue(live_server *s, live_client *c)
+{
+    int n;
+    if (!write_some(c, c->queue + c->head, c->length, &n)) {
+        forget(s, c);
+        return;
+    }
+    c->head += n;
+    c->length -= n;
+    if (c->length == 0)
+        c->head = 0;
+}
+
+void live_serve(live_server *s, const fd_set *readable, const fd_set *writable)
+{
+    if (s == nullptr || s->fd == 0)
+        return;
+    for (live_client &c : s->clients) {
+        if (c.fd != 0 && FD_ISSET(c.fd, readable))
+            read_client(s, &c);
+        if (c.fd != 0 && c.length > 0 && FD_ISSET(c.fd, writable))
+            write_queue(s, &c);
+    }
+    if (FD_ISSET(s->fd, readable))
+        accept_clients(s);
+}
+
+void live_finish(live_server *s)
+{
+    if (s == nullptr)
+        return;
+    for (live_client &c : s->clients) {
+        if (c.fd == 0)
+            continue;
+        if (c.length > 0)
+            write_queue(s, &c);
+        if (c.fd != 0 && c.length > 0)
+            dropped(s, count_lines(c.queue + c.head, c.length));
+        if (c.fd != 0)
+            forget(s, &c);
+    }
+}

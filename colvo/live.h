@@ -1,0 +1,48 @@
+// The live socket: a local stream socket beside the FIFO that serves every
+// client the same whole lines the FIFO gets, from its connection on, and
+// colvo's figures line. Nonblocking throughout: a client that does not
+// read has its lines queued up to LIVE_BACKLOG, and what does not fit is
+// dropped whole, for it alone, and counted. A client that closes its end
+// is forgotten at once; past LIVE_CLIENTS_MAX, more are refused.
+#pragma once
+
+#include <ctime>
+#include <sys/select.h>
+
+enum {
+    LIVE_CLIENTS_MAX = 64,
+    LIVE_BACKLOG = 1024 * 1024,
+    LIVE_LISTEN_QUEUE = 16,
+};
+
+struct live_client {
+    int fd;      // 0: a free slot
+    char *queue; // lines waiting for the client: queue[head, head + length)
+    int head;
+    int length;
+    int size;
+};
+
+struct live_server {
+    int fd; // listening; 0 when none
+    int connected;
+    long dropped; // lines dropped for clients since the last summary
+    live_client clients[LIVE_CLIENTS_MAX];
+};
+
+// Creates the socket at path, mode 0660, in the group of the user colvo
+// runs as once it drops root when that user exists: start-up, so fatal
+// when it cannot.
+void live_open(live_server *s, const char *path);
+// Whole lines for every client.
+void live_send(live_server *s, const char *text, int length);
+// The figures line for every client (once a minute).
+void live_send_figures(live_server *s);
+// Adds the descriptors to watch: the listening socket and each client
+// (readable: it closed its end), and writable those with lines waiting.
+// The highest descriptor, at least highest.
+int live_watch(const live_server *s, fd_set *readable, fd_set *writable, int highest);
+// New clients, ended ones, and queued lines that can go now.
+void live_serve(live_server *s, const fd_set *readable, const fd_set *writable);
+// At exit: what can go without waiting goes, the rest is counted dropped.
+void live_finish(live_server *s);
