@@ -223,6 +223,7 @@ TEST_F(Live, SixtyFourClientsAtMostAndOneThatLeavesIsForgotten)
 
     // One leaves: its place is free at once.
     clients[10].reset();
+    ASSERT_TRUE(colvo->wait_for("live client gone, 63 left"));
     line_stream next(connect_live());
     ASSERT_TRUE(next.wait_figures()) << colvo->output();
     EXPECT_EQ(64, figure(next.figures[0], "clients"));
@@ -234,6 +235,7 @@ TEST_F(Live, SixtyFourClientsAtMostAndOneThatLeavesIsForgotten)
     sender.send_to("127.0.0.1", port, std::vector<uint8_t>(20, 0));
     ASSERT_TRUE(colvo->wait_for("ignored packet with bad crc"));
     clients[20].reset();
+    ASSERT_TRUE(colvo->wait_for_count("live client gone, 63 left", 2));
     line_stream last(connect_live());
     ASSERT_TRUE(last.wait_figures()) << colvo->output();
     EXPECT_EQ(2, figure(last.figures[0], "received"));
