@@ -3,6 +3,7 @@
 #include "figures.h"
 
 #include <cstdio>
+#include <cstring>
 
 uint64_t colvo_figures[FIGURE_COUNT];
 
@@ -22,4 +23,38 @@ int figures_line(char *buffer, int size, time_t now)
     buffer[used++] = '\n';
     buffer[used] = '\0';
     return used;
+}
+
+static int figure_of(const char *key, size_t length)
+{
+    for (const figure_row &r : FIGURE_ROWS)
+        if (strlen(r.key) == length && memcmp(r.key, key, length) == 0)
+            return r.id;
+    return -1;
+}
+
+int figures_read(const char *line, size_t length, uint64_t *values)
+{
+    size_t start = sizeof(FIGURES_START) - 1;
+    if (length < start || memcmp(line, FIGURES_START, start) != 0)
+        return 0;
+    const char *at = line + start, *end = line + length;
+    // The time, then key=count pairs, each ended by ';'.
+    const char *semi = static_cast<const char *>(memchr(at, ';', static_cast<size_t>(end - at)));
+    while (semi) {
+        at = semi + 1;
+        semi = static_cast<const char *>(memchr(at, ';', static_cast<size_t>(end - at)));
+        const char *equals =
+            semi ? static_cast<const char *>(memchr(at, '=', static_cast<size_t>(semi - at))) : nullptr;
+        if (equals == nullptr || equals + 1 == semi)
+            continue;
+        uint64_t n = 0;
+        const char *p = equals + 1;
+        for (; p < semi && *p >= '0' && *p <= '9'; p++)
+            n = n * 10 + static_cast<uint64_t>(*p - '0');
+        int f = figure_of(at, static_cast<size_t>(equals - at));
+        if (p == semi && f >= 0)
+            values[f] = n;
+    }
+    return 1;
 }

@@ -10,6 +10,7 @@
 // time is colvo's clock, the keys are the rows' in table order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 
@@ -122,3 +123,8 @@ enum { FIGURES_LINE_MAX = 1024 };
 // The figures line at now into buffer (FIGURES_LINE_MAX bytes); its length,
 // newline included.
 int figures_line(char *buffer, int size, time_t now);
+
+// Reads a figures line (newline excluded) into values, by key; keys it
+// does not know are passed over, and figures it lacks are left as they
+// are. 1 when the line is one.
+int figures_read(const char *line, size_t length, uint64_t *values);

@@ -1,0 +1,70 @@
+// colvo-export's store: the latest values of every stream of every host
+// read from colvo's live socket, colvo's figures, and their text in
+// Prometheus' exposition format 0.0.4. A host (and a stream) silent for
+// three of the host's intervals drops out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "figures.h"
+#include "topline.h"
+
+enum {
+    EXPORT_SILENT_INTERVALS = 3,
+    // Until a host's second line tells its interval.
+    EXPORT_DEFAULT_INTERVAL = 60,
+    // Garbage must not grow the store without end.
+    EXPORT_HOSTS_MAX = 65536,
+    EXPORT_STREAMS_MAX = 4096,
+};
+
+struct export_stream {
+    export_stream *next;
+    int type;
+    char argument[TOP_NAME_TEXT];
+    double seen; // monotonic seconds at its last entry
+    int count;
+    double values[TOP_VALUES];
+};
+
+struct export_host {
+    export_host *next;   // in its bucket
+    char name[TOP_NAME_TEXT];
+    uint32_t hash;
+    double seen;       // monotonic seconds at its last line
+    uint32_t stamp;    // timestamp of its last line
+    uint32_t interval; // between its last two timestamps; 0 while unknown
+    export_stream *streams;
+    int stream_count;
+};
+
+struct export_store {
+    export_host **buckets;
+    int bucket_count; // a power of two
+    int host_count;
+    long lines;      // host lines read
+    long unreadable; // lines and entries that could not be read
+    long figures_lines;
+    int have_figures;
+    uint64_t figures[FIGURE_COUNT]; // colvo's, from its last figures line
+    int connected;    // to colvo's live socket now
+    long connections; // made since the start
+};
+
+// A growing text.
+struct export_text {
+    char *data;
+    size_t length;
+    size_t size;
+};
+
+void export_store_init(export_store *s);
+void export_store_free(export_store *s);
+// One line from the socket, newline excluded, read at now.
+void export_store_line(export_store *s, const char *line, size_t length, double now);
+// Forgets hosts and streams silent at now.
+void export_store_prune(export_store *s, double now);
+// The exposition at now (pruned first), appended to out.
+void export_store_render(export_store *s, double now, export_text *out);
+void export_text_free(export_text *t);
