@@ -286,6 +286,13 @@ static void add_header(export_text *t, const char *name, const char *help, int c
     add(t, counter ? " counter\n" : " gauge\n");
 }
 
+// A fraction (a percentage's 0.01) divides by its inverse: 29 / 100 reads
+// 0.29, where 29 * 0.01 is 0.29000000000000004.
+static double in_base_unit(double value, double scale)
+{
+    return scale < 1 ? value / (1 / scale) : value * scale;
+}
+
 static void add_sample(export_text *t, const char *name, const char *labels, double value)
 {
     add(t, name);
@@ -362,7 +369,7 @@ static void render_streams(const export_store *s, export_text *out)
                     add_label_value(&labels, st->argument);
                 }
                 add(&labels, "\"");
-                add_sample(out, name, labels.data, st->values[d] * sources[d].scale);
+                add_sample(out, name, labels.data, in_base_unit(st->values[d], sources[d].scale));
             }
         }
     }
