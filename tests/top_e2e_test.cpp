@@ -160,7 +160,26 @@ TEST(TopPlain, LinePerHostAndBadInput)
     EXPECT_EQ(0, top.wait_exit());
     std::string text;
     EXPECT_EQ(64, run_command(TOP, {"-x"}, &text));
-    EXPECT_NE(std::string::npos, text.find("usage: colvo-top [-p fifo]\n"));
+    EXPECT_NE(std::string::npos, text.find("usage: colvo-top [-p fifo | -s socket]\n"));
+}
+
+TEST(TopPlain, ColvoLiveSocketWithColvoFigures)
+{
+    temp_dir dir;
+    int port = free_udp_port();
+    std::string conf = dir.write("colvo.conf", "mux 127.0.0.1 port " + std::to_string(port) +
+                                                   "\nsource 127.0.0.1 { accept { load } }\n");
+    daemon_process colvo(COLVO, {"-d", "-f", conf});
+    ASSERT_TRUE(colvo.wait_for("listening for incoming probo traffic")) << colvo.output();
+    daemon_process top(TOP, {"-s", COLVO_SOCKET});
+    EXPECT_TRUE(top.wait_for("colvo: 0 received, 0 accepted, 0 dropped, 0 lines lost\n")) << top.output();
+    ASSERT_TRUE(colvo.wait_for("live client connected, 1 now"));
+    udp_socket sender("127.0.0.1");
+    sender.send_to("127.0.0.1", port, make_packet(1000, {load_record(1.5, 1, 0.5)}));
+    EXPECT_TRUE(top.wait_for("127.0.0.1 age ")) << top.output();
+    EXPECT_NE(std::string::npos, top.output().find(" load 1.50 cpu - ")) << top.output();
+    top.signal(SIGTERM);
+    EXPECT_EQ(0, top.wait_exit());
 }
 
 } // namespace

@@ -1,6 +1,8 @@
-// colvo-top: a live view of colvo's FIFO, one row per host. On a terminal
-// it is an ncurses table; otherwise it prints one line per host every
-// second. It reopens the FIFO when colvo goes away or makes a new one.
+// colvo-top: a live view of colvo's lines, one row per host, read from its
+// live socket (or, with -p, its FIFO). On a terminal it is an ncurses
+// table with colvo's figures in the status line; otherwise it prints one
+// line per host every second. It connects again, or reopens the FIFO,
+// when colvo goes away or makes a new one.
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -12,11 +14,14 @@
 #include <fcntl.h>
 #include <libgen.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "config.h"
 #include "error.h"
+#include "figures.h"
 #include "signals.h"
 #include "top_screen.h"
 #include "top_table.h"
@@ -39,9 +44,10 @@ static double now()
     return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
 }
 
-// The FIFO and the part of a line read so far.
+// The live socket or the FIFO, and the part of a line read so far.
 struct fifo_input {
     const char *path;
+    int is_socket = 1;
     int fd = -1;
     ino_t inode = 0;
     char *buffer = nullptr;
@@ -65,9 +71,26 @@ struct fifo_input {
         discarding = 0;
     }
 
+    // Connects to the socket when not connected.
+    void connect_socket()
+    {
+        if (fd >= 0)
+            return;
+        sockaddr_un a = {};
+        a.sun_family = AF_UNIX;
+        snprintf(a.sun_path, sizeof(a.sun_path), "%s", path);
+        fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) != 0)
+            shut();
+    }
+
     // Opens the FIFO when it is not open or colvo made a new one.
     void check()
     {
+        if (is_socket) {
+            connect_socket();
+            return;
+        }
         struct stat st;
         if (stat(path, &st) != 0) {
             shut();
@@ -82,6 +105,18 @@ struct fifo_input {
     }
 };
 
+// colvo's figures, from its last figures line on the socket.
+static uint64_t figures[FIGURE_COUNT];
+static int have_figures;
+
+static void take_line(top_table *t, const char *line, size_t length, double at)
+{
+    if (length > 0 && line[0] == FIGURES_MARK)
+        have_figures |= figures_read(line, length, figures);
+    else
+        top_table_line(t, line, length, at);
+}
+
 static void take_lines(fifo_input *in, top_table *t, double at)
 {
     char *start = in->buffer;
@@ -89,7 +124,7 @@ static void take_lines(fifo_input *in, top_table *t, double at)
     char *nl;
     while ((nl = static_cast<char *>(memchr(start, '\n', static_cast<size_t>(end - start))))) {
         if (!in->discarding)
-            top_table_line(t, start, static_cast<size_t>(nl - start), at);
+            take_line(t, start, static_cast<size_t>(nl - start), at);
         in->discarding = 0;
         start = nl + 1;
     }
@@ -110,11 +145,29 @@ static void read_fifo(fifo_input *in, top_table *t)
             take_lines(in, t, now());
             continue;
         }
-        // No writer left: colvo went away. Reopened at the next second.
+        // No writer left, or the socket closed: colvo went away. Opened
+        // again at the next second.
         if (n == 0 || (errno != EAGAIN && errno != EINTR))
             in->shut();
         return;
     }
+}
+
+static unsigned long long dropped_datagrams()
+{
+    unsigned long long n = 0;
+    for (const figure_row &r : FIGURE_ROWS)
+        if (r.label && strcmp(r.metric, FIGURE_ROWS[FIG_UNKNOWN_SENDER].metric) == 0)
+            n += figures[r.id];
+    return n;
+}
+
+static void figures_text(char *buf, size_t room)
+{
+    snprintf(buf, room, "colvo: %llu received, %llu accepted, %llu dropped, %llu lines lost",
+             static_cast<unsigned long long>(figures[FIG_RECEIVED]),
+             static_cast<unsigned long long>(figures[FIG_ACCEPTED]), dropped_datagrams(),
+             static_cast<unsigned long long>(figures[FIG_FIFO_DROPPED] + figures[FIG_SOCKET_DROPPED]));
 }
 
 static void print_hosts(const top_table *t, double at)
@@ -126,33 +179,42 @@ static void print_hosts(const top_table *t, double at)
         top_plain_line(line, sizeof(line), &t->hosts[i], &r);
         printf("%s\n", line);
     }
+    if (have_figures) {
+        char line[256];
+        figures_text(line, sizeof(line));
+        printf("%s\n", line);
+    }
     fflush(stdout);
 }
 
 static void status_text(char *buf, size_t room, const fifo_input *in, const top_table *t)
 {
+    char colvo[256] = "";
+    if (have_figures) {
+        colvo[0] = ' ';
+        colvo[1] = ' ';
+        figures_text(colvo + 2, sizeof(colvo) - 2);
+    }
     if (in->fd < 0)
         snprintf(buf, room, "waiting for %s   q quit", in->path);
     else
-        snprintf(buf, room, "%s: %ld lines, %ld unreadable   q quit  j/k select  Enter streams",
-                 in->path, t->lines, t->skipped);
+        snprintf(buf, room, "%s: %ld lines, %ld unreadable%s   q quit  j/k select  Enter streams",
+                 in->path, t->lines, t->skipped, colvo);
 }
 
 int main(int argc, char **argv)
 {
     const char *program = basename(argv[0]);
     fifo_input in;
-    in.path = COLVO_FIFO;
-    int ch;
-    while ((ch = getopt(argc, argv, "p:")) != -1) {
-        if (ch != 'p') {
-            info("usage: %s [-p fifo]", program);
-            exit(EXIT_USAGE);
-        }
+    in.path = COLVO_SOCKET;
+    int ch, usage = 0;
+    while ((ch = getopt(argc, argv, "p:s:")) != -1) {
+        usage |= ch != 'p' && ch != 's';
         in.path = optarg;
+        in.is_socket = ch == 's';
     }
-    if (optind != argc) {
-        info("usage: %s [-p fifo]", program);
+    if (usage || optind != argc) {
+        info("usage: %s [-p fifo | -s socket]", program);
         exit(EXIT_USAGE);
     }
     in.buffer = static_cast<char *>(xmalloc(LINE_MAX_BYTES));
