@@ -26,10 +26,11 @@ mandoc -T lint -W warning docs/man/*
 stage="$top/build/test/stage"
 rm -rf "$stage" && DESTDIR="$stage" cmake --install build/test >/dev/null
 for unit in $(find "$stage" -name '*.service'); do
-    sed "s#[^ =]*/sbin/\(probo\|colvo\)#$top/build/test/\1/\1#g" "$unit" >"build/test/$(basename "$unit")"
+    sed -e "s#[^ =]*/sbin/colvo-export#$top/build/test/tools/export/colvo-export#g" \
+        -e "s#[^ =]*/sbin/\(probo\|colvo\)#$top/build/test/\1/\1#g" "$unit" >"build/test/$(basename "$unit")"
 done
 MANPATH="$(dirname "$(find "$stage" -path '*/man/man8' -type d)")" \
-    systemd-analyze verify build/test/probo.service build/test/colvo.service
+    systemd-analyze verify build/test/probo.service build/test/colvo.service build/test/colvo-export.service
 
 sh scripts/freebsd.sh
 
