@@ -5,9 +5,10 @@
 # only libraries of FreeBSD's base system. The programs are not run.
 #
 # The root is $FREEBSD_ROOT, else ../shared/freebsd-root beside the project.
-# A root whose symbolic links were flattened into small files holding the
-# link's target is copied to build/freebsd-root and mended there; a root
-# with real links is used as it is.
+# It is copied to build/freebsd-root: symbolic links flattened into small
+# files holding the link's target are mended there, and libmicrohttpd,
+# which the root lacks, is added as Debian's header and a link-only
+# library built for FreeBSD from scripts/microhttpd-linkonly.c.
 set -eu
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -40,14 +41,39 @@ stubs() {
     done
 }
 
-# The copy is made again only when the root changed: same names, sizes and
-# times give the same signature. Times are kept, so nothing is rebuilt.
-signature="$root $(cd "$root" && find . -printf '%p %s %T@\n' | sort | cksum)"
-if [ -f "$copy/.source" ] && [ "$(cat "$copy/.source")" = "$signature" ]; then
-    sysroot=$copy
-elif [ -z "$(stubs "$root" | head -1)" ]; then
-    sysroot=$root
-else
+# libmicrohttpd's header comes from Debian's libmicrohttpd-dev.
+MHD_HEADER=/usr/include/microhttpd.h
+MHD_STUB=$top/scripts/microhttpd-linkonly.c
+[ -f "$MHD_HEADER" ] || { echo "FreeBSD build: no $MHD_HEADER (scripts/deps.sh installs libmicrohttpd-dev)" >&2; exit 1; }
+
+# The link-only libmicrohttpd.so.12, with a pkg-config file as FreeBSD's
+# package puts them.
+add_microhttpd() {
+    local=$1/usr/local
+    mkdir -p "$local/include" "$local/lib" "$local/libdata/pkgconfig"
+    cp "$MHD_HEADER" "$local/include/microhttpd.h"
+    clang --target=x86_64-unknown-freebsd13.5 -fPIC -shared -nostdlib -fuse-ld=lld \
+        -Wl,-soname,libmicrohttpd.so.12 -o "$local/lib/libmicrohttpd.so.12" "$MHD_STUB"
+    ln -sf libmicrohttpd.so.12 "$local/lib/libmicrohttpd.so"
+    version=$(sed -n 's/^#define MHD_VERSION 0x\(..\)\(..\)\(..\).*/\1 \2 \3/p' "$MHD_HEADER" |
+        awk '{ printf "%d.%d.%d", $1 + 0, $2 + 0, $3 + 0 }')
+    cat >"$local/libdata/pkgconfig/libmicrohttpd.pc" <<PC
+prefix=\${pcfiledir}/../..
+libdir=\${prefix}/lib
+includedir=\${prefix}/include
+Name: libmicrohttpd
+Description: link-only stand-in
+Version: $version
+Libs: -L\${libdir} -lmicrohttpd
+Cflags: -I\${includedir}
+PC
+}
+
+# The copy is made again only when the root or what is added changed: same
+# names, sizes and times give the same signature. Times are kept, so
+# nothing is rebuilt.
+signature="$root $(cd "$root" && find . -printf '%p %s %T@\n' | sort | cksum) $(cat "$MHD_HEADER" "$MHD_STUB" | cksum)"
+if [ ! -f "$copy/.source" ] || [ "$(cat "$copy/.source")" != "$signature" ]; then
     rm -rf "$copy" "$copy.new"
     mkdir -p "$(dirname "$copy")"
     cp -Rp "$root" "$copy.new"
@@ -55,10 +81,11 @@ else
     stubs "$copy.new" | while IFS= read -r file; do
         ln -sf "$(cat "$file")" "$file"
     done
+    add_microhttpd "$copy.new"
     printf '%s\n' "$signature" >"$copy.new/.source"
     mv "$copy.new" "$copy"
-    sysroot=$copy
 fi
+sysroot=$copy
 
 # A build tree set up with another toolchain file keeps its compilers.
 toolchain=$sysroot/toolchain.cmake
