@@ -1,5 +1,6 @@
 // colvo on loopback, each figure beside a bare baseline measured in the
 // same run: flooded throughput and CPU per packet (50 sources, FIFO only);
+// CPU per packet with four live socket clients against none;
 // CPU per packet at a steady rate for 10 to 10,000 configured sources, and
 // the resident memory each source costs; the database path against a bare
 // librrd loop making the same updates.
@@ -13,6 +14,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -21,6 +23,7 @@
 #include <sys/stat.h>
 
 #include "colvo_run.h"
+#include "config.h"
 #include "crc32.h"
 #include "packet.h"
 #include "types.h"
@@ -421,6 +424,86 @@ static void database(const std::string &bin, const std::string &mkrrd, const std
 
 // bench_colvo [colvo [colvo-mkrrd [flood|scale|database]]]: all three
 // unless one is named; an empty path takes the built one.
+// A live client reading colvo's socket until stopped; its lines in *lines.
+static void live_client(std::atomic<bool> *stop, std::atomic<long> *lines)
+{
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    snprintf(a.sun_path, sizeof(a.sun_path), "%s", COLVO_SOCKET);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) != 0) {
+        close(fd);
+        return;
+    }
+    char buf[65536];
+    while (!stop->load()) {
+        pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0)
+            continue;
+        ssize_t n = read(fd, buf, sizeof(buf));
+        if (n <= 0)
+            break;
+        *lines += std::count(buf, buf + n, '\n');
+    }
+    close(fd);
+}
+
+// colvo's CPU per packet at a steady rate with clients on its live socket.
+static double colvo_live_us(const std::string &colvo, const std::string &dir, int clients, int sources,
+                            long *client_lines)
+{
+    int port = free_port();
+    colvo_run run = start_colvo(colvo, spread_conf(dir, port, sources));
+    if (run.fifo < 0 || run.pid <= 0) {
+        stop_colvo(&run);
+        return 0;
+    }
+    std::atomic<bool> stop_clients{false};
+    std::atomic<long> lines_read{0};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < clients; i++)
+        readers.emplace_back(live_client, &stop_clients, &lines_read);
+    multi_sender m = open_multi_sender(port);
+    long first_lines = 0;
+    for (int tries = 0; tries < 600; tries++) {
+        send_from(m, spread_host(0), if_packet(1700000000u));
+        if (fifo_read_lines(run.fifo, 100, &first_lines) >= 0)
+            break;
+    }
+    std::atomic<bool> stop{false};
+    double cpu = process_cpu(run.pid);
+    std::thread t(pace, m, sources, SECONDS, &stop);
+    long lines = 0;
+    while (fifo_read_lines(run.fifo, 300, &lines) >= 0) {
+    }
+    cpu = process_cpu(run.pid) - cpu;
+    t.join();
+    stop_clients = true;
+    for (std::thread &r : readers)
+        r.join();
+    close(m.fd);
+    stop_colvo(&run);
+    *client_lines = lines_read.load();
+    return lines ? cpu / lines * 1e6 : 0;
+}
+
+static void live(const std::string &bin, const std::string &dir)
+{
+    const int sources = 50, clients = 4;
+    std::vector<double> none, four;
+    long got = 0, ignored = 0;
+    for (int r = 0; r < SCALE_REPEATS; r++) {
+        none.push_back(colvo_live_us(bin, dir, 0, sources, &ignored));
+        four.push_back(colvo_live_us(bin, dir, clients, sources, &got));
+    }
+    double a = median(none), b = median(four);
+    printf("\nsteady %d packets/s, %d sources, median of %d:\n", STEADY_RATE, sources, SCALE_REPEATS);
+    printf("colvo, FIFO only: %.1f us per packet\n", a);
+    printf("colvo, FIFO and %d live socket clients: %.1f us per packet (%.2fx; goal at most 1.3x); "
+           "the clients read %ld lines in the last run\n",
+           clients, b, a > 0 ? b / a : 0, got);
+}
+
 int main(int argc, char **argv)
 {
     std::string bin = argc > 1 && argv[1][0] ? argv[1] : BENCH_COLVO;
@@ -436,6 +519,8 @@ int main(int argc, char **argv)
         scale(bin, dir);
     if (only.empty() || only == "database")
         database(bin, mkrrd, dir);
+    if (only.empty() || only == "live")
+        live(bin, dir);
     std::string cleanup = "rm -rf " + dir;
     return system(cleanup.c_str()) == 0 ? 0 : 1;
 }
