@@ -1,0 +1,191 @@
+// colvo-export's cost: its CPU while colvo sends it 1,000 lines a second
+// (50 hosts, ten interface streams each) and Prometheus would scrape it
+// once a second, beside a bare reader of the same socket in the same run.
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "colvo_run.h"
+#include "config.h"
+#include "crc32.h"
+
+static const double SECONDS = getenv("BENCH_SECONDS") ? atof(getenv("BENCH_SECONDS")) : 5.0;
+enum { RATE = 1000, SOURCES = 50, REPEATS = 3 };
+
+static double thread_cpu()
+{
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// RATE packets a second, the sources in turn, for SECONDS.
+static void pace(int port)
+{
+    std::vector<int> fds = source_sockets(SOURCES);
+    sockaddr_in to = loopback("127.0.0.1", port);
+    auto start = std::chrono::steady_clock::now();
+    for (long n = 0; n < static_cast<long>(SECONDS * RATE); n++) {
+        if (n % 10 == 0)
+            std::this_thread::sleep_until(start + std::chrono::duration<double>(double(n) / RATE));
+        std::vector<uint8_t> p = if_packet(1700000000u + static_cast<uint64_t>(n / SOURCES));
+        sendto(fds[static_cast<size_t>(n % SOURCES)], p.data(), p.size(), 0,
+               reinterpret_cast<sockaddr *>(&to), sizeof(to));
+    }
+    for (int fd : fds)
+        close(fd);
+}
+
+static int connect_live()
+{
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    snprintf(a.sun_path, sizeof(a.sun_path), "%s", COLVO_SOCKET);
+    for (int i = 0; i < 500; i++) {
+        if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) == 0)
+            return fd;
+        usleep(10000);
+    }
+    close(fd);
+    return -1;
+}
+
+// One GET /metrics; the bytes of the answer.
+static long scrape(int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to = loopback("127.0.0.1", port);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof(to)) != 0) {
+        close(fd);
+        return -1;
+    }
+    const char request[] = "GET /metrics HTTP/1.0\r\n\r\n";
+    if (write(fd, request, sizeof(request) - 1) < 0) {
+        close(fd);
+        return -1;
+    }
+    char buf[65536];
+    long total = 0;
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof(buf))) > 0)
+        total += n;
+    close(fd);
+    return total;
+}
+
+struct figures {
+    double cpu_share; // of one CPU
+    double us_per_line;
+    long lines;
+    long scraped; // bytes of the last scrape
+};
+
+// A bare reader of the socket: read and count lines, nothing kept.
+static figures bare(int port)
+{
+    int fd = connect_live();
+    std::thread sender(pace, port);
+    double cpu = thread_cpu();
+    long lines = 0;
+    char buf[65536];
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(SECONDS + 0.5);
+    while (std::chrono::steady_clock::now() < end) {
+        pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0)
+            continue;
+        ssize_t n = read(fd, buf, sizeof(buf));
+        if (n <= 0)
+            break;
+        lines += std::count(buf, buf + n, '\n');
+    }
+    cpu = thread_cpu() - cpu;
+    sender.join();
+    close(fd);
+    return {cpu / SECONDS, lines ? cpu / lines * 1e6 : 0, lines, 0};
+}
+
+static figures exporter(const std::string &bin, int port)
+{
+    int http = free_port();
+    pid_t pid = spawn({bin, "-l", "127.0.0.1:" + std::to_string(http), "-s", COLVO_SOCKET});
+    // Ready once it answers.
+    long scraped = -1;
+    for (int i = 0; i < 500 && scraped < 0; i++, usleep(10000))
+        scraped = scrape(http);
+    double cpu = process_cpu(pid);
+    std::thread sender(pace, port);
+    auto start = std::chrono::steady_clock::now();
+    for (int s = 1; s <= static_cast<int>(SECONDS); s++) {
+        std::this_thread::sleep_until(start + std::chrono::seconds(s));
+        scraped = scrape(http);
+    }
+    sender.join();
+    usleep(200000);
+    cpu = process_cpu(pid) - cpu;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    long lines = static_cast<long>(SECONDS * RATE);
+    return {cpu / SECONDS, cpu / lines * 1e6, lines, scraped};
+}
+
+int main(int argc, char **argv)
+{
+    std::string colvo = argc > 1 && argv[1][0] ? argv[1] : BENCH_COLVO;
+    std::string bin = argc > 2 && argv[2][0] ? argv[2] : BENCH_EXPORT;
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    crc32_init_table();
+    char tmpl[] = "/tmp/benchexport.XXXXXX";
+    std::string dir = mkdtemp(tmpl);
+    int port = free_port();
+    colvo_run run = start_colvo(colvo, write_colvo_conf(dir, port, SOURCES, false));
+    if (run.fifo < 0 || run.pid <= 0) {
+        printf("colvo did not start\n");
+        return 1;
+    }
+    // The FIFO is read too, so colvo drops nothing there.
+    std::atomic<bool> stop{false};
+    std::thread drain([&] {
+        long ignored = 0;
+        while (!stop.load())
+            fifo_read_lines(run.fifo, 100, &ignored);
+    });
+    std::vector<double> bare_share, bare_us, export_share, export_us;
+    figures b = {}, e = {};
+    for (int r = 0; r < REPEATS; r++) {
+        b = bare(port);
+        e = exporter(bin, port);
+        bare_share.push_back(b.cpu_share);
+        bare_us.push_back(b.us_per_line);
+        export_share.push_back(e.cpu_share);
+        export_us.push_back(e.us_per_line);
+    }
+    stop = true;
+    drain.join();
+    stop_colvo(&run);
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    printf("%d lines/s from %d hosts (%d streams each), median of %d runs of %.0f s:\n", RATE,
+           SOURCES, BENCH_STREAMS, REPEATS, SECONDS);
+    printf("bare socket reader: %.2f%% of a CPU, %.1f us per line (%ld lines)\n",
+           100 * median(bare_share), median(bare_us), b.lines);
+    printf("colvo-export, a scrape each second (%ld bytes): %.2f%% of a CPU, %.1f us per line "
+           "(%.1fx the bare reader)\n",
+           e.scraped, 100 * median(export_share), median(export_us),
+           median(bare_us) > 0 ? median(export_us) / median(bare_us) : 0);
+    std::string cleanup = "rm -rf " + dir;
+    return system(cleanup.c_str()) == 0 && b.lines > 0 && e.scraped > 0 ? 0 : 1;
+}
