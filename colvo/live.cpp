@@ -12,7 +12,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "colvo.h"
 #include "error.h"
 #include "figures.h"
 #include "xmalloc.h"

@@ -3,7 +3,8 @@
 # code. Each folder may include only from itself and the folders below it:
 #
 #   lib <- standin <- platform/FreeBSD <- probo
-#   lib <- colvo (the daemon and its core) <- tools/mkrrd, tools/graph, tools/top
+#   lib <- colvo (the daemon and its core) <- tools/mkrrd, tools/graph,
+#                                              tools/top, tools/export
 #
 # and the files of one folder (a file with its header, x.cpp and x.h, is one
 # file here; a program's main file is one of its own, as the header of the
@@ -25,7 +26,8 @@ probo probo platform/FreeBSD standin lib
 colvo colvo lib
 tools/mkrrd tools/mkrrd colvo lib
 tools/graph tools/graph colvo lib
-tools/top tools/top colvo lib'
+tools/top tools/top colvo lib
+tools/export tools/export colvo lib'
 
 folders=$(echo "$LAYERS" | cut -d' ' -f1)
 work=$(mktemp -d)
