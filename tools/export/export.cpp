@@ -250,6 +250,8 @@ int main(int argc, char **argv)
 {
     start_options options;
     daemon_start(&EXPORT_START, argc, argv, &options);
+    // It reads no configuration file.
+    xfree(options.config);
     if (optind != argc) {
         info(EXPORT_START.usage, options.program);
         exit(64);
