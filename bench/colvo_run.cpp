@@ -131,7 +131,7 @@ colvo_run start_colvo(const std::string &colvo, const std::string &conf)
     // the new one.
     unlink(COLVO_FIFO);
     unlink(COLVO_PIDFILE);
-    pid_t pid = spawn({colvo, "-f", conf});
+    pid_t pid = spawn({colvo, "-u", "-f", conf});
     colvo_run run = {0, -1};
     for (int i = 0; i < 500 && run.fifo < 0; i++) {
         usleep(10000); // the daemon creates the FIFO; nothing to wait on before it exists

@@ -26,6 +26,7 @@ enum { EXIT_QUIT = 75, FIFO_SIZE = 1024 * 1024, DRAIN_ROUNDS = 64 };
 static int test_mode;
 static int list_mode;
 static int foreground;
+static int keep_user;
 static volatile sig_atomic_t reload_requested;
 static volatile sig_atomic_t quit_signal;
 
@@ -186,6 +187,7 @@ static int reload(const char *path, mux_list *current, churn *c, receive_batch *
         return 0;
     }
     info("read configuration file '%.100s' successfully", path);
+    auth_carry_over(fresh.first, running);
     for (int slot = 0; slot < MUX_SOCKET_SLOTS; slot++) {
         if (running->sockets[slot] == fresh.first->sockets[slot])
             continue;
@@ -199,6 +201,7 @@ static int reload(const char *path, mux_list *current, churn *c, receive_batch *
     *current = fresh;
     size_churnbuffer(c, current->first);
     receive_batch_size(b, current->first->packet_size);
+    warn_unwritable_databases(current->first);
     return 1;
 }
 
@@ -211,13 +214,16 @@ static int colvo_letter(int c)
     case 'l':
         list_mode = 1;
         return 1;
+    case 'u':
+        keep_user = 1;
+        return 1;
     default:
         return 0;
     }
 }
 
 static const start_rules COLVO_START = {
-    "colvo", "dFf:ltv", "usage: %s [-d] [-l] [-v] [-f cfgfile]", COLVO_CONFIG, absolute_path,
+    "colvo", "dFf:ltuv", "usage: %s [-d] [-l] [-v] [-f cfgfile]", COLVO_CONFIG, absolute_path,
     colvo_letter,
 };
 
@@ -239,6 +245,7 @@ int main(int argc, char **argv)
         exit(0);
     }
 
+    run_as user = lookup_run_as(keep_user);
     // Locked before the FIFO is recreated: a second instance touches
     // nothing. A debug run is refused beside a daemon but claims no pid file.
     pidfile pid;
@@ -249,9 +256,6 @@ int main(int argc, char **argv)
     // Beside the FIFO, while colvo may still create files there.
     static live_server live;
     live_open(&live, COLVO_SOCKET);
-    // Give up a set-group-id privilege; the user id stays.
-    if (setegid(getgid()) != 0 || setgid(getgid()) != 0) {
-    }
     if (!debug_mode)
         detach(&pid);
     info("colvo version %s", VERSION);
@@ -266,6 +270,9 @@ int main(int argc, char **argv)
     crc32_init_table();
     if (open_mux_sockets(muxes.first) == 0)
         fatal("no sockets could be opened for incoming probo traffic");
+    // All that needs root is done: no datagram is read as root.
+    drop_privileges(&user);
+    warn_unwritable_databases(muxes.first);
 
     output_state out;
     output_init(&out, fifo);
@@ -281,10 +288,14 @@ int main(int argc, char **argv)
             timeout = nullptr;
         }
         output_summarise(&out);
+        auth_summarise(muxes.first, 0);
         wait_for_datagrams(muxes.first, &batch, &wait_mask, timeout, &live);
         if (quit_signal) {
             info("received signal %d - quitting", static_cast<int>(quit_signal));
             output_finish(&out);
+            auth_summarise(muxes.first, 1);
+            // Out of reach since the change of user (the run-state
+            // directory is root's), the pid file is emptied instead.
             pidfile_remove(&pid);
             exit(EXIT_QUIT);
         }

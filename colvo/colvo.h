@@ -6,6 +6,7 @@
 #include <climits>
 #include <ctime>
 #include <sys/socket.h>
+#include <sys/types.h>
 
 #include "lists.h"
 
@@ -63,6 +64,56 @@ int take_datagram(mux *m, const receive_batch *b, int i);
 // The checks on a datagram already in m->packet: sender, length, CRC,
 // version. 1 when accepted.
 int accept_datagram(mux *m, int received, const sockaddr_storage *from, source **src);
+
+// Keyed sources (auth_check.cpp): a datagram of a source with a key is
+// taken only with an authenticator that verifies, from the same boot with
+// a higher sequence number or from a later boot, stamped within
+// AUTH_SKEW_MAX of our clock. Called after the CRC and version checks,
+// before any record is read; 1 when the datagram is taken.
+int check_authenticator(mux *m, source *src, int received, const sockaddr_storage *from);
+
+enum { AUTH_SKEW_MAX = 600 };
+
+// What the intake refused of keyed sources and what they lost, since
+// start: one record, for the summaries and whoever reports colvo's own
+// figures.
+struct auth_counts {
+    long missing;      // datagrams without authenticator
+    long malformed;    // an authenticator of the wrong size or kind
+    long bad_mac;
+    long replayed;     // same boot, sequence number not above the highest
+    long earlier_boot; // another boot, stamped no later than the last taken
+    long off_time;     // stamped too far from our clock
+    long lost;         // sequence numbers skipped
+    time_t last_summary;
+};
+extern auth_counts auth_totals;
+
+// A keyed source of the new configuration goes on where the running one
+// stopped (boot, sequence, losses not yet told); losses of sources that
+// leave are told now.
+void auth_carry_over(mux *fresh, const mux *running);
+// The losses per source, once a minute, and always when at_exit is set.
+void auth_summarise(const mux *m, int at_exit);
+
+// privdrop.cpp: started as root, colvo runs as this user once it has
+// done what needs root.
+extern const char COLVO_USER[];
+struct run_as {
+    int change; // 0: stay the user that started colvo
+    uid_t uid;
+    gid_t gid;
+};
+// Looked up while still on the terminal: started as root (and not told to
+// keep its user), a missing user is fatal, saying what to do.
+run_as lookup_run_as(int keep_user);
+// setgroups, setgid, setuid, then each read back; fatal when any differs.
+void drop_privileges(const run_as *user);
+// Set once colvo has given up root: what needs it now fails.
+extern int privileges_dropped;
+// Warns once per file about each configured database this process cannot
+// write.
+void warn_unwritable_databases(const mux *m);
 
 // The database library as a table, so tests and fuzzing can record calls.
 struct rrd_backend {

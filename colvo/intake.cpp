@@ -1,7 +1,7 @@
 // Packet intake: one UDP socket per address family of the configured
 // sources, bound to the mux's port; a datagram is accepted only from a
 // configured source address, with a whole header, a correct CRC-32 and a
-// version below 3.
+// version below 3, and for a source with a key an authenticator that holds.
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
@@ -77,6 +77,10 @@ static void report_bind_failure(const mux *m, int error)
     switch (error) {
     case EACCES:
         warning("mux port %.200s is restricted from current user", m->port);
+        if (privileges_dropped)
+            warning("binding port %.200s needs root, which colvo gave up at start: restart "
+                    "colvo to bind it",
+                    m->port);
         break;
     case EADDRINUSE:
         warning("mux address %.200s %.200s already in use", m->address, m->port);
@@ -260,6 +264,8 @@ int accept_datagram(mux *m, int received, const sockaddr_storage *from, source *
     // Whoever can send from a source's address can repeat these warnings.
     log_limit_owner = *src;
     int accepted = check_datagram(m, received, from);
+    if (accepted && (*src)->auth)
+        accepted = check_authenticator(m, *src, received, from);
     log_limit_owner = nullptr;
     if (accepted)
         figure_add(FIG_ACCEPTED);

@@ -11,6 +11,7 @@
 #include "colvo.h"
 #include "confread.h"
 #include "error.h"
+#include "keyfile.h"
 #include "lexer.h"
 #include "net.h"
 #include "types.h"
@@ -226,6 +227,38 @@ static int read_write(lexer *lx, source *src, int check, const source *running)
     return 1;
 }
 
+// key "PATH": the source's datagrams must carry an authenticator made
+// with this key. A relative path is taken from the start directory.
+static int read_key(lexer *lx, source *src)
+{
+    if (!lexer_next(lx)) {
+        lexer_expected(lx, "<key file>");
+        return 0;
+    }
+    if (src->auth) {
+        warning("%.200s:%d: a second key for source '%.200s'", lx->filename, lx->line, src->name);
+        return 0;
+    }
+    char path[TEXT_BUFFER];
+    int n = lx->token[0] == '/'
+                ? snprintf(path, sizeof(path), "%s", lx->token)
+                : snprintf(path, sizeof(path), "%s/%s", start_directory(), lx->token);
+    if (n < 0 || n >= static_cast<int>(sizeof(path))) {
+        warning("%.200s:%d: key file path '%.200s' too long", lx->filename, lx->line, lx->token);
+        return 0;
+    }
+    auth_key *key = load_key_file(path, lx->filename, lx->line);
+    if (key == nullptr) {
+        if (errno == EACCES && privileges_dropped)
+            warning("%.200s:%d: key file '%.200s' is readable by root only, and colvo gave up "
+                    "root at start: make it %s's (mode 0400) or restart colvo",
+                    lx->filename, lx->line, path, COLVO_USER);
+        return 0;
+    }
+    src->auth = auth_state_new(key);
+    return 1;
+}
+
 static int read_source(lexer *lx, source_list *sources, int check, const mux *running)
 {
     lexer_next(lx);
@@ -262,6 +295,9 @@ static int read_source(lexer *lx, source_list *sources, int check, const mux *ru
             break;
         case TOK_WRITE:
             ok = read_write(lx, src, check, was);
+            break;
+        case TOK_KEY:
+            ok = read_key(lx, src);
             break;
         default:
             lexer_expected(lx, "accept|datadir|write");

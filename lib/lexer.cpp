@@ -19,7 +19,8 @@ static constexpr keyword PUNCTUATION[] = {
 };
 static constexpr keyword WORDS[] = {
     {"accept", TOK_ACCEPT},   {"datadir", TOK_DATADIR}, {"every", TOK_EVERY},
-    {"from", TOK_FROM},       {"in", TOK_IN},           {"monitor", TOK_MONITOR},
+    {"from", TOK_FROM},       {"in", TOK_IN},           {"key", TOK_KEY},
+    {"monitor", TOK_MONITOR},
     {"mux", TOK_MUX},         {"port", TOK_PORT},       {"second", TOK_SECOND},
     {"seconds", TOK_SECONDS}, {"source", TOK_SOURCE},   {"stream", TOK_STREAM},
     {"to", TOK_TO},           {"write", TOK_WRITE},

@@ -30,6 +30,7 @@ enum token_code {
     TOK_STREAM = 35,
     TOK_TO = 36,
     TOK_WRITE = 37,
+    TOK_KEY = 38,
 };
 
 enum token_kind { KIND_STRING = 0, KIND_NUMBER = 1, KIND_NONE = 2 };

@@ -320,6 +320,7 @@ void source_list_free(source_list *list)
     for (source *s = list->first; s; s = next) {
         next = s->next;
         stream_list_free(&s->streams);
+        auth_state_free(s->auth);
         xfree(s);
     }
     index_free(&list->by_name);
@@ -349,6 +350,7 @@ void mux_list_free(mux_list *list)
                 close(fd);
         stream_list_free(&m->streams);
         source_list_free(&m->sources);
+        auth_key_free(m->key);
         xfree(m);
     }
     index_free(&list->by_name);
@@ -410,7 +412,7 @@ static void allocate_packet(mux *m, int size)
 void mux_init_send_packet(mux *m)
 {
     // Header, records, and the spare byte the overflow rule needs.
-    int size = stream_list_send_size(&m->streams) + PACKET_HEADER_SIZE + 1;
+    int size = stream_list_send_size(&m->streams) + PACKET_HEADER_SIZE + 1 + (m->key ? AUTH_SIZE : 0);
     if (size >= PACKET_SIZE_MAX + 1) {
         warning("transport max packet size is not enough to transport all streams");
         size = PACKET_SIZE_MAX;
@@ -430,7 +432,9 @@ void mux_init_receive_packet(mux *m)
             base = PACKET_SIZE_MAX;
         }
     }
-    int size = 2 * base < PACKET_SIZE_MAX ? 2 * base : PACKET_SIZE_MAX;
+    // Any packet may carry an authenticator after its records: a source
+    // without a key checks the CRC over all of it too.
+    int size = 2 * base + AUTH_SIZE < PACKET_SIZE_MAX ? 2 * base + AUTH_SIZE : PACKET_SIZE_MAX;
     allocate_packet(m, size);
     debug("colvo packet size=%d", size);
 }

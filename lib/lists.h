@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <netinet/in.h>
 
+#include "auth.h"
 #include "index.h"
 #include "packet.h"
 #include "probe_state.h"
@@ -55,6 +56,7 @@ struct source {
     char *name; // numeric host text, in the record's own allocation
     source_address socket_address;
     stream_list streams;
+    auth_state *auth; // null: a source without a key
     source *next;
 };
 
@@ -83,6 +85,12 @@ struct mux {
     unsigned int send_errors; // updates lost since the last count
     int send_failing;
     time_t send_reported;
+    // Signing (the monitor, with a key): muxes to one destination from one
+    // local address share the boot identifier and sequence of the first.
+    auth_key *key;
+    mux *signer;
+    uint64_t sequence;
+    uint8_t boot[AUTH_BOOT_SIZE];
     mux *next;
 };
 

@@ -178,6 +178,7 @@ static void reload(const char *path, mux_list *current)
             m->send_reported = old->send_reported;
         }
     }
+    setup_signing(&fresh, current);
     mux_list_free(current);
     *current = fresh;
     info("read configuration file '%.200s' successfully", path);
@@ -229,6 +230,7 @@ int main(int argc, char **argv)
     if (!unprivileged_mode)
         user = lookup_privsep_user();
     numeric_from_addresses(&muxes);
+    setup_signing(&muxes, nullptr);
 
     pidfile pid;
     if (!pidfile_lock(&pid, PROBO_PIDFILE))

@@ -14,6 +14,10 @@ int read_config(mux_list *list, const char *path);
 void open_mux_socket(mux *m);
 void begin_packet(mux *m, time_t timestamp);
 void add_stream_to_packet(stream *s, mux *m);
+// Muxes with a key to the same destination from the same local address
+// share one boot identifier and sequence (the receiver follows one per
+// sender). On reload, running is the list in force: its counters go on.
+void setup_signing(mux_list *list, const mux_list *running);
 void finish_packet(mux *m);
 void send_packet(mux *m);
 // Tells the updates lost and not yet told (at exit).

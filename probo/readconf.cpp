@@ -6,6 +6,7 @@
 
 #include "confread.h"
 #include "error.h"
+#include "keyfile.h"
 #include "lexer.h"
 #include "net.h"
 #include "probo.h"
@@ -54,6 +55,23 @@ static int read_stream_list(lexer *lx, mux *m)
     }
 }
 
+// An optional key "PATH" after the host and port: the mux's packets are
+// signed with it.
+static int read_key(lexer *lx, mux *m)
+{
+    lexer_next(lx);
+    if (lx->code != TOK_KEY) {
+        lexer_unget(lx);
+        return 1;
+    }
+    if (!lexer_next(lx)) {
+        lexer_expected(lx, "<key file>");
+        return 0;
+    }
+    m->key = load_key_file(lx->token, lx->filename, lx->line);
+    return m->key != nullptr;
+}
+
 static int read_mux_address(lexer *lx, mux_list *list, mux *m)
 {
     // The host may be the file's last word, pushed back: use it regardless.
@@ -70,7 +88,7 @@ static int read_mux_address(lexer *lx, mux_list *list, mux *m)
                 lx->filename, lx->line, name);
         return 0;
     }
-    return 1;
+    return read_key(lx, m);
 }
 
 static int read_monitor(lexer *lx, mux_list *list)

@@ -30,7 +30,7 @@ struct Colvo : ::testing::Test {
     // Starts colvo -d on conf and waits until it listens.
     std::unique_ptr<daemon_process> start()
     {
-        auto d = std::make_unique<daemon_process>(COLVO, std::vector<std::string>{"-d", "-f", conf});
+        auto d = std::make_unique<daemon_process>(COLVO, std::vector<std::string>{"-d", "-u", "-f", conf});
         EXPECT_TRUE(d->wait_for("listening for incoming probo traffic")) << d->output();
         return d;
     }
@@ -77,7 +77,7 @@ TEST_F(Colvo, PortInUseLeavesNoSocket)
     udp_socket squatter("127.0.0.1");
     port = squatter.port();
     write_conf("source 127.0.0.1 { accept { load } }\n");
-    daemon_process d(COLVO, {"-d", "-f", conf});
+    daemon_process d(COLVO, {"-d", "-u", "-f", conf});
     EXPECT_EQ(1, d.wait_exit());
     EXPECT_NE(std::string::npos,
               d.output().find("warning: mux address 127.0.0.1 " + std::to_string(port) +
@@ -148,7 +148,7 @@ TEST_F(Colvo, IntakeChecksOnTheWire)
         a.send_to("127.0.0.1", port, std::vector<uint8_t>(good.begin(), good.begin() + n));
     // Anyone can send these: five per source and window, the rest counted.
     EXPECT_TRUE(d->wait_for_count("ignored packet with bad crc", 5)) << d->output();
-    std::vector<std::vector<uint8_t>> many(8, load_record(2, 2, 2));
+    std::vector<std::vector<uint8_t>> many(12, load_record(2, 2, 2));
     a.send_to("127.0.0.1", port, make_packet(1, many));
     EXPECT_TRUE(d->wait_for("ignored oversized packet from 127.0.0.1:"));
     // The same host from other ports is the same source.

@@ -284,9 +284,9 @@ TEST_F(Intake, PacketLargerThanTheBufferIsReportedAsOversized)
 {
     accept(STREAM_LOAD, "");
     ready();
-    ASSERT_EQ(48, m->packet_size);
+    ASSERT_EQ(48 + AUTH_SIZE, m->packet_size);
     std::vector<std::vector<uint8_t>> many;
-    for (int i = 0; i < 6; i++)
+    for (int i = 0; i < 10; i++)
         many.push_back(load_record(i, i, i));
     EXPECT_EQ("<rejected>", feed(make_packet(1, many)));
     EXPECT_TRUE(log.has("ignored oversized packet from 10.0.0.5:40000; client and server have "

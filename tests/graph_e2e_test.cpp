@@ -94,7 +94,7 @@ struct GraphSite : ::testing::Test {
 
 TEST_F(GraphSite, KnownValuesDatabasesImagesAndPages)
 {
-    auto colvo = std::make_unique<daemon_process>(COLVO, std::vector<std::string>{"-d", "-f", conf});
+    auto colvo = std::make_unique<daemon_process>(COLVO, std::vector<std::string>{"-d", "-u", "-f", conf});
     ASSERT_TRUE(colvo->wait_for("listening for incoming probo traffic")) << colvo->output();
     fifo_reader fifo(COLVO_FIFO);
     udp_socket one("127.0.0.1"), two("127.0.0.2");

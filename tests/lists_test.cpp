@@ -123,12 +123,13 @@ TEST_F(Lists, ReceiveBuffersAreTwiceTheLargestSource)
 {
     mux *m = mux_list_add(&muxes, "m");
     mux_init_receive_packet(m);
-    EXPECT_EQ(32, m->packet_size);
+    // Twice the largest source, and room for an authenticator.
+    EXPECT_EQ(32 + AUTH_SIZE, m->packet_size);
     source *s = source_list_add(&m->sources, "10.0.0.1");
     source_add_stream(s, STREAM_LOAD, "");
     mux_init_receive_packet(m);
-    EXPECT_EQ(48, m->packet_size);
-    EXPECT_TRUE(log.has("colvo packet size=48"));
+    EXPECT_EQ(48 + AUTH_SIZE, m->packet_size);
+    EXPECT_TRUE(log.has("colvo packet size=81"));
     source *t = source_list_add(&m->sources, "10.0.0.2");
     source_add_stream(t, STREAM_IF, "em0");
     source_add_stream(t, STREAM_LOAD, "");

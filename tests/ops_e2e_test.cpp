@@ -100,7 +100,7 @@ TEST(ColvoOps, SecondInstanceTouchesNeitherPidFileNorFifo)
               out);
     ASSERT_EQ(0, run_command(MKRRD, {"-f", "colvo.conf"}, &out, dir.path()));
     EXPECT_EQ(1, count_of(out, "load.rrd: step is 10 s, not the 5 s asked; left as it is\n")) << out;
-    ASSERT_EQ(0, run_command(COLVO, {"-f", "colvo.conf"}, &out, dir.path())) << out;
+    ASSERT_EQ(0, run_command(COLVO, {"-u", "-f", "colvo.conf"}, &out, dir.path())) << out;
     detached first = {COLVO_PIDFILE};
     fifo_reader fifo(COLVO_FIFO);
     udp_socket sender("127.0.0.1");
@@ -108,7 +108,7 @@ TEST(ColvoOps, SecondInstanceTouchesNeitherPidFileNorFifo)
     ASSERT_TRUE(answered(fifo, sender, port, &t));
     struct stat before, after;
     ASSERT_EQ(0, stat(COLVO_FIFO, &before));
-    expect_refused(COLVO, {"-f", "colvo.conf"}, COLVO_PIDFILE, dir.path());
+    expect_refused(COLVO, {"-u", "-f", "colvo.conf"}, COLVO_PIDFILE, dir.path());
     ASSERT_EQ(0, stat(COLVO_FIFO, &after));
     EXPECT_EQ(before.st_ino, after.st_ino);
     sender.send_to("127.0.0.1", port, make_packet(++t, {load_record(4, 5, 6)}));
@@ -128,7 +128,7 @@ TEST(ColvoOps, StaysInTheForegroundForASupervisor)
     std::string conf = dir.write("colvo.conf", "mux 127.0.0.1 port " + std::to_string(port) +
                                                    "\nsource 127.0.0.1 { accept { load } }\n");
     unlink(COLVO_PIDFILE);
-    daemon_process colvo(COLVO, {"-F", "-f", conf});
+    daemon_process colvo(COLVO, {"-F", "-u", "-f", conf});
     udp_socket sender("127.0.0.1");
     std::string line = "<timeout>";
     // Tried until colvo answers, on the FIFO it has made by then.
@@ -174,7 +174,7 @@ TEST(ColvoOps, StartedWithStandardDescriptorsClosedStoresAsUsual)
                                                    " }\n");
     std::string out;
     ASSERT_EQ(0, run_command(MKRRD, {"-f", conf}, &out)) << out;
-    ASSERT_EQ(0, run_command(COLVO, {"-f", conf}, &out, "", std_fds_closed()));
+    ASSERT_EQ(0, run_command(COLVO, {"-u", "-f", conf}, &out, "", std_fds_closed()));
     detached daemon = {COLVO_PIDFILE};
     fifo_reader fifo(COLVO_FIFO);
     udp_socket sender("127.0.0.1");
@@ -307,7 +307,7 @@ TEST(ColvoOps, UpdatesArriveThroughRrdcached)
         << out;
     detached cache = {dir.file("cache.pid")};
     setenv("RRDCACHED_ADDRESS", sock.c_str(), 1);
-    daemon_process colvo(COLVO, {"-d", "-f", conf});
+    daemon_process colvo(COLVO, {"-d", "-u", "-f", conf});
     unsetenv("RRDCACHED_ADDRESS");
     ASSERT_TRUE(colvo.wait_for("listening for incoming probo traffic")) << colvo.output();
     fifo_reader fifo(COLVO_FIFO);

@@ -60,7 +60,7 @@ std::unique_ptr<daemon_process> start_colvo(const std::string &conf, const cache
 {
     if (cache)
         setenv("RRDCACHED_ADDRESS", cache->socket.c_str(), 1);
-    auto d = std::make_unique<daemon_process>(COLVO, std::vector<std::string>{"-d", "-f", conf});
+    auto d = std::make_unique<daemon_process>(COLVO, std::vector<std::string>{"-d", "-u", "-f", conf});
     unsetenv("RRDCACHED_ADDRESS");
     EXPECT_TRUE(d->wait_for("listening for incoming probo traffic")) << d->output();
     return d;

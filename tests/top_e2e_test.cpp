@@ -95,7 +95,7 @@ TEST_F(Tmux, HostsRatesDetailAndQuit)
     std::string conf = dir.write("colvo.conf", "mux 127.0.0.1 port " + std::to_string(port) +
                                                    "\nsource 127.0.0.1 { accept { load if(em0) } }\n"
                                                    "source 127.0.0.2 { accept { load } }\n");
-    daemon_process colvo(COLVO, {"-d", "-f", conf});
+    daemon_process colvo(COLVO, {"-d", "-u", "-f", conf});
     ASSERT_TRUE(colvo.wait_for("listening for incoming probo traffic")) << colvo.output();
     std::string status = dir.file("status");
     ASSERT_EQ(0, run_command(TMUX, {"-S", sock, "-f", "/dev/null", "new-session", "-d", "-s", "top",

@@ -1,0 +1,104 @@
+// Checking the authenticator of a keyed source's datagram before any of its
+// records is read, and following each such source's boot and sequence
+// numbers: replays and packets of an earlier boot are refused, skipped
+// numbers are counted as lost and summed up once a minute.
+#include <cstring>
+
+#include "colvo.h"
+#include "error.h"
+#include "net.h"
+
+auth_counts auth_totals;
+
+// Each refusal has its own message, so each is limited on its own.
+static int refuse(long *count, const sockaddr_storage *from, const char *format)
+{
+    (*count)++;
+    numeric_names(from);
+    warning(format, numeric_host, numeric_service);
+    return 0;
+}
+
+int check_authenticator(mux *m, source *src, int received, const sockaddr_storage *from)
+{
+    auth_state *st = src->auth;
+    authenticator a;
+    switch (auth_verify(st->key, m->packet, m->header.length, received, &a)) {
+    case AUTH_OK:
+        break;
+    case AUTH_MISSING:
+        return refuse(&auth_totals.missing, from,
+                      "ignored packet without authenticator from %.200s:%.200s");
+    case AUTH_MALFORMED:
+        return refuse(&auth_totals.malformed, from,
+                      "ignored packet with bad authenticator from %.200s:%.200s");
+    default:
+        return refuse(&auth_totals.bad_mac, from, "ignored packet with bad mac from %.200s:%.200s");
+    }
+    // Signed, so the time is the sender's: too far from ours, it would be
+    // stored nowhere or lock its databases.
+    long long now = log_clock(nullptr);
+    long long skew = static_cast<long long>(m->header.timestamp) - now;
+    if (skew > AUTH_SKEW_MAX || skew < -AUTH_SKEW_MAX) {
+        auth_totals.off_time++;
+        numeric_names(from);
+        warning("ignored packet from %.200s:%.200s: its time is %lld s %s ours", numeric_host,
+                numeric_service, skew < 0 ? -skew : skew, skew < 0 ? "behind" : "ahead of");
+        return 0;
+    }
+    int same_boot = st->seen && memcmp(st->boot, a.boot, sizeof(a.boot)) == 0;
+    if (same_boot && a.sequence <= st->highest)
+        return refuse(&auth_totals.replayed, from, "ignored replayed packet from %.200s:%.200s");
+    if (st->seen && !same_boot && m->header.timestamp <= st->last_time)
+        return refuse(&auth_totals.earlier_boot, from,
+                      "ignored packet of an earlier start from %.200s:%.200s");
+    // A new start counts from 0: the numbers before this one were lost.
+    // The first packet after our own start tells nothing of losses.
+    uint64_t skipped = !st->seen ? 0 : same_boot ? a.sequence - st->highest - 1 : a.sequence;
+    st->lost += static_cast<long>(skipped);
+    auth_totals.lost += static_cast<long>(skipped);
+    memcpy(st->boot, a.boot, sizeof(st->boot));
+    st->highest = a.sequence;
+    st->last_time = m->header.timestamp;
+    st->seen = 1;
+    return 1;
+}
+
+static void tell_lost(source *src, int seconds)
+{
+    warning("lost %ld packets from %.200s in the last %d s", src->auth->lost, src->name, seconds);
+    src->auth->lost = 0;
+}
+
+void auth_carry_over(mux *fresh, const mux *running)
+{
+    for (source *src = fresh->sources.first; src; src = src->next) {
+        const source *was = source_list_find(&running->sources, src->name);
+        if (src->auth && was && was->auth) {
+            auth_state *st = src->auth;
+            memcpy(st->boot, was->auth->boot, sizeof(st->boot));
+            st->seen = was->auth->seen;
+            st->highest = was->auth->highest;
+            st->last_time = was->auth->last_time;
+            st->lost = was->auth->lost;
+            was->auth->lost = 0;
+        }
+    }
+    int seconds = static_cast<int>(log_clock(nullptr) - auth_totals.last_summary);
+    for (source *was = running->sources.first; was; was = was->next)
+        if (was->auth && was->auth->lost)
+            tell_lost(was, seconds);
+}
+
+void auth_summarise(const mux *m, int at_exit)
+{
+    time_t now = log_clock(nullptr);
+    if (!at_exit && now - auth_totals.last_summary < SUMMARY_INTERVAL &&
+        now >= auth_totals.last_summary)
+        return;
+    int seconds = static_cast<int>(now - auth_totals.last_summary);
+    for (source *src = m ? m->sources.first : nullptr; src; src = src->next)
+        if (src->auth && src->auth->lost)
+            tell_lost(src, seconds);
+    auth_totals.last_summary = now;
+}

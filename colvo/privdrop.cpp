@@ -1,0 +1,82 @@
+// colvo without root: started as root it does what needs root (reads the
+// configuration and keys, binds, makes the FIFO, locks the pid file, opens
+// syslog), then becomes the user _colvo with that user's group alone, and
+// checks that nothing of root is left before the first datagram.
+#include <cerrno>
+#include <cstring>
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include "colvo.h"
+#include "error.h"
+
+const char COLVO_USER[] = "_colvo";
+int privileges_dropped;
+
+run_as lookup_run_as(int keep_user)
+{
+    run_as user = {0, getuid(), getgid()};
+    if (keep_user || geteuid() != 0)
+        return user;
+    errno = 0;
+    const passwd *pw = getpwnam(COLVO_USER);
+    if (pw == nullptr)
+        fatal("no user '%s' to run as: create it (see colvo(8)), or start colvo with -u to keep "
+              "running as root",
+              COLVO_USER);
+    if (pw->pw_uid == 0)
+        fatal("user '%s' is root: give it a user id of its own", COLVO_USER);
+    return {1, pw->pw_uid, pw->pw_gid};
+}
+
+static int groups_are(gid_t gid)
+{
+    gid_t groups[2];
+    int n = getgroups(2, groups);
+    return n == 0 || (n == 1 && groups[0] == gid);
+}
+
+void drop_privileges(const run_as *user)
+{
+    if (!user->change) {
+        // Give up a set-group-id privilege; the user id stays.
+        if (setegid(getgid()) != 0 || setgid(getgid()) != 0) {
+        }
+        return;
+    }
+    gid_t gid = user->gid;
+    if (setgroups(1, &gid) != 0)
+        fatal("can't setgroups: %.200s", strerror(errno));
+    if (setgid(gid) != 0)
+        fatal("can't set group id: %.200s", strerror(errno));
+    if (setuid(user->uid) != 0)
+        fatal("can't set user id: %.200s", strerror(errno));
+    // Read back: every id the user's, no other group, and root out of reach.
+    if (getuid() != user->uid || geteuid() != user->uid || getgid() != gid ||
+        getegid() != gid || !groups_are(gid) || setuid(0) == 0)
+        fatal("can't drop privileges: still holding some of root's after becoming %s",
+              COLVO_USER);
+    privileges_dropped = 1;
+    info("running as user %s", COLVO_USER);
+}
+
+void warn_unwritable_databases(const mux *m)
+{
+    if (m == nullptr)
+        return;
+    const char *who = privileges_dropped ? COLVO_USER : "colvo";
+    for (const source *src = m->sources.first; src; src = src->next)
+        for (const stream *s = src->streams.first; s; s = s->next) {
+            if (s->rrd_file == nullptr || access(s->rrd_file, W_OK) == 0)
+                continue;
+            int error = errno;
+            // Once per file: streams of one source rarely share one.
+            int told = 0;
+            for (const stream *t = src->streams.first; t != s && !told; t = t->next)
+                told = t->rrd_file && strcmp(t->rrd_file, s->rrd_file) == 0;
+            if (!told)
+                warning("database '%.200s' cannot be written by %s: %.200s", s->rrd_file, who,
+                        strerror(error));
+        }
+}
