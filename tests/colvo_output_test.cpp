@@ -466,3 +466,95 @@ TEST(KernelDrops, AreCountedOncePerSocket)
 }
 
 } // namespace
+
+namespace {
+
+const char KEY[] = "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f";
+const char OTHER_KEY[] = "ff0102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f";
+const char BOOT_A[] = "0123456789abcdef", BOOT_B[] = "fedcba9876543210";
+
+std::vector<uint8_t> with_crc(std::vector<uint8_t> p)
+{
+    packet_header h;
+    header_from_wire(p.data(), &h);
+    h.crc = 0;
+    header_to_wire(p.data(), &h);
+    h.crc = crc32_compute(p.data(), p.size());
+    header_to_wire(p.data(), &h);
+    return p;
+}
+
+// A keyed source through the intake, packet by packet: what is taken, what
+// is refused with which warning, and the sequence numbers counted lost.
+TEST_F(Intake, KeyedSourceTakesOnlyFreshAuthenticatedPackets)
+{
+    log_clock = fake_clock;
+    fake_now = 5000000;
+    log_limit_reset();
+    memset(&auth_totals, 0, sizeof(auth_totals));
+    auth_totals.last_summary = fake_now;
+    accept(STREAM_LOAD, "");
+    ready();
+    uint64_t t = static_cast<uint64_t>(fake_now);
+    auto load = load_record(1, 1, 1);
+    std::string line = "10.0.0.5;load::" + std::to_string(t) + ":1.00:1.00:1.00;\n";
+    // Without a key the authenticator is not read, the records are.
+    EXPECT_EQ(line, feed(make_signed_packet(t, {load}, KEY, BOOT_A, 0)));
+    uint8_t key[KEY_SIZE];
+    for (int i = 0; i < KEY_SIZE; i++)
+        key[i] = static_cast<uint8_t>(i);
+    src->auth = auth_state_new(auth_key_new(key));
+
+    auto cut = make_signed_packet(t, {load}, KEY, BOOT_A, 1);
+    cut.pop_back();
+    struct row {
+        std::vector<uint8_t> packet;
+        const char *refusal; // null: taken
+    } rows[] = {
+        {make_signed_packet(t, {load}, KEY, BOOT_A, 0), nullptr},
+        {make_signed_packet(t, {load}, KEY, BOOT_A, 0), "ignored replayed packet from 10.0.0.5:40000"},
+        {make_signed_packet(t + 1, {load}, KEY, BOOT_A, 4), nullptr}, // 1 to 3 lost
+        {make_signed_packet(t + 1, {load}, KEY, BOOT_A, 2), "ignored replayed packet from 10.0.0.5:40000"},
+        // Another start must be stamped later than the last packet taken.
+        {make_signed_packet(t + 1, {load}, KEY, BOOT_B, 0),
+         "ignored packet of an earlier start from 10.0.0.5:40000"},
+        {make_signed_packet(t + 2, {load}, KEY, BOOT_B, 2), nullptr}, // its 0 and 1 lost
+        {make_signed_packet(t + 1, {load}, KEY, BOOT_A, 5),
+         "ignored packet of an earlier start from 10.0.0.5:40000"},
+        {make_packet(t + 3, {load}), "ignored packet without authenticator from 10.0.0.5:40000"},
+        {make_signed_packet(t + 3, {load}, OTHER_KEY, BOOT_B, 3), "ignored packet with bad mac from 10.0.0.5:40000"},
+        {with_crc(cut), "ignored packet with bad authenticator from 10.0.0.5:40000"},
+        {make_signed_packet(t + 601, {load}, KEY, BOOT_B, 3),
+         "ignored packet from 10.0.0.5:40000: its time is 601 s ahead of ours"},
+        {make_signed_packet(t - 601, {load}, KEY, BOOT_B, 3),
+         "ignored packet from 10.0.0.5:40000: its time is 601 s behind ours"},
+        {make_signed_packet(t + 600, {load}, KEY, BOOT_B, 3), nullptr},
+    };
+    for (const row &r : rows) {
+        log.clear();
+        std::string got = feed(r.packet);
+        if (r.refusal) {
+            EXPECT_EQ("<rejected>", got) << r.refusal;
+            EXPECT_TRUE(log.has(r.refusal)) << log.dump();
+        } else {
+            EXPECT_NE("<rejected>", got) << log.dump();
+        }
+    }
+    EXPECT_EQ((std::vector<long>{1, 1, 1, 2, 2, 2, 5}),
+              (std::vector<long>{auth_totals.missing, auth_totals.malformed, auth_totals.bad_mac,
+                                 auth_totals.replayed, auth_totals.earlier_boot, auth_totals.off_time,
+                                 auth_totals.lost}));
+    log.clear();
+    auth_summarise(m, 0);
+    EXPECT_FALSE(log.contains("lost")) << "within the minute";
+    fake_now += SUMMARY_INTERVAL;
+    auth_summarise(m, 0);
+    EXPECT_TRUE(log.has("lost 5 packets from 10.0.0.5 in the last 60 s")) << log.dump();
+    log.clear();
+    fake_now += SUMMARY_INTERVAL;
+    auth_summarise(m, 1);
+    EXPECT_FALSE(log.contains("lost")) << "told once";
+    log_clock = time;
+}
+
+} // namespace

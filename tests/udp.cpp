@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "auth.h"
 #include "crc32.h"
 #include "packet.h"
 #include "types.h"
@@ -91,6 +92,37 @@ std::vector<uint8_t> make_packet(uint64_t timestamp, const std::vector<std::vect
 static std::vector<uint8_t> packed(int n, const uint8_t *buf)
 {
     return std::vector<uint8_t>(buf, buf + n);
+}
+
+static std::vector<uint8_t> from_hex(const std::string &hex)
+{
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+std::vector<uint8_t> make_signed_packet(uint64_t timestamp,
+                                        const std::vector<std::vector<uint8_t>> &records,
+                                        const std::string &key_hex, const std::string &boot_hex,
+                                        uint64_t sequence)
+{
+    std::vector<uint8_t> p = make_packet(timestamp, records);
+    int length = static_cast<int>(p.size());
+    p.resize(p.size() + AUTH_SIZE);
+    packet_header h;
+    header_from_wire(p.data(), &h);
+    h.crc = 0;
+    header_to_wire(p.data(), &h);
+    auth_key *k = auth_key_new(from_hex(key_hex).data());
+    authenticator a = {AUTH_KIND_HMAC_SHA256_128, {}, sequence};
+    std::vector<uint8_t> boot = from_hex(boot_hex);
+    memcpy(a.boot, boot.data(), sizeof(a.boot));
+    auth_sign(k, p.data(), length, &a);
+    auth_key_free(k);
+    h.crc = crc32_compute(p.data(), p.size());
+    header_to_wire(p.data(), &h);
+    return p;
 }
 
 std::vector<uint8_t> load_record(double a, double b, double c)

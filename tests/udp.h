@@ -28,6 +28,12 @@ class udp_socket {
 // length and CRC set as the monitor does.
 std::vector<uint8_t> make_packet(uint64_t timestamp, const std::vector<std::vector<uint8_t>> &records,
                                  int version = 2);
+// The same packet signed as probo signs it: the authenticator after the
+// records (key: 64 hex digits), then the CRC over all.
+std::vector<uint8_t> make_signed_packet(uint64_t timestamp,
+                                        const std::vector<std::vector<uint8_t>> &records,
+                                        const std::string &key_hex, const std::string &boot_hex,
+                                        uint64_t sequence);
 std::vector<uint8_t> load_record(double a, double b, double c);
 std::vector<uint8_t> cpu_record(const std::string &cpu, double user);
 std::vector<uint8_t> if_record(const std::string &name, uint64_t base);
