@@ -228,13 +228,17 @@ static int read_write(lexer *lx, source *src, int check, const source *running)
 }
 
 // key "PATH": the source's datagrams must carry an authenticator made
-// with this key. A relative path is taken from the start directory.
-static int read_key(lexer *lx, source *src)
+// with this key. A relative path is taken from the start directory. Read
+// only when files are checked (the daemon, its test mode).
+static int read_key(lexer *lx, source *src, int check)
 {
     if (!lexer_next(lx)) {
         lexer_expected(lx, "<key file>");
         return 0;
     }
+    // Listing files and making databases need no key.
+    if (!check)
+        return 1;
     if (src->auth) {
         warning("%.200s:%d: a second key for source '%.200s'", lx->filename, lx->line, src->name);
         return 0;
@@ -297,7 +301,7 @@ static int read_source(lexer *lx, source_list *sources, int check, const mux *ru
             ok = read_write(lx, src, check, was);
             break;
         case TOK_KEY:
-            ok = read_key(lx, src);
+            ok = read_key(lx, src, check);
             break;
         default:
             lexer_expected(lx, "accept|datadir|write");

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <libgen.h>
+#include <pwd.h>
 #include <rrd.h>
 #include <string>
 #include <sys/socket.h>
@@ -125,7 +126,20 @@ static const char *failure_reason(const char *file, int type, int step)
     return error ? strerror(error) : "no reason given";
 }
 
-static int create(const char *file, int type, int step)
+// Run as root, the files go to the user colvo runs as, which writes them.
+struct owner {
+    int change;
+    uid_t uid;
+    gid_t gid;
+};
+
+static owner colvo_owner()
+{
+    const passwd *pw = geteuid() == 0 ? getpwnam(COLVO_USER) : nullptr;
+    return pw ? owner{1, pw->pw_uid, pw->pw_gid} : owner{0, 0, 0};
+}
+
+static int create(const char *file, int type, int step, const owner *to)
 {
     std::vector<std::string> defs = definitions(type, step);
     std::vector<const char *> argv;
@@ -139,6 +153,8 @@ static int create(const char *file, int type, int step)
         return 0;
     }
     info("created %.200s: step %d s, heartbeat %d s", file, step, HEARTBEAT_STEPS * step);
+    if (to->change && chown(file, to->uid, to->gid) != 0)
+        warning("cannot give %.200s to user %s: %.200s", file, COLVO_USER, strerror(errno));
     const ds_kind kinds[] = {DS_GAUGE, DS_COUNTER};
     const char *kind_names[] = {"GAUGE", "DERIVE"};
     for (int k = 0; k < 2; k++) {
@@ -191,6 +207,7 @@ int main(int argc, char **argv)
     if (!load_config(&muxes, path, 0))
         fatal("configuration contained errors; quitting");
     int failures = 0;
+    owner to = colvo_owner();
     for (const source *src = muxes.first->sources.first; src; src = src->next)
         for (const stream *s = src->streams.first; s; s = s->next) {
             struct stat st;
@@ -199,7 +216,7 @@ int main(int argc, char **argv)
             if (stat(s->rrd_file, &st) == 0)
                 check_step(s->rrd_file, step_for(src->name));
             else
-                failures += !create(s->rrd_file, s->type, step_for(src->name));
+                failures += !create(s->rrd_file, s->type, step_for(src->name), &to);
         }
     mux_list_free(&muxes);
     return failures ? 1 : 0;

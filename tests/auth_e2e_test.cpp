@@ -1,0 +1,216 @@
+// Signed packets between the real daemons on loopback: probo with a key to
+// colvo with the same key, forgeries and replays from the keyed source's
+// address, an unkeyed source beside it, key files open to others, colvo
+// started as root running as _colvo, and losses behind a relay that drops
+// every third datagram.
+#include <csignal>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <regex>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "config.h"
+#include "daemon.h"
+#include "fifo_reader.h"
+#include "temp_dir.h"
+#include "udp.h"
+
+namespace {
+
+const std::string PROBO = PROBO_BIN, COLVO = COLVO_BIN, MKRRD = MKRRD_BIN;
+const char KEY[] = "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f";
+const char OTHER_KEY[] = "ff0102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f";
+
+struct Signed : ::testing::Test {
+    temp_dir dir;
+    int port = free_udp_port();
+    std::string key = dir.write("colvo.key", std::string(KEY) + "\n");
+    std::string conf;
+
+    Signed() { chmod(key.c_str(), 0600); }
+
+    // The keyed source 127.0.0.1 stores its load, 127.0.0.2 has no key.
+    void write_conf(const std::string &extra = "")
+    {
+        conf = dir.write("colvo.conf", "mux 127.0.0.1 port " + std::to_string(port) +
+                                           "\nsource 127.0.0.1 { accept { load" + extra + " } datadir " +
+                                           dir.path() + " key \"" + key + "\" }\n" +
+                                           "source 127.0.0.2 { accept { load } }\n");
+    }
+    std::unique_ptr<daemon_process> colvo(const std::vector<std::string> &args = {"-d", "-u"})
+    {
+        std::vector<std::string> all = args;
+        all.insert(all.end(), {"-f", conf});
+        auto d = std::make_unique<daemon_process>(COLVO, all);
+        EXPECT_TRUE(d->wait_for("listening for incoming probo traffic")) << d->output();
+        return d;
+    }
+    std::unique_ptr<daemon_process> probo(int to_port)
+    {
+        std::string pc = dir.write("probo.conf", "monitor { load } every second stream to 127.0.0.1 " +
+                                                     std::to_string(to_port) + " key \"" + key + "\"\n");
+        return std::make_unique<daemon_process>(PROBO, std::vector<std::string>{"-d", "-u", "-f", pc});
+    }
+    static uint64_t now() { return static_cast<uint64_t>(time(nullptr)); }
+};
+
+const std::regex LOAD_LINE("127\\.0\\.0\\.1;load::([0-9]+):[0-9.]+:[0-9.]+:[0-9.]+;");
+
+TEST_F(Signed, ProboToColvoAsTodayForgeriesAndReplaysRefused)
+{
+    write_conf();
+    std::string out, db = dir.file("load.rrd");
+    ASSERT_EQ(0, run_command(MKRRD, {"-f", conf}, &out)) << out;
+    auto d = colvo();
+    fifo_reader fifo(COLVO_FIFO);
+    {
+        auto p = probo(port);
+        std::smatch m;
+        std::string line = fifo.next_line();
+        ASSERT_TRUE(std::regex_match(line, m, LOAD_LINE)) << line << d->output();
+        EXPECT_TRUE(d->wait_for("rrdupdate -- " + db + " " + m[1].str() + ":")) << d->output();
+        p->signal(SIGTERM);
+        EXPECT_EQ(1, p->wait_exit());
+    }
+    d->drain();
+    int updates = count_of(d->output(), "rrdupdate -- ");
+    int lines_before = count_of(d->output(), "churnbuffer used");
+
+    // From the keyed source's address, with a right CRC: no line, no update,
+    // one warning each.
+    udp_socket keyed("127.0.0.1"), plain("127.0.0.2");
+    uint64_t t = now() + 1;
+    keyed.send_to("127.0.0.1", port, make_packet(t, {load_record(6, 6, 6)}));
+    keyed.send_to("127.0.0.1", port, make_signed_packet(t, {load_record(6, 6, 6)}, OTHER_KEY, "0101010101010101", 0));
+    // The same signed datagram twice: the second is a replay.
+    auto once = make_signed_packet(t, {load_record(7, 7, 7)}, KEY, "0202020202020202", 0);
+    keyed.send_to("127.0.0.1", port, once);
+    EXPECT_EQ("127.0.0.1;load::" + std::to_string(t) + ":7.00:7.00:7.00;", fifo.next_line());
+    keyed.send_to("127.0.0.1", port, once);
+    // The unkeyed source's lines are today's, whether signed or not.
+    std::string plain_line = "127.0.0.2;load::" + std::to_string(t) + ":1.00:2.00:3.00;";
+    plain.send_to("127.0.0.1", port, make_packet(t, {load_record(1, 2, 3)}));
+    EXPECT_EQ(plain_line, fifo.next_line());
+    plain.send_to("127.0.0.1", port, make_signed_packet(t, {load_record(1, 2, 3)}, KEY, "0303030303030303", 0));
+    EXPECT_EQ(plain_line, fifo.next_line());
+    EXPECT_TRUE(d->wait_for("ignored replayed packet from 127.0.0.1:" + std::to_string(keyed.port())));
+    d->drain();
+    EXPECT_EQ(1, count_of(d->output(), "warning: ignored packet without authenticator from 127.0.0.1:"));
+    EXPECT_EQ(1, count_of(d->output(), "warning: ignored packet with bad mac from 127.0.0.1:"));
+    EXPECT_EQ(1, count_of(d->output(), "warning: ignored replayed packet from 127.0.0.1:"));
+    EXPECT_EQ(updates + 1, count_of(d->output(), "rrdupdate -- ")) << "only the signed one is stored";
+    EXPECT_EQ(lines_before + 3, count_of(d->output(), "churnbuffer used"));
+    EXPECT_EQ(0, run_command("/usr/bin/rrdtool", {"lastupdate", db}, &out));
+    EXPECT_NE(std::string::npos, out.find(std::to_string(t) + ": 7.00 7.00 7.00")) << out;
+    d->signal(SIGTERM);
+    EXPECT_EQ(75, d->wait_exit());
+}
+
+TEST_F(Signed, KeyFileOpenToOthersIsRefusedAtStart)
+{
+    write_conf();
+    chmod(key.c_str(), 0644);
+    std::string out, complaint = "key file '" + key + "' is open to group or others (mode 644)";
+    EXPECT_EQ(1, run_command(COLVO, {"-d", "-u", "-f", conf}, &out));
+    EXPECT_NE(std::string::npos, out.find(complaint)) << out;
+    EXPECT_NE(std::string::npos, out.find("fatal: configuration contained errors; quitting")) << out;
+    std::string pc = dir.write("probo.conf", "monitor { load } stream to 127.0.0.1 key \"" + key + "\"\n");
+    EXPECT_EQ(1, run_command(PROBO, {"-t", "-f", pc}, &out));
+    EXPECT_NE(std::string::npos, out.find(complaint)) << out;
+    EXPECT_EQ(std::string::npos, out.find("0001020304")) << "never the key";
+}
+
+// The relay between probo and colvo forwards datagrams 0, 1, 3, 4 and 6,
+// so colvo sees sequence numbers skip twice, one each.
+TEST_F(Signed, LossesBehindARelayAreCountedExactly)
+{
+    write_conf();
+    auto d = colvo();
+    fifo_reader fifo(COLVO_FIFO);
+    udp_socket relay("127.0.0.1"), onward("127.0.0.1");
+    auto p = probo(relay.port());
+    for (int i = 0; i < 7; i++) {
+        std::vector<uint8_t> datagram = relay.receive();
+        ASSERT_FALSE(datagram.empty()) << i << p->output();
+        if (i % 3 != 2) {
+            onward.send_to("127.0.0.1", port, datagram);
+            EXPECT_NE("<timeout>", fifo.next_line());
+        }
+    }
+    p->signal(SIGTERM);
+    p->wait_exit();
+    // Summed up once a minute, and at exit.
+    d->signal(SIGTERM);
+    EXPECT_EQ(75, d->wait_exit());
+    EXPECT_EQ(1, count_of(d->output(), "warning: lost 2 packets from 127.0.0.1 in the last ")) << d->output();
+}
+
+std::string status_field(pid_t pid, const std::string &name)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(name + ":", 0) == 0)
+            return line.substr(name.size() + 1);
+    return "";
+}
+
+// Started as root, colvo becomes a throwaway _colvo before its first
+// datagram and stores updates as that user, with no capability left.
+TEST_F(Signed, StartedAsRootRunsAsColvo)
+{
+    if (geteuid() != 0 || getpwnam("_colvo") != nullptr)
+        GTEST_SKIP() << "needs root, and no _colvo user yet";
+    write_conf(" cpu(0)");
+    std::string out;
+    EXPECT_EQ(1, run_command(COLVO, {"-d", "-f", conf}, &out));
+    EXPECT_NE(std::string::npos, out.find("fatal: no user '_colvo' to run as: create it (see colvo(8)), "
+                                          "or start colvo with -u to keep running as root"))
+        << out;
+    // A database made before the user existed stays root's.
+    dir.write("only-cpu.conf", "mux 127.0.0.1\nsource 127.0.0.1 { accept { cpu(0) } datadir " + dir.path() + " }\n");
+    ASSERT_EQ(0, run_command(MKRRD, {"-f", dir.file("only-cpu.conf")}, &out)) << out;
+    ASSERT_EQ(0, run_command("/usr/sbin/useradd", {"-r", "-M", "-d", "/nonexistent", "-s", "/usr/sbin/nologin", "_colvo"},
+                             &out))
+        << out;
+    struct cleanup {
+        ~cleanup() { run_command("/usr/sbin/userdel", {"_colvo"}, nullptr); }
+    } remove_user;
+    const passwd *pw = getpwnam("_colvo");
+    ASSERT_NE(nullptr, pw);
+    std::string uid = std::to_string(pw->pw_uid), gid = std::to_string(pw->pw_gid);
+    ASSERT_EQ(0, run_command(MKRRD, {"-f", conf}, &out)) << out;
+    struct stat st;
+    ASSERT_EQ(0, stat(dir.file("load.rrd").c_str(), &st));
+    EXPECT_EQ(pw->pw_uid, st.st_uid);
+    EXPECT_EQ(pw->pw_gid, st.st_gid);
+    chmod(dir.path().c_str(), 0755);
+
+    auto d = colvo({"-d"});
+    EXPECT_TRUE(d->wait_for("running as user _colvo")) << d->output();
+    EXPECT_TRUE(d->wait_for("warning: database '" + dir.file("cpu0.rrd") +
+                            "' cannot be written by _colvo: Permission denied"))
+        << d->output();
+    fifo_reader fifo(COLVO_FIFO);
+    udp_socket keyed("127.0.0.1");
+    uint64_t t = now();
+    keyed.send_to("127.0.0.1", port, make_signed_packet(t, {load_record(4, 5, 6)}, KEY, "0404040404040404", 0));
+    EXPECT_EQ("127.0.0.1;load::" + std::to_string(t) + ":4.00:5.00:6.00;", fifo.next_line());
+    EXPECT_TRUE(d->wait_for("rrdupdate -- " + dir.file("load.rrd"))) << d->output();
+    EXPECT_EQ("\t" + uid + "\t" + uid + "\t" + uid + "\t" + uid, status_field(d->pid(), "Uid"));
+    EXPECT_EQ("\t" + gid + "\t" + gid + "\t" + gid + "\t" + gid, status_field(d->pid(), "Gid"));
+    EXPECT_EQ("\t" + gid + " ", status_field(d->pid(), "Groups"));
+    EXPECT_EQ("\t0000000000000000", status_field(d->pid(), "CapEff"));
+    EXPECT_EQ("\t0000000000000000", status_field(d->pid(), "CapPrm"));
+    d->signal(SIGTERM);
+    EXPECT_EQ(75, d->wait_exit());
+    EXPECT_EQ(std::string::npos, d->output().find("rrd_update:")) << d->output();
+    EXPECT_EQ(1, count_of(d->output(), "cannot be written by _colvo"));
+    EXPECT_EQ(0, run_command("/usr/bin/rrdtool", {"lastupdate", dir.file("load.rrd")}, &out));
+    EXPECT_NE(std::string::npos, out.find(std::to_string(t) + ": 4.00 5.00 6.00")) << out;
+}
+
+} // namespace
