@@ -205,12 +205,32 @@ TEST_F(Signed, StartedAsRootRunsAsColvo)
     EXPECT_EQ("\t" + gid + " ", status_field(d->pid(), "Groups"));
     EXPECT_EQ("\t0000000000000000", status_field(d->pid(), "CapEff"));
     EXPECT_EQ("\t0000000000000000", status_field(d->pid(), "CapPrm"));
+
+    // Root is gone for good: a reload that needs it keeps what runs.
+    std::string root_key = dir.write("root.key", std::string(KEY) + "\n");
+    chmod(root_key.c_str(), 0600);
+    std::string running = read_file(conf);
+    dir.write("colvo.conf", std::regex_replace(running, std::regex("colvo\\.key"), "root.key"));
+    d->signal(SIGHUP);
+    EXPECT_TRUE(d->wait_for("key file '" + root_key + "' is readable by root only, and colvo gave up root at "
+                            "start: make it _colvo's (mode 0400) or restart colvo"))
+        << d->output();
+    EXPECT_TRUE(d->wait_for("new configuration contains errors; keeping old configuration"));
+    // Key files are best _colvo's: then a reload reads them too.
+    ASSERT_EQ(0, chown(key.c_str(), pw->pw_uid, pw->pw_gid));
+    dir.write("colvo.conf", std::regex_replace(running, std::regex("port [0-9]+"), "port 999"));
+    d->signal(SIGHUP);
+    EXPECT_TRUE(d->wait_for("binding port 999 needs root, which colvo gave up at start: restart colvo to bind it"))
+        << d->output();
+    EXPECT_TRUE(d->wait_for("new configuration cannot open its sockets; keeping old configuration"));
+    keyed.send_to("127.0.0.1", port, make_signed_packet(t + 1, {load_record(4, 5, 7)}, KEY, "0404040404040404", 1));
+    EXPECT_EQ("127.0.0.1;load::" + std::to_string(t + 1) + ":4.00:5.00:7.00;", fifo.next_line());
     d->signal(SIGTERM);
     EXPECT_EQ(75, d->wait_exit());
     EXPECT_EQ(std::string::npos, d->output().find("rrd_update:")) << d->output();
     EXPECT_EQ(1, count_of(d->output(), "cannot be written by _colvo"));
     EXPECT_EQ(0, run_command("/usr/bin/rrdtool", {"lastupdate", dir.file("load.rrd")}, &out));
-    EXPECT_NE(std::string::npos, out.find(std::to_string(t) + ": 4.00 5.00 6.00")) << out;
+    EXPECT_NE(std::string::npos, out.find(std::to_string(t + 1) + ": 4.00 5.00 7.00")) << out;
 }
 
 } // namespace
