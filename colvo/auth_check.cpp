@@ -2,6 +2,7 @@
 // records is read, and following each such source's boot and sequence
 // numbers: replays and packets of an earlier boot are refused, skipped
 // numbers are counted as lost and summed up once a minute.
+#include <climits>
 #include <cstring>
 
 #include "colvo.h"
@@ -17,6 +18,13 @@ static int refuse(long *count, const sockaddr_storage *from, const char *format)
     numeric_names(from);
     warning(format, numeric_host, numeric_service);
     return 0;
+}
+
+// Saturating: a key holder may jump its numbers by up to 2^64.
+static void add_lost(long *count, uint64_t skipped)
+{
+    uint64_t room = static_cast<uint64_t>(LONG_MAX - *count);
+    *count = skipped > room ? LONG_MAX : *count + static_cast<long>(skipped);
 }
 
 int check_authenticator(mux *m, source *src, int received, const sockaddr_storage *from)
@@ -37,13 +45,15 @@ int check_authenticator(mux *m, source *src, int received, const sockaddr_storag
     }
     // Signed, so the time is the sender's: too far from ours, it would be
     // stored nowhere or lock its databases.
-    long long now = log_clock(nullptr);
-    long long skew = static_cast<long long>(m->header.timestamp) - now;
-    if (skew > AUTH_SKEW_MAX || skew < -AUTH_SKEW_MAX) {
+    // Unsigned: any 64-bit time compares without overflow.
+    uint64_t t = m->header.timestamp, ours = static_cast<uint64_t>(log_clock(nullptr));
+    int ahead = t > ours + AUTH_SKEW_MAX;
+    if (ahead || (t < ours && ours - t > AUTH_SKEW_MAX)) {
         auth_totals.off_time++;
         numeric_names(from);
-        warning("ignored packet from %.200s:%.200s: its time is %lld s %s ours", numeric_host,
-                numeric_service, skew < 0 ? -skew : skew, skew < 0 ? "behind" : "ahead of");
+        warning("ignored packet from %.200s:%.200s: its time is %llu s %s ours", numeric_host,
+                numeric_service, static_cast<unsigned long long>(ahead ? t - ours : ours - t),
+                ahead ? "ahead of" : "behind");
         return 0;
     }
     int same_boot = st->seen && memcmp(st->boot, a.boot, sizeof(a.boot)) == 0;
@@ -55,8 +65,8 @@ int check_authenticator(mux *m, source *src, int received, const sockaddr_storag
     // A new start counts from 0: the numbers before this one were lost.
     // The first packet after our own start tells nothing of losses.
     uint64_t skipped = !st->seen ? 0 : same_boot ? a.sequence - st->highest - 1 : a.sequence;
-    st->lost += static_cast<long>(skipped);
-    auth_totals.lost += static_cast<long>(skipped);
+    add_lost(&st->lost, skipped);
+    add_lost(&auth_totals.lost, skipped);
     memcpy(st->boot, a.boot, sizeof(st->boot));
     st->highest = a.sequence;
     st->last_time = m->header.timestamp;

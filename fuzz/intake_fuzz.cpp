@@ -1,9 +1,13 @@
 // The multiplexer's accept-and-process path: a datagram from a configured
 // source in, the FIFO line and the database update texts out, with the
 // database calls recorded instead of made. The first input byte chooses
-// whether the CRC is made correct, so the fuzzer reaches the output step.
-// Every packet must give exactly one whole line, and every update text
-// must carry all the values of its stream's type, as the line shows them.
+// whether the CRC is made correct, so the fuzzer reaches the output step,
+// whether the datagram comes from the source with a key, and whether it is
+// signed with that key (its length field set to leave room for the
+// authenticator), so the fuzzer reaches the boot and sequence checks.
+// Every packet must give exactly one whole line, every update text must
+// carry all the values of its stream's type, as the line shows them, and
+// the keyed source takes nothing that was not signed with its key.
 #include <arpa/inet.h>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +19,8 @@
 #include <vector>
 
 #include "colvo.h"
+#include "auth.h"
+#include "codec.h"
 #include "crc32.h"
 #include "error.h"
 #include "types.h"
@@ -38,10 +44,21 @@ static const char *no_error() { return ""; }
 static void clear() {}
 static const rrd_backend recorder = {record_update, never, no_error, clear};
 
+// The seeds' time, so the fuzzer can stay within the allowed skew.
+static time_t fixed_clock(time_t *)
+{
+    return 1700000000;
+}
+
+static const uint8_t KEY[KEY_SIZE] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+                                      17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
+
 struct setup {
     mux_list muxes = {};
     mux *m = nullptr;
     source *src = nullptr;
+    source *keyed = nullptr;
+    auth_key *signer = nullptr;
     char *churn = nullptr;
     int churn_size = 0;
     int sink = -1;
@@ -54,21 +71,24 @@ struct setup {
         log_syslog = quiet;
         crc32_init_table();
         rrd_backend_current = &recorder;
+        log_clock = fixed_clock;
         m = mux_list_add(&muxes, "127.0.0.1 2100");
-        src = source_list_add(&m->sources, "10.0.0.5");
-        auto *in = reinterpret_cast<sockaddr_in *>(&src->socket_address);
-        in->sin_family = AF_INET;
-        inet_pton(AF_INET, "10.0.0.5", &in->sin_addr);
+        keyed = add_source("10.0.0.6");
+        keyed->auth = auth_state_new(auth_key_new(KEY));
+        signer = auth_key_new(KEY);
+        src = add_source("10.0.0.5");
         static const struct {
             int type;
             const char *arg;
         } accepted[] = {{STREAM_LOAD, ""}, {STREAM_CPU, "0"},  {STREAM_IF, "em0"},
                         {STREAM_IO1, "ada0"}, {STREAM_MEM1, ""}, {STREAM_PROC, "sshd"},
                         {STREAM_SENSOR, "t"}, {STREAM_SMART, "ada0"}, {STREAM_PF, ""}};
-        for (auto &a : accepted) {
-            stream *s = source_add_stream(src, a.type, a.arg);
-            s->rrd_file = strdup(stream_type_format(a.type));
-        }
+        for (source *each : {src, keyed})
+            for (auto &a : accepted) {
+                stream *s = source_add_stream(each, a.type, a.arg);
+                s->rrd_file = strdup(stream_type_format(a.type));
+            }
+        source_list_index_addresses(&m->sources);
         mux_init_receive_packet(m);
         churn_size = source_list_max_text_size(&m->sources);
         churn = static_cast<char *>(malloc(static_cast<size_t>(churn_size)));
@@ -78,18 +98,43 @@ struct setup {
         sink = ends[0];
         output_init(&out, ends[1]);
     }
+
+    source *add_source(const char *address)
+    {
+        source *added = source_list_add(&m->sources, address);
+        auto *in = reinterpret_cast<sockaddr_in *>(&added->socket_address);
+        in->sin_family = AF_INET;
+        inet_pton(AF_INET, address, &in->sin_addr);
+        return added;
+    }
 };
+
+// Makes the datagram's MAC right for its bytes, as a sender with the key
+// would: the records end AUTH_SIZE bytes before the end.
+static void sign(setup *s, int received)
+{
+    int length = received - AUTH_SIZE;
+    uint8_t *p = s->m->packet;
+    encode_fixed16(p + 12, static_cast<uint16_t>(length));
+    memset(p, 0, 4);
+    authenticator a = {AUTH_KIND_HMAC_SHA256_128, {}, decode_fixed64(p + length + AUTH_SEQUENCE)};
+    memcpy(a.boot, p + length + AUTH_BOOT, sizeof(a.boot));
+    auth_sign(s->signer, p, length, &a);
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static setup s;
     if (size < 1)
         return 0;
-    bool fix_crc = data[0] & 1;
+    bool fix_crc = data[0] & 1, from_keyed = data[0] & 2, signed_here = data[0] & 4;
     data++;
     size--;
     int received = static_cast<int>(size < static_cast<size_t>(s.m->packet_size) ? size : s.m->packet_size);
     memcpy(s.m->packet, data, static_cast<size_t>(received));
+    signed_here = signed_here && received >= PACKET_HEADER_SIZE + AUTH_SIZE;
+    if (signed_here)
+        sign(&s, received);
     if (fix_crc && received >= PACKET_HEADER_SIZE) {
         memset(s.m->packet, 0, 4);
         uint32_t crc = crc32_compute(s.m->packet, static_cast<size_t>(received));
@@ -99,11 +144,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Older, longer packets stay in the buffer; reading them is the bug
     // this poisoning catches.
     ASAN_POISON_MEMORY_REGION(s.m->packet + received, static_cast<size_t>(s.m->packet_size - received));
-    sockaddr_storage from = source_socket_address(s.src);
+    sockaddr_storage from = source_socket_address(from_keyed ? s.keyed : s.src);
     source *found = nullptr;
     update_texts.clear();
     update_formats.clear();
     if (accept_datagram(s.m, received, &from, &found)) {
+        if (found == s.keyed && !signed_here)
+            abort(); // taken without the key
         process_packet(s.m, found, received, s.churn, s.churn_size, &s.out);
         output_flush(&s.out);
         char line[70000];
