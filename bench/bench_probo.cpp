@@ -4,7 +4,8 @@
 // the allocations of a steady measurement, which should be none. The real
 // monitor sending load and mem every second, beside a bare loop that sends
 // without measuring: CPU per interval of each as a whole process over a run
-// (60 s unless given), and their resident memory.
+// (60 s unless given), and their resident memory; then the monitor with a
+// key beside the same monitor without one.
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
@@ -201,5 +202,40 @@ int main(int argc, char **argv)
            seconds, r.us[0], r.us[1], r.us[0] / r.us[1]);
     printf("probo resident memory %ld KiB (%.2f MiB; bare loop %ld KiB, %.2fx)\n", r.rss[0],
            r.rss[0] / 1024.0, r.rss[1], static_cast<double>(r.rss[0]) / r.rss[1]);
+
+    // Signed against unsigned, the same streams, side by side.
+    char key[] = "/tmp/benchprobo-key.XXXXXX", keyed[] = "/tmp/benchprobo-keyed.XXXXXX",
+         plain[] = "/tmp/benchprobo-plain.XXXXXX";
+    int key_fd = mkstemp(key), keyed_fd = mkstemp(keyed);
+    std::string hex(64, 'a');
+    std::string keyed_text = "monitor { load, mem } every second stream to 127.0.0.1 port " + bare_port +
+                             " key \"" + key + "\"\n";
+    hex += "\n";
+    if (write(key_fd, hex.data(), hex.size()) != static_cast<ssize_t>(hex.size()) ||
+        write(keyed_fd, keyed_text.data(), keyed_text.size()) != static_cast<ssize_t>(keyed_text.size()))
+        return 1;
+    close(key_fd);
+    close(keyed_fd);
+    fd = mkstemp(plain);
+    if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        return 1;
+    close(fd);
+    pid_t pair[2] = {spawn({probo, "-d", "-u", "-f", keyed}), spawn({probo, "-d", "-u", "-f", plain})};
+    int pair_sinks[2] = {bare_sink, sink};
+    int short_run = seconds < 10 ? seconds : 10;
+    side_by_side k = per_interval(pair, pair_sinks, short_run);
+    long private_kib[2] = {status_kib(pair[0], "RssAnon:"), status_kib(pair[1], "RssAnon:")};
+    for (pid_t pid : pair) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    unlink(plain);
+    unlink(keyed);
+    unlink(key);
+    printf("probo with a key, load and mem every second over %d s: resident %ld KiB (%ld KiB "
+           "private), %.1f us per interval; without a key beside it %ld KiB (%ld KiB private), "
+           "%.1f us (%.2fx memory, %.2fx CPU)\n",
+           short_run, k.rss[0], private_kib[0], k.us[0], k.rss[1], private_kib[1], k.us[1],
+           static_cast<double>(k.rss[0]) / k.rss[1], k.us[0] / k.us[1]);
     return 0;
 }
