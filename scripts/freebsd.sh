@@ -8,14 +8,16 @@
 # It is copied to build/freebsd-root: symbolic links flattened into small
 # files holding the link's target are mended there, and libmicrohttpd,
 # which the root lacks, is added as Debian's header and a link-only
-# library built for FreeBSD from scripts/microhttpd-linkonly.c.
+# library built for FreeBSD from scripts/microhttpd-linkonly.c; so is the
+# base system's libcrypto (the root has its headers only), link-only from
+# scripts/libcrypto-linkonly.c.
 set -eu
 cd "$(dirname "$0")/.."
 top=$(pwd)
 
 # The libraries probo may need on FreeBSD, all of them in the base system;
 # another one is added here on purpose, never picked up by accident.
-PROBO_LIBS="libc libkvm libdevstat libcam"
+PROBO_LIBS="libc libkvm libdevstat libcam libcrypto"
 build=build/freebsd
 copy=$top/build/freebsd-root
 
@@ -69,10 +71,20 @@ Cflags: -I\${includedir}
 PC
 }
 
+# The base system's libcrypto.so.111 where FreeBSD keeps it (the library
+# in /lib, the link name in /usr/lib), unless the root has it.
+CRYPTO_STUB=$top/scripts/libcrypto-linkonly.c
+add_libcrypto() {
+    [ ! -e "$1/usr/lib/libcrypto.so" ] || return 0
+    clang --target=x86_64-unknown-freebsd13.5 -fPIC -shared -nostdlib -fuse-ld=lld \
+        -Wl,-soname,libcrypto.so.111 -o "$1/lib/libcrypto.so.111" "$CRYPTO_STUB"
+    ln -sf ../../lib/libcrypto.so.111 "$1/usr/lib/libcrypto.so"
+}
+
 # The copy is made again only when the root or what is added changed: same
 # names, sizes and times give the same signature. Times are kept, so
 # nothing is rebuilt.
-signature="$root $(cd "$root" && find . -printf '%p %s %T@\n' | sort | cksum) $(cat "$MHD_HEADER" "$MHD_STUB" | cksum)"
+signature="$root $(cd "$root" && find . -printf '%p %s %T@\n' | sort | cksum) $(cat "$MHD_HEADER" "$MHD_STUB" "$CRYPTO_STUB" | cksum)"
 if [ ! -f "$copy/.source" ] || [ "$(cat "$copy/.source")" != "$signature" ]; then
     rm -rf "$copy" "$copy.new"
     mkdir -p "$(dirname "$copy")"
@@ -82,6 +94,7 @@ if [ ! -f "$copy/.source" ] || [ "$(cat "$copy/.source")" != "$signature" ]; the
         ln -sf "$(cat "$file")" "$file"
     done
     add_microhttpd "$copy.new"
+    add_libcrypto "$copy.new"
     printf '%s\n' "$signature" >"$copy.new/.source"
     mv "$copy.new" "$copy"
 fi

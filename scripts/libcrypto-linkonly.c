@@ -1,0 +1,17 @@
+/* Link-only stand-in for FreeBSD's base libcrypto (OpenSSL 1.1.1), whose
+   headers the FreeBSD root has but not the library: the functions the
+   programs call, by name, with no behaviour. Built by scripts/freebsd.sh
+   with the soname libcrypto.so.111, so the programs link as against the
+   real one; they are not run from here. */
+void CRYPTO_memcmp(void) {}
+void EVP_DigestSignFinal(void) {}
+void EVP_DigestSignInit(void) {}
+void EVP_DigestUpdate(void) {}
+void EVP_MD_CTX_copy_ex(void) {}
+void EVP_MD_CTX_free(void) {}
+void EVP_MD_CTX_new(void) {}
+void EVP_PKEY_free(void) {}
+void EVP_PKEY_new_raw_private_key(void) {}
+void EVP_sha256(void) {}
+void OPENSSL_cleanse(void) {}
+void OPENSSL_init_crypto(void) {}
