@@ -2,8 +2,10 @@
 # Sets up and builds, then runs both daemons on loopback (everything under
 # build/demo) with the sample configurations widened to this host's CPUs,
 # disk and file system: colvo-mkrrd creates the databases, colvo listens,
-# probo sends every second, and the FIFO lines are shown live for a while.
-# Both daemons are stopped at the end.
+# probo sends every second, its packets signed with a key made for the
+# demo, and the FIFO lines are shown live for a while. colvo changes to the
+# user _colvo where that user exists, and stays the starting user with -u
+# where not. Both daemons are stopped at the end.
 set -eu
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -31,9 +33,16 @@ cpu=0
 while [ "$cpu" -lt "$(nproc)" ]; do streams="$streams, cpu($cpu)"; cpu=$((cpu + 1)); done
 [ -n "$disk" ] && streams="$streams, io($disk)"
 case "$source" in /*) streams="$streams, df($source)" ;; esac
-echo "monitor { $streams } every second stream to 127.0.0.1 port 2100" > "$demo/etc/probo.conf"
+key="$demo/etc/demo.key"
+[ -s "$key" ] || (umask 077 && od -An -tx1 -N32 /dev/urandom | tr -d ' \n' > "$key" && echo >> "$key")
+echo "monitor { $streams } every second stream to 127.0.0.1 port 2100 key \"$key\"" > "$demo/etc/probo.conf"
 sed -e "s#/var/db/colvo#$demo/db#" -e "s#accept { load, mem, debug }#accept { $streams }#" \
-    examples/colvo.conf > "$demo/etc/colvo.conf"
+    -e "s#^    datadir .*#&\n    key \"$key\"#" examples/colvo.conf > "$demo/etc/colvo.conf"
+keep_user=""
+if [ "$(id -u)" = 0 ] && ! id _colvo >/dev/null 2>&1; then
+    keep_user="-u"
+    echo "== no user _colvo here: colvo keeps running as root (-u)"
+fi
 echo "== streams: $streams"
 
 # A daemon holds its pid file locked until it has gone: wait for that, so a
@@ -61,8 +70,8 @@ ls "$demo/db"
 echo "== configuration check"
 "$demo/colvo/colvo" -t
 "$demo/probo/probo" -t
-echo "== starting colvo and probo (detached; probo with -u, every second)"
-"$demo/colvo/colvo"
+echo "== starting colvo and probo (detached; probo with -u, every second, signed)"
+"$demo/colvo/colvo" $keep_user
 "$demo/probo/probo" -u
 echo "== live FIFO lines ($demo/run/colvo.fifo) for $seconds seconds"
 timeout "$seconds" cat "$demo/run/colvo.fifo" || true
