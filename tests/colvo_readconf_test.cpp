@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <string>
 
 #include "colvo.h"
@@ -243,6 +244,31 @@ TEST_F(ColvoConfig, UnreadableFileFails)
 {
     EXPECT_EQ(0, load_config(&muxes, "/nonexistent/colvo.conf", 1));
     EXPECT_TRUE(log.contains("could not open file \"/nonexistent/colvo.conf\""));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ColvoConfig, KeyOncePerSourceReadOnlyWhenChecking)
+{
+    std::string key = dir.write("colvo.key", std::string(64, 'f'));
+    chmod(key.c_str(), 0400);
+    ASSERT_EQ(1, load("mux 127.0.0.1\nsource 127.0.0.1 { key \"" + key +
+                      "\" accept { load } }\nsource 127.0.0.2 { accept { load } }\n"));
+    const source *unkeyed = first_source(), *keyed = unkeyed->next;
+    EXPECT_EQ(nullptr, unkeyed->auth);
+    ASSERT_NE(nullptr, keyed->auth);
+    EXPECT_EQ(0, keyed->auth->seen);
+    EXPECT_EQ(0, load("mux 127.0.0.1\nsource 127.0.0.1 { accept { load } key \"" + key + "\"\nkey \"" +
+                      key + "\" }\n"));
+    EXPECT_TRUE(log.has(at(3) + "a second key for source '127.0.0.1'")) << log.dump();
+    // Listing and making databases need no key, so none is read.
+    ASSERT_EQ(1, load("mux 127.0.0.1\nsource 127.0.0.1 { accept { load } key /nonexistent }\n", 0));
+    EXPECT_EQ(nullptr, first_source()->auth);
+    EXPECT_EQ(0, load("mux 127.0.0.1\nsource 127.0.0.1 { accept { load } key /nonexistent }\n"));
+    EXPECT_TRUE(log.has(at(2) + "cannot open key file '/nonexistent': No such file or directory"))
+        << log.dump();
 }
 
 } // namespace

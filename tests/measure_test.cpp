@@ -218,3 +218,73 @@ TEST(MeasureDeath, UnbindableFromAddressIsFatal)
 }
 
 } // namespace
+
+namespace {
+
+// The packets as colvo reads them: CRC right, authenticator verified.
+authenticator verified(std::vector<uint8_t> p, const auth_key *key)
+{
+    authenticator a = {};
+    packet_header h;
+    header_from_wire(p.data(), &h);
+    memset(p.data(), 0, 4);
+    EXPECT_EQ(h.crc, crc32_compute(p.data(), p.size()));
+    EXPECT_EQ(AUTH_OK, auth_verify(key, p.data(), h.length, static_cast<int>(p.size()), &a));
+    return a;
+}
+
+TEST_F(Measure, SignedMuxesShareOneSequencePerSenderAcrossAReload)
+{
+    uint8_t key[KEY_SIZE] = {7};
+    auth_key *check = auth_key_new(key);
+    auto keyed = [&](mux_list *list, const char *name, int interval, int port) {
+        mux *m = mux_list_add(list, name);
+        m->interval = interval;
+        m->address = strdup("127.0.0.1");
+        m->port = strdup(std::to_string(port).c_str());
+        mux_add_stream(m, STREAM_LOAD, "");
+        m->key = auth_key_new(key);
+        mux_init_send_packet(m);
+        open_mux_socket(m);
+        return m;
+    };
+    udp_socket other("127.0.0.1");
+    keyed(&muxes, "every 1", 1, listener.port());
+    keyed(&muxes, "every 2", 2, listener.port());
+    add_mux("plain", 1, {STREAM_LOAD});
+    setup_signing(&muxes, nullptr);
+    std::vector<authenticator> seen;
+    measure(&muxes, 100, 1);
+    measure(&muxes, 101, 1);
+    int plain = 0;
+    for (auto p = listener.receive(1000); !p.empty(); p = listener.receive(200)) {
+        if (p.size() == 15u + 10) {
+            plain++; // the unkeyed mux's, as ever
+            continue;
+        }
+        ASSERT_EQ(15u + 8 + AUTH_SIZE, p.size());
+        seen.push_back(verified(p, check));
+    }
+    EXPECT_EQ(2, plain);
+    ASSERT_EQ(3u, seen.size());
+    for (size_t i = 0; i < seen.size(); i++) {
+        EXPECT_EQ(i, seen[i].sequence);
+        EXPECT_EQ(0, memcmp(seen[0].boot, seen[i].boot, AUTH_BOOT_SIZE));
+    }
+    // A reread: the sender that stays goes on, a new one has a boot of its own.
+    mux_list fresh = {};
+    keyed(&fresh, "every 1", 1, listener.port());
+    mux *added = keyed(&fresh, "elsewhere", 1, other.port());
+    setup_signing(&fresh, &muxes);
+    measure(&fresh, 200, 1);
+    authenticator stays = verified(listener.receive(1000), check), fresh_one = verified(other.receive(1000), check);
+    EXPECT_EQ(3u, stays.sequence);
+    EXPECT_EQ(0, memcmp(seen[0].boot, stays.boot, AUTH_BOOT_SIZE));
+    EXPECT_EQ(0u, fresh_one.sequence);
+    EXPECT_NE(0, memcmp(seen[0].boot, fresh_one.boot, AUTH_BOOT_SIZE));
+    EXPECT_EQ(added, added->signer);
+    mux_list_free(&fresh);
+    auth_key_free(check);
+}
+
+} // namespace

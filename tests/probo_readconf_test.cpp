@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <string>
 
 #include "log_capture.h"
@@ -158,6 +159,35 @@ TEST_F(ProboConfig, Ipv6Hosts)
 {
     ASSERT_EQ(1, read("monitor { load } stream to ::1 port 2300"));
     EXPECT_STREQ("::1 2300 (5s)", muxes.first->name);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ProboConfig, KeyEndsAStatement)
+{
+    std::string key = dir.write("probo.key", std::string(64, 'a') + "\n");
+    chmod(key.c_str(), 0600);
+    std::string open_key = dir.write("open.key", std::string(64, 'a'));
+    chmod(open_key.c_str(), 0644);
+    ASSERT_EQ(1, read("monitor { load } stream to 127.0.0.1 port 2101 key \"" + key +
+                      "\"\nmonitor { mem } every 10 seconds stream to 127.0.0.1 key " + key +
+                      "\nmonitor { cpu(0) } stream to 127.0.0.1 port 2102"));
+    const mux *plain = muxes.first, *no_port = plain->next, *with_port = no_port->next;
+    EXPECT_STREQ("127.0.0.1 2102 (5s)", plain->name);
+    EXPECT_EQ(nullptr, plain->key);
+    EXPECT_STREQ("127.0.0.1 2100 (10s)", no_port->name);
+    EXPECT_NE(nullptr, no_port->key);
+    EXPECT_STREQ("127.0.0.1 2101 (5s)", with_port->name);
+    EXPECT_NE(nullptr, with_port->key);
+    EXPECT_TRUE(log.lines().empty()) << log.dump();
+    EXPECT_EQ(0, read("monitor { load } stream to 127.0.0.1 key"));
+    EXPECT_TRUE(log.has(at(1) + "expected '<key file>' found 'key'")) << log.dump();
+    EXPECT_EQ(0, read("monitor { load } stream to 127.0.0.1 key \"" + open_key + "\""));
+    EXPECT_TRUE(log.has(at(1) + "key file '" + open_key +
+                        "' is open to group or others (mode 644): make it 0600 or 0400"))
+        << log.dump();
 }
 
 } // namespace
