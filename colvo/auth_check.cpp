@@ -7,14 +7,15 @@
 
 #include "colvo.h"
 #include "error.h"
+#include "figures.h"
 #include "net.h"
 
-auth_counts auth_totals;
+time_t auth_last_summary;
 
 // Each refusal has its own message, so each is limited on its own.
-static int refuse(long *count, const sockaddr_storage *from, const char *format)
+static int refuse(int figure, const sockaddr_storage *from, const char *format)
 {
-    (*count)++;
+    figure_add(figure);
     numeric_names(from);
     warning(format, numeric_host, numeric_service);
     return 0;
@@ -35,13 +36,13 @@ int check_authenticator(mux *m, source *src, int received, const sockaddr_storag
     case AUTH_OK:
         break;
     case AUTH_MISSING:
-        return refuse(&auth_totals.missing, from,
+        return refuse(FIG_UNSIGNED, from,
                       "ignored packet without authenticator from %.200s:%.200s");
     case AUTH_MALFORMED:
-        return refuse(&auth_totals.malformed, from,
+        return refuse(FIG_BAD_AUTHENTICATOR, from,
                       "ignored packet with bad authenticator from %.200s:%.200s");
     default:
-        return refuse(&auth_totals.bad_mac, from, "ignored packet with bad mac from %.200s:%.200s");
+        return refuse(FIG_BAD_MAC, from, "ignored packet with bad mac from %.200s:%.200s");
     }
     // Signed, so the time is the sender's: too far from ours, it would be
     // stored nowhere or lock its databases.
@@ -49,7 +50,7 @@ int check_authenticator(mux *m, source *src, int received, const sockaddr_storag
     uint64_t t = m->header.timestamp, ours = static_cast<uint64_t>(log_clock(nullptr));
     int ahead = t > ours + AUTH_SKEW_MAX;
     if (ahead || (t < ours && ours - t > AUTH_SKEW_MAX)) {
-        auth_totals.off_time++;
+        figure_add(FIG_OFF_TIME);
         numeric_names(from);
         warning("ignored packet from %.200s:%.200s: its time is %llu s %s ours", numeric_host,
                 numeric_service, static_cast<unsigned long long>(ahead ? t - ours : ours - t),
@@ -58,15 +59,15 @@ int check_authenticator(mux *m, source *src, int received, const sockaddr_storag
     }
     int same_boot = st->seen && memcmp(st->boot, a.boot, sizeof(a.boot)) == 0;
     if (same_boot && a.sequence <= st->highest)
-        return refuse(&auth_totals.replayed, from, "ignored replayed packet from %.200s:%.200s");
+        return refuse(FIG_REPLAYED, from, "ignored replayed packet from %.200s:%.200s");
     if (st->seen && !same_boot && m->header.timestamp <= st->last_time)
-        return refuse(&auth_totals.earlier_boot, from,
+        return refuse(FIG_EARLIER_START, from,
                       "ignored packet of an earlier start from %.200s:%.200s");
     // A new start counts from 0: the numbers before this one were lost.
     // The first packet after our own start tells nothing of losses.
     uint64_t skipped = !st->seen ? 0 : same_boot ? a.sequence - st->highest - 1 : a.sequence;
     add_lost(&st->lost, skipped);
-    add_lost(&auth_totals.lost, skipped);
+    figure_add(FIG_LOST, skipped);
     memcpy(st->boot, a.boot, sizeof(st->boot));
     st->highest = a.sequence;
     st->last_time = m->header.timestamp;
@@ -94,7 +95,7 @@ void auth_carry_over(mux *fresh, const mux *running)
             was->auth->lost = 0;
         }
     }
-    int seconds = static_cast<int>(log_clock(nullptr) - auth_totals.last_summary);
+    int seconds = static_cast<int>(log_clock(nullptr) - auth_last_summary);
     for (source *was = running->sources.first; was; was = was->next)
         if (was->auth && was->auth->lost)
             tell_lost(was, seconds);
@@ -103,12 +104,12 @@ void auth_carry_over(mux *fresh, const mux *running)
 void auth_summarise(const mux *m, int at_exit)
 {
     time_t now = log_clock(nullptr);
-    if (!at_exit && now - auth_totals.last_summary < SUMMARY_INTERVAL &&
-        now >= auth_totals.last_summary)
+    if (!at_exit && now - auth_last_summary < SUMMARY_INTERVAL &&
+        now >= auth_last_summary)
         return;
-    int seconds = static_cast<int>(now - auth_totals.last_summary);
+    int seconds = static_cast<int>(now - auth_last_summary);
     for (source *src = m ? m->sources.first : nullptr; src; src = src->next)
         if (src->auth && src->auth->lost)
             tell_lost(src, seconds);
-    auth_totals.last_summary = now;
+    auth_last_summary = now;
 }

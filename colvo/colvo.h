@@ -74,20 +74,8 @@ int check_authenticator(mux *m, source *src, int received, const sockaddr_storag
 
 enum { AUTH_SKEW_MAX = 600 };
 
-// What the intake refused of keyed sources and what they lost, since
-// start: one record, for the summaries and whoever reports colvo's own
-// figures.
-struct auth_counts {
-    long missing;      // datagrams without authenticator
-    long malformed;    // an authenticator of the wrong size or kind
-    long bad_mac;
-    long replayed;     // same boot, sequence number not above the highest
-    long earlier_boot; // another boot, stamped no later than the last taken
-    long off_time;     // stamped too far from our clock
-    long lost;         // sequence numbers skipped
-    time_t last_summary;
-};
-extern auth_counts auth_totals;
+// What the intake refuses of keyed sources, by reason, and the packets
+// they lose are colvo's figures (figures.h): FIG_UNSIGNED to FIG_LOST.
 
 // A keyed source of the new configuration goes on where the running one
 // stopped (boot, sequence, losses not yet told); losses of sources that
@@ -95,6 +83,8 @@ extern auth_counts auth_totals;
 void auth_carry_over(mux *fresh, const mux *running);
 // The losses per source, once a minute, and always when at_exit is set.
 void auth_summarise(const mux *m, int at_exit);
+// When the losses were last summed up (tests set it).
+extern time_t auth_last_summary;
 
 // privdrop.cpp: started as root, colvo runs as this user once it has
 // done what needs root.

@@ -29,6 +29,14 @@ enum figure {
     FIG_SOCKET_DROPPED,
     FIG_CLIENTS,
     FIG_CLIENTS_REFUSED,
+    // Keyed sources: datagrams refused by reason, and packets lost.
+    FIG_UNSIGNED,
+    FIG_BAD_AUTHENTICATOR,
+    FIG_BAD_MAC,
+    FIG_REPLAYED,
+    FIG_EARLIER_START,
+    FIG_OFF_TIME,
+    FIG_LOST,
     FIGURE_COUNT,
 };
 
@@ -50,6 +58,9 @@ inline constexpr const char DROPPED_HELP[] =
     "datagrams colvo dropped since its start, by reason";
 inline constexpr const char LINES_HELP[] =
     "lines colvo dropped since its start: at the FIFO, or for the live socket's clients";
+
+inline constexpr const char REFUSED_HELP[] =
+    "datagrams of sources with a key that colvo refused since its start, by reason";
 
 inline constexpr figure_row FIGURE_ROWS[] = {
     {FIG_RECEIVED, "received", "datagrams_received", nullptr, 0,
@@ -74,6 +85,16 @@ inline constexpr figure_row FIGURE_ROWS[] = {
     {FIG_CLIENTS, "clients", "live_clients", nullptr, 1, "clients of the live socket now"},
     {FIG_CLIENTS_REFUSED, "clients_refused", "live_clients_refused", nullptr, 0,
      "live socket clients refused since colvo's start, the table being full"},
+    {FIG_UNSIGNED, "unsigned", "datagrams_refused", "reason=\"unsigned\"", 0, REFUSED_HELP},
+    {FIG_BAD_AUTHENTICATOR, "bad_authenticator", "datagrams_refused",
+     "reason=\"bad_authenticator\"", 0, REFUSED_HELP},
+    {FIG_BAD_MAC, "bad_mac", "datagrams_refused", "reason=\"bad_mac\"", 0, REFUSED_HELP},
+    {FIG_REPLAYED, "replayed", "datagrams_refused", "reason=\"replayed\"", 0, REFUSED_HELP},
+    {FIG_EARLIER_START, "earlier_start", "datagrams_refused", "reason=\"earlier_start\"", 0,
+     REFUSED_HELP},
+    {FIG_OFF_TIME, "off_time", "datagrams_refused", "reason=\"off_time\"", 0, REFUSED_HELP},
+    {FIG_LOST, "lost", "packets_lost", nullptr, 0,
+     "packets of sources with a key lost on the way (sequence numbers skipped) since colvo's start"},
 };
 
 namespace figures_check {

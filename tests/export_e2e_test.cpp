@@ -54,7 +54,7 @@ struct Export : ::testing::Test {
 
     std::unique_ptr<daemon_process> start_colvo()
     {
-        auto d = std::make_unique<daemon_process>(COLVO, std::vector<std::string>{"-d", "-f", conf});
+        auto d = std::make_unique<daemon_process>(COLVO, std::vector<std::string>{"-d", "-u", "-f", conf});
         EXPECT_TRUE(d->wait_for("listening for incoming probo traffic")) << d->output();
         return d;
     }

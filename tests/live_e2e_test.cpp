@@ -119,7 +119,7 @@ struct Live : ::testing::Test {
         std::string conf = dir.write("colvo.conf", "mux 127.0.0.1 port " + std::to_string(port) +
                                                        "\nsource 127.0.0.1 { accept { " + accept +
                                                        " } }\n");
-        auto d = std::make_unique<daemon_process>(COLVO, std::vector<std::string>{"-d", "-f", conf});
+        auto d = std::make_unique<daemon_process>(COLVO, std::vector<std::string>{"-d", "-u", "-f", conf});
         EXPECT_TRUE(d->wait_for("listening for incoming probo traffic")) << d->output();
         return d;
     }

@@ -169,7 +169,7 @@ TEST(TopPlain, ColvoLiveSocketWithColvoFigures)
     int port = free_udp_port();
     std::string conf = dir.write("colvo.conf", "mux 127.0.0.1 port " + std::to_string(port) +
                                                    "\nsource 127.0.0.1 { accept { load } }\n");
-    daemon_process colvo(COLVO, {"-d", "-f", conf});
+    daemon_process colvo(COLVO, {"-d", "-u", "-f", conf});
     ASSERT_TRUE(colvo.wait_for("listening for incoming probo traffic")) << colvo.output();
     daemon_process top(TOP, {"-s", COLVO_SOCKET});
     EXPECT_TRUE(top.wait_for("colvo: 0 received, 0 accepted, 0 dropped, 0 lines lost\n")) << top.output();

@@ -157,7 +157,8 @@ static unsigned long long dropped_datagrams()
 {
     unsigned long long n = 0;
     for (const figure_row &r : FIGURE_ROWS)
-        if (r.label && strcmp(r.metric, FIGURE_ROWS[FIG_UNKNOWN_SENDER].metric) == 0)
+        if (r.label && (strcmp(r.metric, FIGURE_ROWS[FIG_UNKNOWN_SENDER].metric) == 0 ||
+                        strcmp(r.metric, FIGURE_ROWS[FIG_UNSIGNED].metric) == 0))
             n += figures[r.id];
     return n;
 }
