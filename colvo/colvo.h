@@ -124,24 +124,39 @@ enum {
     SUMMARY_INTERVAL = 60,
     // Queued lines wait at most this long for more to share their write.
     FIFO_DELAY_NS = 10 * 1000 * 1000,
+    // Every system's FIFO holds at least this much; the write limit is a
+    // quarter of it where the system does not tell the FIFO's size.
+    FIFO_CAPACITY_MIN = 16 * 1024,
+    FIFO_WRITE_SHARE = 4,
 };
 
-// The FIFO, written in whole lines only. Lines are queued and go out
-// together in writes of at most PIPE_BUF bytes, which the FIFO takes whole
-// or not at all; a longer line goes alone, and when the FIFO takes part of
-// it the rest is kept and written before anything else. A line that cannot
-// go in whole is dropped whole and counted.
+// Lines waiting for their write: whole lines, each ending in its newline,
+// in one plain buffer that the FIFO and the live socket's clients are
+// handed alike.
+struct line_batch {
+    char *text; // room for the FIFO's write limit
+    int length;
+    int lines;
+    timespec started; // when the first queued line came
+};
+
+// The FIFO, written in whole lines only, colvo its only writer. Queued
+// lines go out together in writes of up to a quarter of what the FIFO
+// holds, so that a reader a moment late still finds room for three more;
+// a line longer than PIPE_BUF goes at once with those queued before it,
+// one longer than the quarter alone. When the FIFO takes part of a write,
+// the line it stopped in keeps its rest, written before anything else, and
+// the lines after it are dropped whole: no reader sees a torn or glued
+// line. Dropped lines are counted.
 struct fifo_writer {
     int fd;
-    char *pending; // the rest of a long line the FIFO took in part
+    int write_limit; // the most bytes of queued lines one write carries
+    line_batch batch;
+    char *pending; // the rest of a line the FIFO took in part
     int pending_length;
     int pending_size;
-    int batch_length;
-    int batch_lines;
-    timespec batch_started; // when the first queued line came
-    long dropped;           // lines dropped since the last summary
-    live_server *live;      // gets the same lines; null: none
-    char batch[PIPE_BUF];
+    long dropped;      // lines dropped since the last summary
+    live_server *live; // gets the same lines; null: none
 };
 
 enum {

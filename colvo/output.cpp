@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "colvo.h"
@@ -17,10 +18,34 @@
 #include "types.h"
 #include "xmalloc.h"
 
+// The bytes the FIFO holds, where the system tells (Linux); 0 elsewhere.
+#ifdef F_GETPIPE_SZ
+static int fifo_capacity(int fd)
+{
+    int size = fcntl(fd, F_GETPIPE_SZ);
+    return size > 0 ? size : 0;
+}
+#else
+static int fifo_capacity(int)
+{
+    return 0;
+}
+#endif
+
+static void fifo_init(fifo_writer *w, int fd)
+{
+    w->fd = fd;
+    int capacity = fifo_capacity(fd);
+    w->write_limit = (capacity > 0 ? capacity : FIFO_CAPACITY_MIN) / FIFO_WRITE_SHARE;
+    if (w->write_limit < PIPE_BUF)
+        w->write_limit = PIPE_BUF;
+    w->batch.text = static_cast<char *>(xmalloc(static_cast<size_t>(w->write_limit)));
+}
+
 void output_init(output_state *out, int fifo)
 {
     memset(out, 0, sizeof(*out));
-    out->fifo.fd = fifo;
+    fifo_init(&out->fifo, fifo);
     const char *cache = getenv("RRDCACHED_ADDRESS");
     out->through_cache = cache && cache[0];
 }
@@ -28,14 +53,18 @@ void output_init(output_state *out, int fifo)
 void output_free(output_state *out)
 {
     rrd_failures_free(&out->failures);
-    if (out->fifo.pending)
-        xfree(out->fifo.pending);
-    out->fifo.pending = nullptr;
-    out->fifo.pending_size = 0;
-    out->fifo.pending_length = 0;
+    fifo_writer *w = &out->fifo;
+    if (w->batch.text)
+        xfree(w->batch.text);
+    w->batch = {};
+    if (w->pending)
+        xfree(w->pending);
+    w->pending = nullptr;
+    w->pending_size = 0;
+    w->pending_length = 0;
 }
 
-// Writes what is left of a long line taken in part; 1 once nothing is left.
+// Writes what is left of a line taken in part; 1 once nothing is left.
 static int write_rest(fifo_writer *w)
 {
     if (w->pending_length == 0)
@@ -55,46 +84,62 @@ static void dropped(fifo_writer *w, int lines)
     figure_add(FIG_FIFO_DROPPED, static_cast<uint64_t>(lines));
 }
 
-static void write_long_line(fifo_writer *w, const char *line, int length)
+static void keep_rest(fifo_writer *w, const char *rest, int length)
+{
+    if (length > w->pending_size) {
+        w->pending = static_cast<char *>(xrealloc(w->pending, static_cast<size_t>(length)));
+        w->pending_size = length;
+    }
+    memcpy(w->pending, rest, static_cast<size_t>(length));
+    w->pending_length = length;
+}
+
+// Whole lines in one write. The FIFO takes all, nothing, or (past
+// PIPE_BUF) a part: then the line it stopped in keeps its rest for the
+// next write, and the lines after it, not taken at all, are dropped.
+static void write_lines(fifo_writer *w, const char *text, int length, int lines)
 {
     // Behind a rest still waiting, a line would be torn from its start.
-    ssize_t n = write_rest(w) ? write(w->fd, line, static_cast<size_t>(length)) : -1;
+    ssize_t n = write_rest(w) ? write(w->fd, text, static_cast<size_t>(length)) : -1;
     if (n >= length)
         return;
     if (n <= 0) {
-        dropped(w, 1);
+        dropped(w, lines);
         return;
     }
-    int rest = length - static_cast<int>(n);
-    if (rest > w->pending_size) {
-        w->pending = static_cast<char *>(xrealloc(w->pending, static_cast<size_t>(rest)));
-        w->pending_size = rest;
+    const char *cut = text + n, *end = text + length, *next = cut;
+    if (cut[-1] != '\n') {
+        const void *newline = memchr(cut, '\n', static_cast<size_t>(end - cut));
+        next = newline ? static_cast<const char *>(newline) + 1 : end;
+        keep_rest(w, cut, static_cast<int>(next - cut));
     }
-    memcpy(w->pending, line + n, static_cast<size_t>(rest));
-    w->pending_length = rest;
+    int lost = 0;
+    for (const char *p = next; p < end; p++)
+        lost += *p == '\n';
+    if (lost)
+        dropped(w, lost);
 }
 
 void fifo_flush(fifo_writer *w)
 {
-    if (w->batch_length == 0)
+    line_batch *b = &w->batch;
+    if (b->length == 0)
         return;
     // The live clients get the same batch of whole lines.
-    live_send(w->live, w->batch, w->batch_length);
-    if (!write_rest(w) || write(w->fd, w->batch, static_cast<size_t>(w->batch_length)) !=
-                              static_cast<ssize_t>(w->batch_length))
-        dropped(w, w->batch_lines);
-    w->batch_length = 0;
-    w->batch_lines = 0;
+    live_send(w->live, b->text, b->length);
+    write_lines(w, b->text, b->length, b->lines);
+    b->length = 0;
+    b->lines = 0;
 }
 
 const timespec *fifo_wait(fifo_writer *w, timespec *left)
 {
-    if (w->batch_length == 0)
+    if (w->batch.length == 0)
         return nullptr;
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    long long waited = (now.tv_sec - w->batch_started.tv_sec) * 1000000000LL +
-                       (now.tv_nsec - w->batch_started.tv_nsec);
+    long long waited = (now.tv_sec - w->batch.started.tv_sec) * 1000000000LL +
+                       (now.tv_nsec - w->batch.started.tv_nsec);
     long long rest = waited < 0 || waited >= FIFO_DELAY_NS ? 0 : FIFO_DELAY_NS - waited;
     left->tv_sec = 0;
     left->tv_nsec = static_cast<long>(rest);
@@ -103,19 +148,23 @@ const timespec *fifo_wait(fifo_writer *w, timespec *left)
 
 void fifo_queue_line(fifo_writer *w, const char *line, int length)
 {
-    if (length > PIPE_BUF) {
+    line_batch *b = &w->batch;
+    if (b->length + length > w->write_limit)
         fifo_flush(w);
+    if (length > w->write_limit) {
         live_send(w->live, line, length);
-        write_long_line(w, line, length);
+        write_lines(w, line, length, 1);
         return;
     }
-    if (w->batch_length + length > PIPE_BUF)
+    if (b->length == 0)
+        clock_gettime(CLOCK_MONOTONIC, &b->started);
+    memcpy(b->text + b->length, line, static_cast<size_t>(length));
+    b->length += length;
+    b->lines++;
+    // A line past PIPE_BUF is worth a write of its own: it goes at once,
+    // with the lines queued before it.
+    if (length > PIPE_BUF)
         fifo_flush(w);
-    if (w->batch_length == 0)
-        clock_gettime(CLOCK_MONOTONIC, &w->batch_started);
-    memcpy(w->batch + w->batch_length, line, static_cast<size_t>(length));
-    w->batch_length += length;
-    w->batch_lines++;
 }
 
 static char RRD_ARG0[] = "rrdupdate";
