@@ -203,58 +203,136 @@ static const char DIGIT_PAIRS[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
+static_assert(sizeof(DIGIT_PAIRS) == 201, "every pair from 00 to 99");
 
-// The digits of v below 10^8, two at a time in 32-bit arithmetic, ending
-// at end; the first digit's position. With width, zeros pad to it.
-static char *digits32(char *end, uint32_t v, int width)
+// The daemon renders every value of every packet, and printf was most of
+// that cost. Digits go straight to their place, two per table lookup; the
+// divisions of a group are independent of each other, so they overlap.
+
+static void put_pair(char *p, uint32_t v)
 {
-    char *p = end;
-    while (v >= 100) {
-        unsigned pair = (v % 100) * 2;
-        v /= 100;
-        *--p = DIGIT_PAIRS[pair + 1];
-        *--p = DIGIT_PAIRS[pair];
-    }
-    if (v >= 10) {
-        *--p = DIGIT_PAIRS[v * 2 + 1];
-        *--p = DIGIT_PAIRS[v * 2];
-    } else if (v > 0 || p == end) {
-        *--p = static_cast<char>('0' + v);
-    }
-    while (end - p < width)
-        *--p = '0';
-    return p;
+    memcpy(p, DIGIT_PAIRS + 2 * v, 2);
 }
 
-// ":" and the decimal digits of v, as ":%llu" prints them; the daemon
-// renders every value of every packet, and printf is most of that cost.
-// Eight digits at a time keep the arithmetic in 32 bits.
+// v below 10^4 without leading zeros; the digits written.
+static int up_to_four(char *p, uint32_t v)
+{
+    if (v < 100) {
+        if (v < 10) {
+            p[0] = static_cast<char>('0' + v);
+            return 1;
+        }
+        put_pair(p, v);
+        return 2;
+    }
+    uint32_t high = v / 100, low = v % 100;
+    if (high < 10) {
+        p[0] = static_cast<char>('0' + high);
+        put_pair(p + 1, low);
+        return 3;
+    }
+    put_pair(p, high);
+    put_pair(p + 2, low);
+    return 4;
+}
+
+// v below 10^4 as four digits, zeros leading.
+static void four_digits(char *p, uint32_t v)
+{
+    put_pair(p, v / 100);
+    put_pair(p + 2, v % 100);
+}
+
+// v below 10^8 as eight digits, zeros leading.
+static void eight_digits(char *p, uint32_t v)
+{
+    four_digits(p, v / 10000);
+    four_digits(p + 4, v % 10000);
+}
+
+// Any 32-bit v without leading zeros; the digits written.
+static int digits32(char *p, uint32_t v)
+{
+    if (v < 10000)
+        return up_to_four(p, v);
+    if (v < 100000000) {
+        int n = up_to_four(p, v / 10000);
+        four_digits(p + n, v % 10000);
+        return n + 4;
+    }
+    int n = up_to_four(p, v / 100000000);
+    eight_digits(p + n, v % 100000000);
+    return n + 8;
+}
+
+static int digits64(char *p, uint64_t v)
+{
+    enum : uint64_t { E8 = 100000000ull, E16 = E8 * E8 };
+    if (v <= UINT32_MAX)
+        return digits32(p, static_cast<uint32_t>(v));
+    if (v < E16) {
+        int n = digits32(p, static_cast<uint32_t>(v / E8));
+        eight_digits(p + n, static_cast<uint32_t>(v % E8));
+        return n + 8;
+    }
+    uint64_t low = v % E16;
+    int n = up_to_four(p, static_cast<uint32_t>(v / E16));
+    eight_digits(p + n, static_cast<uint32_t>(low / E8));
+    eight_digits(p + n + 8, static_cast<uint32_t>(low % E8));
+    return n + 16;
+}
+
+// ":" and the decimal digits of v, as ":%llu" and ":%u" print them.
 static int field_unsigned(char *out, uint64_t v)
 {
-    enum : uint32_t { EIGHT_DIGITS = 100000000u };
-    char digits[24];
-    char *end = digits + sizeof(digits);
-    char *p = end;
-    for (; v >= EIGHT_DIGITS; v /= EIGHT_DIGITS)
-        p = digits32(p, static_cast<uint32_t>(v % EIGHT_DIGITS), 8);
-    p = digits32(p, static_cast<uint32_t>(v), 0);
-    int length = static_cast<int>(end - p);
     out[0] = ':';
-    memcpy(out + 1, p, static_cast<size_t>(length));
-    out[length + 1] = '\0';
-    return length + 1;
+    int n = 1 + digits64(out + 1, v);
+    out[n] = '\0';
+    return n;
+}
+
+static int field_unsigned32(char *out, uint32_t v)
+{
+    out[0] = ':';
+    int n = 1 + digits32(out + 1, v);
+    out[n] = '\0';
+    return n;
 }
 
 // A c value as ":%3.2f" prints v / 100.0: the quotient is within one ulp of
 // a two-decimal number, so rounding gives back exactly these digits.
 static int field_hundredths(char *out, uint16_t v)
 {
-    int n = field_unsigned(out, v / 100u);
+    out[0] = ':';
+    int n = 1 + up_to_four(out + 1, v / 100u);
     out[n] = '.';
-    out[n + 1] = static_cast<char>('0' + (v % 100u) / 10);
-    out[n + 2] = static_cast<char>('0' + v % 10u);
+    put_pair(out + n + 1, v % 100u);
     out[n + 3] = '\0';
     return n + 3;
+}
+
+// Below this magnitude the quotient printf is given (v / 1000 / 1000, two
+// roundings) lies within about one ulp, some 10^-7, of v / 10^6: less than
+// half a millionth, so ":%7.6f" gives back exactly v's digits. Beyond it
+// printf decides.
+static const uint64_t MILLIONTHS_EXACT = 1000000000000000ull;
+
+static int field_millionths(char *out, int64_t v, size_t room, const char *fmt)
+{
+    uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    if (magnitude >= MILLIONTHS_EXACT)
+        return snprintf(out, room, fmt, static_cast<double>(v) / 1000 / 1000);
+    int n = 0;
+    out[n++] = ':';
+    if (v < 0)
+        out[n++] = '-';
+    n += digits32(out + n, static_cast<uint32_t>(magnitude / 1000000));
+    uint32_t fraction = static_cast<uint32_t>(magnitude % 1000000);
+    out[n] = '.';
+    put_pair(out + n + 1, fraction / 10000);
+    four_digits(out + n + 3, fraction % 10000);
+    out[n + 7] = '\0';
+    return n + 7;
 }
 
 int render_stream(const unpacked_stream *s, char *buf, int capacity, int style)
@@ -290,19 +368,21 @@ int render_stream(const unpacked_stream *s, char *buf, int capacity, int style)
         case 'D': {
             int64_t v;
             memcpy(&v, d, sizeof(v));
-            n = snprintf(out, room, fmt, static_cast<double>(v) / 1000 / 1000);
+            n = fields ? field_millionths(out, v, room, fmt)
+                       : snprintf(out, room, fmt, static_cast<double>(v) / 1000 / 1000);
             break;
         }
         case 'l': {
             uint32_t v;
             memcpy(&v, d, sizeof(v));
-            n = fields ? field_unsigned(out, v) : snprintf(out, room, fmt, static_cast<unsigned long>(v));
+            n = fields ? field_unsigned32(out, v)
+                       : snprintf(out, room, fmt, static_cast<unsigned long>(v));
             break;
         }
         case 's': {
             uint16_t v;
             memcpy(&v, d, sizeof(v));
-            n = fields ? field_unsigned(out, v) : snprintf(out, room, fmt, static_cast<unsigned>(v));
+            n = fields ? field_unsigned32(out, v) : snprintf(out, room, fmt, static_cast<unsigned>(v));
             break;
         }
         case 'c': {
@@ -313,7 +393,7 @@ int render_stream(const unpacked_stream *s, char *buf, int capacity, int style)
             break;
         }
         case 'b':
-            n = fields ? field_unsigned(out, d[0])
+            n = fields ? field_unsigned32(out, d[0])
                        : snprintf(out, room, fmt, static_cast<unsigned>(d[0]));
             break;
         }
