@@ -199,15 +199,18 @@ int unpack_stream_v1(const uint8_t *record, int available, unpacked_stream *resu
     return unpack_stream(UNPACK_ARGUMENT_V1, record, available, result);
 }
 
+// The daemon renders every value of every packet, and printf was most of
+// that cost. Large values are worked out eight digits at a time in one
+// 64-bit word, a digit per byte, and stored together; small ones two digits
+// per table lookup.
+
 static const char DIGIT_PAIRS[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 static_assert(sizeof(DIGIT_PAIRS) == 201, "every pair from 00 to 99");
 
-// The daemon renders every value of every packet, and printf was most of
-// that cost. Digits go straight to their place, two per table lookup; the
-// divisions of a group are independent of each other, so they overlap.
+enum : uint64_t { E8 = 100000000ull, E16 = E8 * E8, ASCII_ZEROS = 0x3030303030303030ull };
 
 static void put_pair(char *p, uint32_t v)
 {
@@ -236,65 +239,110 @@ static int up_to_four(char *p, uint32_t v)
     return 4;
 }
 
-// v below 10^4 as four digits, zeros leading.
-static void four_digits(char *p, uint32_t v)
-{
-    put_pair(p, v / 100);
-    put_pair(p + 2, v % 100);
-}
-
-// v below 10^8 as eight digits, zeros leading.
-static void eight_digits(char *p, uint32_t v)
-{
-    four_digits(p, v / 10000);
-    four_digits(p + 4, v % 10000);
-}
-
-// Any 32-bit v without leading zeros; the digits written.
-static int digits32(char *p, uint32_t v)
+// v below 10^5 (a 16-bit value) without leading zeros; the digits written.
+static int up_to_five(char *p, uint32_t v)
 {
     if (v < 10000)
         return up_to_four(p, v);
-    if (v < 100000000) {
-        int n = up_to_four(p, v / 10000);
-        four_digits(p + n, v % 10000);
-        return n + 4;
-    }
-    int n = up_to_four(p, v / 100000000);
-    eight_digits(p + n, v % 100000000);
-    return n + 8;
+    p[0] = static_cast<char>('0' + v / 10000);
+    v %= 10000;
+    put_pair(p + 1, v / 100);
+    put_pair(p + 3, v % 100);
+    return 5;
 }
 
-static int digits64(char *p, uint64_t v)
+// The eight digits of v below 10^8, zeros leading, as byte values 0 to 9
+// with the first digit in the lowest byte. v is split into halves, then
+// quarters, then digits, each split made in all lanes at once by a
+// multiplication that divides exactly over the lane's range (x * 10486 >>
+// 20 is x / 100 below 10^4, x * 103 >> 10 is x / 10 below 100).
+static uint64_t digit_lanes(uint32_t v)
 {
-    enum : uint64_t { E8 = 100000000ull, E16 = E8 * E8 };
-    if (v <= UINT32_MAX)
-        return digits32(p, static_cast<uint32_t>(v));
-    if (v < E16) {
-        int n = digits32(p, static_cast<uint32_t>(v / E8));
-        eight_digits(p + n, static_cast<uint32_t>(v % E8));
-        return n + 8;
-    }
-    uint64_t low = v % E16;
-    int n = up_to_four(p, static_cast<uint32_t>(v / E16));
-    eight_digits(p + n, static_cast<uint32_t>(low / E8));
-    eight_digits(p + n + 8, static_cast<uint32_t>(low % E8));
-    return n + 16;
+    uint64_t x = (v / 10000) | (static_cast<uint64_t>(v % 10000) << 32);
+    uint64_t hundreds = ((x * 10486) >> 20) & 0x0000007F0000007Full;
+    x = hundreds | ((x - hundreds * 100) << 16);
+    uint64_t tens = ((x * 103) >> 10) & 0x000F000F000F000Full;
+    return tens | ((x - tens * 10) << 8);
 }
 
-// ":" and the decimal digits of v, as ":%llu" and ":%u" print them.
+// Eight bytes at p, the lowest first, whatever the host's byte order.
+static void store8(char *p, uint64_t x)
+{
+    if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__)
+        x = __builtin_bswap64(x);
+    memcpy(p, &x, 8);
+}
+
+static const uint64_t POWERS_OF_TEN[20] = {1ull,
+                                           10ull,
+                                           100ull,
+                                           1000ull,
+                                           10000ull,
+                                           100000ull,
+                                           1000000ull,
+                                           10000000ull,
+                                           100000000ull,
+                                           1000000000ull,
+                                           10000000000ull,
+                                           100000000000ull,
+                                           1000000000000ull,
+                                           10000000000000ull,
+                                           100000000000000ull,
+                                           1000000000000000ull,
+                                           10000000000000000ull,
+                                           100000000000000000ull,
+                                           1000000000000000000ull,
+                                           10000000000000000000ull};
+
+// The decimal digits of v (1 for 0), from its bit length: known early, so
+// where the next value goes never waits for this one's digits.
+static int digit_count(uint64_t v)
+{
+    uint64_t u = v | 1;
+    int t = ((64 - __builtin_clzll(u)) * 1233) >> 12; // bit length times log10(2)
+    return t + (u >= POWERS_OF_TEN[t]);
+}
+
+// The last k (1 to 8) of the eight digits of v below 10^8 at p; eight
+// bytes are stored, NULs after the digits.
+static void last_digits(char *p, uint32_t v, int k)
+{
+    store8(p, (digit_lanes(v) | ASCII_ZEROS) >> (8 * (8 - k)));
+}
+
+static void eight_digits(char *p, uint32_t v)
+{
+    store8(p, digit_lanes(v) | ASCII_ZEROS);
+}
+
+// ":" and the decimal digits of v, as ":%llu" prints them, NUL-terminated.
+// Every store stays within the value's text width (22 for L, 12 for l).
 static int field_unsigned(char *out, uint64_t v)
 {
     out[0] = ':';
-    int n = 1 + digits64(out + 1, v);
-    out[n] = '\0';
-    return n;
+    char *p = out + 1;
+    int n = digit_count(v);
+    if (n <= 8) {
+        last_digits(p, static_cast<uint32_t>(v), n);
+    } else if (n <= 16) {
+        last_digits(p, static_cast<uint32_t>(v / E8), n - 8);
+        eight_digits(p + n - 8, static_cast<uint32_t>(v % E8));
+    } else {
+        uint64_t low = v % E16;
+        last_digits(p, static_cast<uint32_t>(v / E16), n - 16);
+        eight_digits(p + n - 16, static_cast<uint32_t>(low / E8));
+        eight_digits(p + n - 8, static_cast<uint32_t>(low % E8));
+    }
+    p[n] = '\0';
+    return n + 1;
 }
 
-static int field_unsigned32(char *out, uint32_t v)
+// The same for values of up to five digits (s and b), in their narrower
+// text widths.
+static int field_small(char *out, uint32_t v)
 {
     out[0] = ':';
-    int n = 1 + digits32(out + 1, v);
+    int n = 1 + up_to_five(out + 1, v);
     out[n] = '\0';
     return n;
 }
@@ -326,24 +374,108 @@ static int field_millionths(char *out, int64_t v, size_t room, const char *fmt)
     out[n++] = ':';
     if (v < 0)
         out[n++] = '-';
-    n += digits32(out + n, static_cast<uint32_t>(magnitude / 1000000));
-    uint32_t fraction = static_cast<uint32_t>(magnitude % 1000000);
+    uint32_t units = static_cast<uint32_t>(magnitude / 1000000);
+    int k = digit_count(units);
+    if (k <= 8) {
+        last_digits(out + n, units, k);
+    } else {
+        out[n] = static_cast<char>('0' + units / E8);
+        eight_digits(out + n + 1, static_cast<uint32_t>(units % E8));
+    }
+    n += k;
     out[n] = '.';
-    put_pair(out + n + 1, fraction / 10000);
-    four_digits(out + n + 3, fraction % 10000);
-    out[n + 7] = '\0';
+    // Six digits: the eight of the fraction less its two leading zeros,
+    // NULs after them.
+    store8(out + n + 1, (digit_lanes(static_cast<uint32_t>(magnitude % 1000000)) | ASCII_ZEROS) >> 16);
     return n + 7;
+}
+
+// The catalogue's row of a format character, and the text width of a
+// stream type, each looked up once.
+static const value_format *format_row(char id)
+{
+    static const value_format *rows[128];
+    unsigned char c = static_cast<unsigned char>(id);
+    if (c >= 128)
+        return value_format_row(id);
+    if (rows[c] == nullptr)
+        rows[c] = value_format_row(id);
+    return rows[c];
+}
+
+static int type_text_width(int type)
+{
+    static int widths[STREAM_TYPE_COUNT];
+    if (widths[type] == 0)
+        widths[type] = stream_type_text_width(type) + 1;
+    return widths[type] - 1;
+}
+
+// Field style when the room holds the widest text of every value, as it
+// does for every line the daemon builds: no value needs its own check.
+static int render_fields(const unpacked_stream *s, char *buf)
+{
+    char *out = buf;
+    const uint8_t *d = s->data;
+    for (const char *f = stream_type_format(s->type); *f; f++) {
+        const value_format *row = format_row(*f);
+        int n = 0;
+        switch (*f) {
+        case 'L': {
+            uint64_t v;
+            memcpy(&v, d, sizeof(v));
+            n = field_unsigned(out, v);
+            break;
+        }
+        case 'D': {
+            int64_t v;
+            memcpy(&v, d, sizeof(v));
+            n = field_millionths(out, v, static_cast<size_t>(row->text_width), row->field_format);
+            break;
+        }
+        case 'l': {
+            uint32_t v;
+            memcpy(&v, d, sizeof(v));
+            n = field_unsigned(out, v);
+            break;
+        }
+        case 's': {
+            uint16_t v;
+            memcpy(&v, d, sizeof(v));
+            n = field_small(out, v);
+            break;
+        }
+        case 'c': {
+            uint16_t v;
+            memcpy(&v, d, sizeof(v));
+            n = field_hundredths(out, v);
+            break;
+        }
+        case 'b':
+            n = field_small(out, d[0]);
+            break;
+        }
+        out += n < row->text_width ? n : row->text_width - 1;
+        d += row->byte_width;
+    }
+    return static_cast<int>(out - buf);
 }
 
 int render_stream(const unpacked_stream *s, char *buf, int capacity, int style)
 {
+    if (style == RENDER_FIELDS && s->type >= 0 && s->type < STREAM_TYPE_COUNT &&
+        type_text_width(s->type) < capacity) {
+        if (capacity > 0)
+            buf[0] = '\0';
+        return render_fields(s, buf);
+    }
     int written = 0;
     int in = 0;
     if (capacity > 0)
         buf[0] = '\0';
     for (const char *f = stream_type_format(s->type); *f; f++) {
         // One lookup serves the widths and the format of this value.
-        const value_format *row = value_format_row(*f);
+        const value_format *row = format_row(*f);
         int w = row->text_width;
         if (buffer_would_overflow(capacity, written, w))
             return 0;
@@ -375,14 +507,13 @@ int render_stream(const unpacked_stream *s, char *buf, int capacity, int style)
         case 'l': {
             uint32_t v;
             memcpy(&v, d, sizeof(v));
-            n = fields ? field_unsigned32(out, v)
-                       : snprintf(out, room, fmt, static_cast<unsigned long>(v));
+            n = fields ? field_unsigned(out, v) : snprintf(out, room, fmt, static_cast<unsigned long>(v));
             break;
         }
         case 's': {
             uint16_t v;
             memcpy(&v, d, sizeof(v));
-            n = fields ? field_unsigned32(out, v) : snprintf(out, room, fmt, static_cast<unsigned>(v));
+            n = fields ? field_small(out, v) : snprintf(out, room, fmt, static_cast<unsigned>(v));
             break;
         }
         case 'c': {
@@ -393,7 +524,7 @@ int render_stream(const unpacked_stream *s, char *buf, int capacity, int style)
             break;
         }
         case 'b':
-            n = fields ? field_unsigned32(out, d[0])
+            n = fields ? field_small(out, d[0])
                        : snprintf(out, room, fmt, static_cast<unsigned>(d[0]));
             break;
         }
