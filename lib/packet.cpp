@@ -200,102 +200,39 @@ int unpack_stream_v1(const uint8_t *record, int available, unpacked_stream *resu
 }
 
 // The daemon renders every value of every packet, and printf was most of
-// that cost. Large values are worked out eight digits at a time in one
-// 64-bit word, a digit per byte, and stored together; small ones two digits
-// per table lookup.
+// that cost. Digits come four per lookup from a table of every group of
+// four, stored a word at a time; the digit count comes first, from the
+// bit length, so where the next value goes never waits for this one.
 
-static const char DIGIT_PAIRS[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-static_assert(sizeof(DIGIT_PAIRS) == 201, "every pair from 00 to 99");
+struct quarter_table {
+    char digits[10000][4];
+};
 
-enum : uint64_t { E8 = 100000000ull, E16 = E8 * E8, ASCII_ZEROS = 0x3030303030303030ull };
-
-static void put_pair(char *p, uint32_t v)
+static constexpr quarter_table make_quarters()
 {
-    memcpy(p, DIGIT_PAIRS + 2 * v, 2);
-}
-
-// v below 10^4 without leading zeros; the digits written.
-static int up_to_four(char *p, uint32_t v)
-{
-    if (v < 100) {
-        if (v < 10) {
-            p[0] = static_cast<char>('0' + v);
-            return 1;
-        }
-        put_pair(p, v);
-        return 2;
+    quarter_table t = {};
+    for (int i = 0; i < 10000; i++) {
+        t.digits[i][0] = static_cast<char>('0' + i / 1000);
+        t.digits[i][1] = static_cast<char>('0' + i / 100 % 10);
+        t.digits[i][2] = static_cast<char>('0' + i / 10 % 10);
+        t.digits[i][3] = static_cast<char>('0' + i % 10);
     }
-    uint32_t high = v / 100, low = v % 100;
-    if (high < 10) {
-        p[0] = static_cast<char>('0' + high);
-        put_pair(p + 1, low);
-        return 3;
-    }
-    put_pair(p, high);
-    put_pair(p + 2, low);
-    return 4;
+    return t;
 }
 
-// v below 10^5 (a 16-bit value) without leading zeros; the digits written.
-static int up_to_five(char *p, uint32_t v)
-{
-    if (v < 10000)
-        return up_to_four(p, v);
-    p[0] = static_cast<char>('0' + v / 10000);
-    v %= 10000;
-    put_pair(p + 1, v / 100);
-    put_pair(p + 3, v % 100);
-    return 5;
-}
+static constexpr quarter_table QUARTERS = make_quarters();
+static_assert(QUARTERS.digits[9876][0] == '9' && QUARTERS.digits[42][2] == '4', "digit order");
 
-// The eight digits of v below 10^8, zeros leading, as byte values 0 to 9
-// with the first digit in the lowest byte. v is split into halves, then
-// quarters, then digits, each split made in all lanes at once by a
-// multiplication that divides exactly over the lane's range (x * 10486 >>
-// 20 is x / 100 below 10^4, x * 103 >> 10 is x / 10 below 100).
-static uint64_t digit_lanes(uint32_t v)
-{
-    uint64_t x = (v / 10000) | (static_cast<uint64_t>(v % 10000) << 32);
-    uint64_t hundreds = ((x * 10486) >> 20) & 0x0000007F0000007Full;
-    x = hundreds | ((x - hundreds * 100) << 16);
-    uint64_t tens = ((x * 103) >> 10) & 0x000F000F000F000Full;
-    return tens | ((x - tens * 10) << 8);
-}
+enum : uint64_t { E4 = 10000, E8 = E4 * E4, E16 = E8 * E8 };
 
-// Eight bytes at p, the lowest first, whatever the host's byte order.
-static void store8(char *p, uint64_t x)
-{
-    if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__)
-        x = __builtin_bswap64(x);
-    memcpy(p, &x, 8);
-}
+static const uint64_t POWERS_OF_TEN[20] = {
+    1ull,           10ull,           100ull,           1000ull,           10000ull,
+    100000ull,      1000000ull,      10000000ull,      100000000ull,      1000000000ull,
+    10000000000ull, 100000000000ull, 1000000000000ull, 10000000000000ull, 100000000000000ull,
+    1000000000000000ull, 10000000000000000ull, 100000000000000000ull, 1000000000000000000ull,
+    10000000000000000000ull};
 
-static const uint64_t POWERS_OF_TEN[20] = {1ull,
-                                           10ull,
-                                           100ull,
-                                           1000ull,
-                                           10000ull,
-                                           100000ull,
-                                           1000000ull,
-                                           10000000ull,
-                                           100000000ull,
-                                           1000000000ull,
-                                           10000000000ull,
-                                           100000000000ull,
-                                           1000000000000ull,
-                                           10000000000000ull,
-                                           100000000000000ull,
-                                           1000000000000000ull,
-                                           10000000000000000ull,
-                                           100000000000000000ull,
-                                           1000000000000000000ull,
-                                           10000000000000000000ull};
-
-// The decimal digits of v (1 for 0), from its bit length: known early, so
-// where the next value goes never waits for this one's digits.
+// The decimal digits of v (1 for 0).
 static int digit_count(uint64_t v)
 {
     uint64_t u = v | 1;
@@ -303,16 +240,48 @@ static int digit_count(uint64_t v)
     return t + (u >= POWERS_OF_TEN[t]);
 }
 
-// The last k (1 to 8) of the eight digits of v below 10^8 at p; eight
+// Words hold characters in memory order: the first in the lowest byte,
+// whatever the host's byte order.
+static uint32_t load4(const char *p)
+{
+    uint32_t x;
+    memcpy(&x, p, 4);
+    if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__)
+        x = __builtin_bswap32(x);
+    return x;
+}
+
+static void store4(char *p, uint32_t x)
+{
+    if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__)
+        x = __builtin_bswap32(x);
+    memcpy(p, &x, 4);
+}
+
+static void store8(char *p, uint64_t x)
+{
+    if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__)
+        x = __builtin_bswap64(x);
+    memcpy(p, &x, 8);
+}
+
+// The four digits of v below 10^4, and the eight of v below 10^8, zeros
+// leading.
+static uint32_t four_chars(uint32_t v)
+{
+    return load4(QUARTERS.digits[v]);
+}
+
+static uint64_t eight_chars(uint32_t v)
+{
+    return four_chars(v / 10000) | static_cast<uint64_t>(four_chars(v % 10000)) << 32;
+}
+
+// The last k (1 to 8) of the eight digits of v below 10^8 at p: eight
 // bytes are stored, NULs after the digits.
 static void last_digits(char *p, uint32_t v, int k)
 {
-    store8(p, (digit_lanes(v) | ASCII_ZEROS) >> (8 * (8 - k)));
-}
-
-static void eight_digits(char *p, uint32_t v)
-{
-    store8(p, digit_lanes(v) | ASCII_ZEROS);
+    store8(p, eight_chars(v) >> (8 * (8 - k)));
 }
 
 // ":" and the decimal digits of v, as ":%llu" prints them, NUL-terminated.
@@ -326,19 +295,31 @@ static int field_unsigned(char *out, uint64_t v)
         last_digits(p, static_cast<uint32_t>(v), n);
     } else if (n <= 16) {
         last_digits(p, static_cast<uint32_t>(v / E8), n - 8);
-        eight_digits(p + n - 8, static_cast<uint32_t>(v % E8));
+        store8(p + n - 8, eight_chars(static_cast<uint32_t>(v % E8)));
     } else {
         uint64_t low = v % E16;
         last_digits(p, static_cast<uint32_t>(v / E16), n - 16);
-        eight_digits(p + n - 16, static_cast<uint32_t>(low / E8));
-        eight_digits(p + n - 8, static_cast<uint32_t>(low % E8));
+        store8(p + n - 16, eight_chars(static_cast<uint32_t>(low / E8)));
+        store8(p + n - 8, eight_chars(static_cast<uint32_t>(low % E8)));
     }
     p[n] = '\0';
     return n + 1;
 }
 
-// The same for values of up to five digits (s and b), in their narrower
-// text widths.
+// v below 10^5 (s and b) at p, in their narrower widths (7 and 5): four
+// bytes are stored at most; the digits written.
+static int up_to_five(char *p, uint32_t v)
+{
+    int n = digit_count(v);
+    if (n <= 4) {
+        store4(p, four_chars(v) >> (8 * (4 - n)));
+    } else {
+        p[0] = static_cast<char>('0' + v / 10000);
+        store4(p + 1, four_chars(v % 10000));
+    }
+    return n;
+}
+
 static int field_small(char *out, uint32_t v)
 {
     out[0] = ':';
@@ -352,9 +333,9 @@ static int field_small(char *out, uint32_t v)
 static int field_hundredths(char *out, uint16_t v)
 {
     out[0] = ':';
-    int n = 1 + up_to_four(out + 1, v / 100u);
+    int n = 1 + up_to_five(out + 1, v / 100u);
     out[n] = '.';
-    put_pair(out + n + 1, v % 100u);
+    memcpy(out + n + 1, QUARTERS.digits[v % 100u] + 2, 2);
     out[n + 3] = '\0';
     return n + 3;
 }
@@ -380,13 +361,13 @@ static int field_millionths(char *out, int64_t v, size_t room, const char *fmt)
         last_digits(out + n, units, k);
     } else {
         out[n] = static_cast<char>('0' + units / E8);
-        eight_digits(out + n + 1, static_cast<uint32_t>(units % E8));
+        store8(out + n + 1, eight_chars(static_cast<uint32_t>(units % E8)));
     }
     n += k;
     out[n] = '.';
     // Six digits: the eight of the fraction less its two leading zeros,
     // NULs after them.
-    store8(out + n + 1, (digit_lanes(static_cast<uint32_t>(magnitude % 1000000)) | ASCII_ZEROS) >> 16);
+    store8(out + n + 1, eight_chars(static_cast<uint32_t>(magnitude % 1000000)) >> 16);
     return n + 7;
 }
 
@@ -412,51 +393,56 @@ static int type_text_width(int type)
 }
 
 // Field style when the room holds the widest text of every value, as it
-// does for every line the daemon builds: no value needs its own check.
+// does for every line the daemon builds: no value needs a check of its own,
+// and none renders past its text width.
 static int render_fields(const unpacked_stream *s, char *buf)
 {
     char *out = buf;
     const uint8_t *d = s->data;
     for (const char *f = stream_type_format(s->type); *f; f++) {
-        const value_format *row = format_row(*f);
-        int n = 0;
         switch (*f) {
         case 'L': {
             uint64_t v;
             memcpy(&v, d, sizeof(v));
-            n = field_unsigned(out, v);
+            out += field_unsigned(out, v);
+            d += sizeof(v);
             break;
         }
         case 'D': {
             int64_t v;
             memcpy(&v, d, sizeof(v));
-            n = field_millionths(out, v, static_cast<size_t>(row->text_width), row->field_format);
+            const value_format *row = format_row(*f);
+            int n = field_millionths(out, v, static_cast<size_t>(row->text_width), row->field_format);
+            out += n < row->text_width ? n : row->text_width - 1;
+            d += sizeof(v);
             break;
         }
         case 'l': {
             uint32_t v;
             memcpy(&v, d, sizeof(v));
-            n = field_unsigned(out, v);
+            out += field_unsigned(out, v);
+            d += sizeof(v);
             break;
         }
         case 's': {
             uint16_t v;
             memcpy(&v, d, sizeof(v));
-            n = field_small(out, v);
+            out += field_small(out, v);
+            d += sizeof(v);
             break;
         }
         case 'c': {
             uint16_t v;
             memcpy(&v, d, sizeof(v));
-            n = field_hundredths(out, v);
+            out += field_hundredths(out, v);
+            d += sizeof(v);
             break;
         }
         case 'b':
-            n = field_small(out, d[0]);
+            out += field_small(out, d[0]);
+            d++;
             break;
         }
-        out += n < row->text_width ? n : row->text_width - 1;
-        d += row->byte_width;
     }
     return static_cast<int>(out - buf);
 }
