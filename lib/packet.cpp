@@ -34,6 +34,19 @@ int buffer_would_overflow(int max, int current, int extra)
     return 1;
 }
 
+// The catalogue's row of a format character, looked up once: the daemon
+// decodes and renders every value of every packet.
+static const value_format *format_row(char id)
+{
+    static const value_format *rows[128];
+    unsigned char c = static_cast<unsigned char>(id);
+    if (c >= 128)
+        return value_format_row(id);
+    if (rows[c] == nullptr)
+        rows[c] = value_format_row(id);
+    return rows[c];
+}
+
 // Truncation toward zero, saturating where the C conversion would be
 // undefined (out of range or NaN): a probe's odd value must not be UB.
 static int64_t truncate_to_int64(double v)
@@ -151,7 +164,7 @@ int unpack_stream(int capacity, const uint8_t *record, int available, unpacked_s
 
     int out = 0;
     for (const char *f = stream_type_format(type); *f; f++) {
-        int w = value_byte_width(*f);
+        int w = format_row(*f)->byte_width;
         if (pos + w > available) {
             warning("unpack failure: stream record runs past the end of the packet (%d bytes left)", available);
             return 0;
@@ -371,19 +384,7 @@ static int field_millionths(char *out, int64_t v, size_t room, const char *fmt)
     return n + 7;
 }
 
-// The catalogue's row of a format character, and the text width of a
-// stream type, each looked up once.
-static const value_format *format_row(char id)
-{
-    static const value_format *rows[128];
-    unsigned char c = static_cast<unsigned char>(id);
-    if (c >= 128)
-        return value_format_row(id);
-    if (rows[c] == nullptr)
-        rows[c] = value_format_row(id);
-    return rows[c];
-}
-
+// The text width of a stream type, looked up once.
 static int type_text_width(int type)
 {
     static int widths[STREAM_TYPE_COUNT];
