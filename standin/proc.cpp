@@ -3,6 +3,8 @@
 // structure images that kvm_read hands out. Everything is read through the
 // /proc directory that kvm_openfiles keeps open, or, without one, through
 // /proc opened by path for the call (which works only outside a chroot).
+// Each process's stat and statm, and the table's own files, stay open
+// from one read of the table to the next and are read again with pread.
 #include <sys/types.h>
 #include <sys/sysctl.h>
 #include <sys/time.h>
@@ -19,6 +21,8 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include "internal.h"
@@ -34,6 +38,9 @@ enum {
     IMAGE_STICKS = 728,
     DIRENT_BUFFER = 8192,
     FILE_BUFFER = 1024,
+    // The probe's own limit on processes bounds the kept files as well.
+    KEPT_PROCESSES_MAX = 10000,
+    PROCFS_MAGIC = 0x9fa0, // Linux's PROC_SUPER_MAGIC
 };
 
 // Where ki_paddr points: a kernel-looking address that encodes the pid.
@@ -68,9 +75,12 @@ int standin_proc_hold()
     return 0;
 }
 
+static void forget_kept();
+
 void standin_proc_release()
 {
     if (holders > 0 && --holders == 0) {
+        forget_kept();
         close(held);
         held = -1;
     }
@@ -101,6 +111,29 @@ static int read_at(int dir, const char *path, char *buffer, size_t size)
     return static_cast<int>(n);
 }
 
+// A kept file read again from its start, NUL-terminated: the kernel makes
+// the text anew for a read at offset 0. Its length or -1.
+static int read_again(int fd, char *buffer, size_t size)
+{
+    ssize_t n = pread(fd, buffer, size - 1, 0);
+    if (n < 0)
+        return -1;
+    buffer[n] = '\0';
+    return static_cast<int>(n);
+}
+
+// openat, for a file kept open: on a descriptor above 2, as the stand-in
+// keeps all of its own.
+static int open_kept(int dir, const char *path)
+{
+    int fd = openat(dir, path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || fd > 2)
+        return fd;
+    int high = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    return high;
+}
+
 struct proc_figures {
     char comm[COMMLEN + 1];
     int ppid;
@@ -111,13 +144,9 @@ struct proc_figures {
     unsigned long long text, data, resident; // pages
 };
 
-// /proc/<pid>/stat and statm. A process that has gone fails with ESRCH.
-static int read_process(int dir, int pid, proc_figures *f)
+// The text of /proc/<pid>/stat.
+static int parse_stat(const char *text, proc_figures *f)
 {
-    char path[32], text[FILE_BUFFER];
-    snprintf(path, sizeof(path), "%d/stat", pid);
-    if (read_at(dir, path, text, sizeof(text)) < 0)
-        return standin_fail(errno == ENOENT ? ESRCH : errno);
     // The name may hold blanks and parentheses: it ends at the last ')'.
     const char *open = strchr(text, '(');
     const char *close = strrchr(text, ')');
@@ -148,17 +177,159 @@ static int read_process(int dir, int pid, proc_figures *f)
         return standin_fail(EINVAL);
     f->start = v[0];
     f->vsize = v[1];
-    // Gone in between, or a kernel thread: no memory figures. statm: size
-    // resident shared text lib data dt, in pages.
+    return 0;
+}
+
+// The text of /proc/<pid>/statm (size resident shared text lib data dt, in
+// pages), or null when it could not be read: a process gone in between, or
+// a kernel thread, has no memory figures.
+static void parse_statm(const char *text, proc_figures *f)
+{
     f->text = f->data = f->resident = 0;
-    snprintf(path, sizeof(path), "%d/statm", pid);
     unsigned long long m[6];
-    if (read_at(dir, path, text, sizeof(text)) >= 0 && standin_numbers(text, m, 6) == 6) {
+    if (text && standin_numbers(text, m, 6) == 6) {
         f->resident = m[1];
         f->text = m[3];
         f->data = m[5];
     }
+}
+
+// /proc/<pid>/stat and statm, opened for this read. A process that has
+// gone fails with ESRCH.
+static int read_process(int dir, int pid, proc_figures *f)
+{
+    char path[32], text[FILE_BUFFER];
+    snprintf(path, sizeof(path), "%d/stat", pid);
+    if (read_at(dir, path, text, sizeof(text)) < 0)
+        return standin_fail(errno == ENOENT ? ESRCH : errno);
+    if (parse_stat(text, f) != 0)
+        return -1;
+    snprintf(path, sizeof(path), "%d/statm", pid);
+    parse_statm(read_at(dir, path, text, sizeof(text)) >= 0 ? text : nullptr, f);
     return 0;
+}
+
+// A listed process's stat and statm, kept open from one read of the table
+// to the next (-1 when not open). The array is sorted by pid.
+struct kept_files {
+    int pid;
+    int stat;
+    int statm;
+};
+
+struct kept_list {
+    kept_files *files;
+    int count;
+    int capacity;
+};
+
+static kept_list kept, next_kept;
+// The table's clock, /proc/uptime.
+static int kept_uptime = -1;
+
+static void close_files(const kept_files &k)
+{
+    if (k.stat >= 0)
+        close(k.stat);
+    if (k.statm >= 0)
+        close(k.statm);
+}
+
+static void forget_kept()
+{
+    for (int i = 0; i < kept.count; i++)
+        close_files(kept.files[i]);
+    kept.count = 0;
+    if (kept_uptime >= 0)
+        close(kept_uptime);
+    kept_uptime = -1;
+}
+
+static void keep(kept_list *list, const kept_files &k)
+{
+    if (list->count == list->capacity) {
+        list->capacity = list->capacity * 2 + 64;
+        list->files = static_cast<kept_files *>(
+            xrealloc(list->files, static_cast<size_t>(list->capacity) * sizeof(kept_files)));
+    }
+    list->files[list->count++] = k;
+}
+
+// The kept files of pid, taken out of the kept list (pid 0 marks the place
+// taken); none open when it has none.
+static kept_files take_kept(int pid)
+{
+    kept_files *end = kept.files + kept.count;
+    kept_files *k = std::lower_bound(kept.files, end, pid,
+                                     [](const kept_files &a, int p) { return a.pid < p; });
+    if (k == end || k->pid != pid)
+        return {pid, -1, -1};
+    kept_files taken = *k;
+    k->pid = 0;
+    k->stat = k->statm = -1;
+    return taken;
+}
+
+// Reads a listed process through its kept files, opening them if it has
+// none and room is left (may_open). A read of a kept file that fails is
+// the process gone (ESRCH), perhaps with its pid already another's: the
+// files are closed and opened once more. Fails as read_process does; with
+// no files kept, reads as read_process.
+static int read_kept(int dir, kept_files *k, int may_open, proc_figures *f)
+{
+    char path[32], text[FILE_BUFFER];
+    for (int attempt = 0; attempt < 2; attempt++) {
+        if (k->stat < 0 && may_open) {
+            snprintf(path, sizeof(path), "%d/stat", k->pid);
+            k->stat = open_kept(dir, path);
+            snprintf(path, sizeof(path), "%d/statm", k->pid);
+            k->statm = k->stat >= 0 ? open_kept(dir, path) : -1;
+        }
+        if (k->stat < 0)
+            return read_process(dir, k->pid, f);
+        if (read_again(k->stat, text, sizeof(text)) >= 0) {
+            if (parse_stat(text, f) != 0)
+                return -1;
+            parse_statm(k->statm >= 0 && read_again(k->statm, text, sizeof(text)) >= 0 ? text : nullptr, f);
+            return 0;
+        }
+        close_files(*k);
+        k->stat = k->statm = -1;
+    }
+    return standin_fail(ESRCH);
+}
+
+// How many processes may have their files kept: within half of this
+// process's descriptors (two each), and the probe's own limit. None below
+// anything but the kernel's own /proc (a test's fixture tree), whose
+// files would go on reading as they were once removed.
+static int kept_room(int dir)
+{
+    struct statfs fs;
+    if (fstatfs(dir, &fs) != 0 || fs.f_type != PROCFS_MAGIC)
+        return 0;
+    rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 0;
+    rlim_t most = KEPT_PROCESSES_MAX;
+    return static_cast<int>(limit.rlim_cur == RLIM_INFINITY ? most : std::min(limit.rlim_cur / 4, most));
+}
+
+// The table's clock file, kept when the process files are; its length or
+// -1.
+static int read_table_file(int dir, const char *path, int *kept_fd, int may_keep, char *buffer,
+                           size_t size)
+{
+    if (*kept_fd < 0 && may_keep)
+        *kept_fd = open_kept(dir, path);
+    if (*kept_fd < 0)
+        return read_at(dir, path, buffer, size);
+    int n = read_again(*kept_fd, buffer, size);
+    if (n < 0) {
+        close(*kept_fd);
+        *kept_fd = -1;
+    }
+    return n;
 }
 
 // Calls visit(pid) for every process directory until visit returns 0.
@@ -250,10 +421,10 @@ static fixpt_t pctcpu(int pid, unsigned long long start, unsigned long long tick
     return static_cast<fixpt_t>(std::min(share, static_cast<unsigned long long>(UINT32_MAX)));
 }
 
-static unsigned long long uptime_ticks(int dir)
+static unsigned long long uptime_ticks(int dir, int may_keep)
 {
     char text[128];
-    if (read_at(dir, "uptime", text, sizeof(text)) < 0)
+    if (read_table_file(dir, "uptime", &kept_uptime, may_keep, text, sizeof(text)) < 0)
         return 0;
     double seconds = 0;
     standin_decimals(text, &seconds, 1);
@@ -295,26 +466,54 @@ int read_proc_all(const int *, u_int, void *oldp, size_t *oldlenp)
     size_t room = oldlenp ? *oldlenp / stride : 0;
     size_t filled = 0;
     bool short_of_room = false;
-    unsigned long long now = uptime_ticks(dir.fd);
+    int keep_room = kept_room(dir.fd);
+    if (keep_room == 0)
+        forget_kept();
+    unsigned long long now = uptime_ticks(dir.fd, keep_room > 0);
     fresh_count = 0;
+    next_kept.count = 0;
     int walked = each_pid(dir.fd, [&](int pid) {
         if (filled == room) {
             short_of_room = true;
             return 0;
         }
         proc_figures f;
-        if (read_process(dir.fd, pid, &f) != 0)
+        kept_files k = take_kept(pid);
+        int may_keep = next_kept.count < keep_room;
+        if (!may_keep) {
+            // The room has shrunk (a lower descriptor limit) below those kept.
+            close_files(k);
+            k.stat = k.statm = -1;
+        }
+        int got = read_kept(dir.fd, &k, may_keep, &f);
+        if (k.stat >= 0)
+            keep(&next_kept, k);
+        if (got != 0)
             return 1; // exited since the listing: not in this table
         unsigned long long ticks = f.user + f.system;
-        kinfo_proc k;
-        fill(&k, pid, f, pctcpu(pid, f.start, ticks, now));
-        memcpy(static_cast<char *>(oldp) + filled * stride, &k, std::min(stride, sizeof(k)));
-        if (stride > sizeof(k))
-            memset(static_cast<char *>(oldp) + filled * stride + sizeof(k), 0, stride - sizeof(k));
+        kinfo_proc kp;
+        fill(&kp, pid, f, pctcpu(pid, f.start, ticks, now));
+        memcpy(static_cast<char *>(oldp) + filled * stride, &kp, std::min(stride, sizeof(kp)));
+        if (stride > sizeof(kp))
+            memset(static_cast<char *>(oldp) + filled * stride + sizeof(kp), 0, stride - sizeof(kp));
         filled++;
         remember(pid, f);
         return 1;
     });
+    // The files of processes no longer listed are closed; those the walk
+    // did not reach stay for the next one.
+    for (int i = 0; i < kept.count; i++) {
+        const kept_files &k = kept.files[i];
+        if (k.pid == 0)
+            continue;
+        if (walked == 0 && !short_of_room)
+            close_files(k);
+        else
+            keep(&next_kept, k);
+    }
+    std::sort(next_kept.files, next_kept.files + next_kept.count,
+              [](const kept_files &a, const kept_files &b) { return a.pid < b.pid; });
+    std::swap(kept, next_kept);
     if (walked < 0)
         return -1;
     if (oldlenp)
