@@ -44,23 +44,34 @@ static double clock_now()
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// Wall seconds and the child's CPU seconds.
-static void finish(pid_t pid, double started, double *wall, double *cpu)
+// Set when a set-up or a timed program failed: no figure is printed for
+// what it concerned, and the exit status is 1.
+static bool bench_failed;
+
+// Wall seconds and the child's CPU seconds; false when it failed.
+static bool finish(pid_t pid, double started, double *wall, double *cpu)
 {
     int status;
     rusage use;
     wait4(pid, &status, 0, &use);
     *wall = clock_now() - started;
     *cpu = use.ru_utime.tv_sec + use.ru_utime.tv_usec / 1e6 + use.ru_stime.tv_sec + use.ru_stime.tv_usec / 1e6;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         fprintf(stderr, "child ended with status %d\n", status);
+        return false;
+    }
+    return true;
 }
 
 static void run_timed(const char *what, const std::vector<std::string> &args)
 {
     double wall, cpu;
     double started = clock_now();
-    finish(spawn(args), started, &wall, &cpu);
+    if (!finish(spawn(args), started, &wall, &cpu)) {
+        fprintf(stderr, "%s: failed: no figure\n", what);
+        bench_failed = true;
+        return;
+    }
     printf("%-44s %7.2f s   (%.2f s CPU)\n", what, wall, cpu);
 }
 
@@ -83,7 +94,7 @@ static void backdate(const std::string &file, time_t start)
     unlink(xml.c_str());
 }
 
-static void fill(const std::string &file, int type, time_t from, time_t to)
+static bool fill(const std::string &file, int type, time_t from, time_t to)
 {
     int count = 0;
     const data_source *ds = stream_data_sources(type, &count);
@@ -98,8 +109,11 @@ static void fill(const std::string &file, int type, time_t from, time_t to)
     for (const std::string &r : rows)
         argv.push_back(r.c_str());
     rrd_clear_error();
-    if (rrd_update_r(file.c_str(), nullptr, static_cast<int>(argv.size()), argv.data()) != 0)
+    if (rrd_update_r(file.c_str(), nullptr, static_cast<int>(argv.size()), argv.data()) != 0) {
         fprintf(stderr, "update %s: %s\n", file.c_str(), rrd_get_error());
+        return false;
+    }
+    return true;
 }
 
 static void age_images(const std::string &dir, time_t by)
@@ -130,15 +144,20 @@ static void bench_graph(const std::string &dir)
     }
     c.close();
     double wall, cpu;
-    finish(spawn({BENCH_MKRRD, "-f", conf}), clock_now(), &wall, &cpu);
+    bool ready = finish(spawn({BENCH_MKRRD, "-f", conf}), clock_now(), &wall, &cpu);
     time_t now = time(nullptr);
     time_t start = (now - HISTORY) / SPACING * SPACING;
-    for (int s = 0; s < SOURCES; s++)
+    for (int s = 0; s < SOURCES && ready; s++)
         for (const db_kind &k : KINDS) {
             std::string file = dir + "/db" + std::to_string(s) + "/" + k.file;
             backdate(file, start - SPACING);
-            fill(file, k.type, start, now - SPACING);
+            ready = ready && fill(file, k.type, start, now - SPACING);
         }
+    if (!ready) {
+        fprintf(stderr, "colvo-graph: the databases could not be made: no figure\n");
+        bench_failed = true;
+        return;
+    }
     printf("colvo-graph, %d databases with %d hours of data\n", SOURCES * 10, HISTORY / 3600);
     std::string out = dir + "/www";
     run_timed("full run", {BENCH_GRAPH, "-f", conf, "-o", out});
@@ -147,7 +166,12 @@ static void bench_graph(const std::string &dir)
     age_images(out, 60);
     for (int s = 0; s < SOURCES; s++)
         for (const db_kind &k : KINDS)
-            fill(dir + "/db" + std::to_string(s) + "/" + k.file, k.type, now, now);
+            ready = ready && fill(dir + "/db" + std::to_string(s) + "/" + k.file, k.type, now, now);
+    if (!ready) {
+        fprintf(stderr, "colvo-graph: the databases could not be updated: no figure\n");
+        bench_failed = true;
+        return;
+    }
     run_timed("every database updated, a minute later", {BENCH_GRAPH, "-f", conf, "-o", out});
 }
 
@@ -187,8 +211,18 @@ static void bench_top(const std::string &dir)
     }
     kill(top, SIGTERM);
     double wall, cpu;
-    finish(top, started, &wall, &cpu);
+    int status;
+    rusage use;
+    // It ends cleanly on the signal; anything else is a failure.
+    wait4(top, &status, 0, &use);
+    wall = clock_now() - started;
+    cpu = use.ru_utime.tv_sec + use.ru_utime.tv_usec / 1e6 + use.ru_stime.tv_sec + use.ru_stime.tv_usec / 1e6;
     close(fd);
+    if (sent == 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        fprintf(stderr, "colvo-top: ended with status %d: no figure\n", status);
+        bench_failed = true;
+        return;
+    }
     printf("colvo-top, %d hosts, %ld lines in %.1f s (%.0f lines/s, %zu bytes each): %.1f%% of one CPU\n",
            hosts, sent, wall, sent / wall, fifo_line(0, 0).size(), 100 * cpu / wall);
 }
@@ -202,5 +236,5 @@ int main()
     bench_graph(dir);
     bench_top(dir);
     system(("rm -rf " + dir).c_str());
-    return 0;
+    return bench_failed ? 1 : 0;
 }

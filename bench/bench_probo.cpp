@@ -2,10 +2,14 @@
 // measurement sent to 3 muxes for three stream sets (load, mem and debug;
 // this host's CPUs, loopback, disk and file system; 20 proc streams), and
 // the allocations of a steady measurement, which should be none. The real
-// monitor sending load and mem every second, beside a bare loop that sends
-// without measuring: CPU per interval of each as a whole process over a run
-// (60 s unless given), and their resident memory; then the monitor with a
-// key beside the same monitor without one.
+// monitor sending load and mem every second, and then a realistic host's
+// set (2 cpu, lo, a disk, the root file system, 5 process groups, load and
+// mem), each beside a bare loop that sends without measuring: CPU per
+// interval of each as a whole process over a run (60 s unless given), and
+// their resident memory; then the monitor with a key beside the same
+// monitor without one. A set-up that fails prints no figure and makes the
+// exit status 1.
+#include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
@@ -113,19 +117,26 @@ struct side_by_side {
     long rss[2];
 };
 
-static side_by_side per_interval(const pid_t pid[2], const int sink[2], int seconds)
+// false when a process sent nothing for ten seconds: it did not start.
+static bool per_interval(const pid_t pid[2], const int sink[2], int seconds, side_by_side *r)
 {
     char drain[2048];
     int got[2] = {0, 0};
     double cpu[2] = {0, 0};
     // Two packets each: both are in their loops by then.
     int window = 0;
+    time_t heard = time(nullptr);
     while (got[0] < 2 + seconds) {
         pollfd p[2] = {{sink[0], POLLIN, 0}, {sink[1], POLLIN, 0}};
-        poll(p, 2, -1);
+        poll(p, 2, 1000);
+        int before = got[0];
         for (int i = 0; i < 2; i++)
             while (recv(sink[i], drain, sizeof(drain), MSG_DONTWAIT) > 0)
                 got[i]++;
+        if (got[0] > before)
+            heard = time(nullptr);
+        else if (time(nullptr) - heard > 10)
+            return false;
         if (!window && got[0] >= 2 && got[1] >= 2) {
             window = 1;
             for (int i = 0; i < 2; i++) {
@@ -134,12 +145,94 @@ static side_by_side per_interval(const pid_t pid[2], const int sink[2], int seco
             }
         }
     }
-    side_by_side r;
+    if (!window || got[1] <= 2)
+        return false;
     for (int i = 0; i < 2; i++) {
-        r.us[i] = (process_cpu(pid[i]) - cpu[i]) / (got[i] - 2) * 1e6;
-        r.rss[i] = rss_kib(pid[i]);
+        r->us[i] = (process_cpu(pid[i]) - cpu[i]) / (got[i] - 2) * 1e6;
+        r->rss[i] = rss_kib(pid[i]);
     }
-    return r;
+    return true;
+}
+
+// The real monitor with these streams every second, beside the bare loop,
+// each sending to its own sink.
+static bool monitor_beside_bare(const char *probo, const std::string &streams, int seconds,
+                                side_by_side *r)
+{
+    int sinks[2];
+    std::string port = std::to_string(sink_port(&sinks[0]));
+    std::string bare_port = std::to_string(sink_port(&sinks[1]));
+    char conf[] = "/tmp/benchprobo.XXXXXX";
+    int fd = mkstemp(conf);
+    if (fd < 0)
+        return false;
+    std::string text = "monitor { " + streams + " } every second stream to 127.0.0.1 port " + port + "\n";
+    bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    close(fd);
+    bool measured = false;
+    if (written) {
+        pid_t pids[2] = {spawn({probo, "-d", "-u", "-f", conf}), spawn({BENCH_BARE, bare_port})};
+        measured = per_interval(pids, sinks, seconds, r);
+        for (pid_t pid : pids) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    unlink(conf);
+    close(sinks[0]);
+    close(sinks[1]);
+    return measured;
+}
+
+// load and mem every second with a key, beside the same monitor without
+// one, over a short run: their resident and private memory and CPU.
+static bool keyed_beside_plain(const char *probo, int seconds)
+{
+    int sinks[2];
+    std::string keyed_port = std::to_string(sink_port(&sinks[0]));
+    std::string plain_port = std::to_string(sink_port(&sinks[1]));
+    char key[] = "/tmp/benchprobo-key.XXXXXX", keyed[] = "/tmp/benchprobo-keyed.XXXXXX",
+         plain[] = "/tmp/benchprobo-plain.XXXXXX";
+    int key_fd = mkstemp(key), keyed_fd = mkstemp(keyed), plain_fd = mkstemp(plain);
+    std::string hex = std::string(64, 'a') + "\n";
+    std::string keyed_text = "monitor { load, mem } every second stream to 127.0.0.1 port " +
+                             keyed_port + " key \"" + key + "\"\n";
+    std::string plain_text = "monitor { load, mem } every second stream to 127.0.0.1 port " + plain_port + "\n";
+    bool written = key_fd >= 0 && keyed_fd >= 0 && plain_fd >= 0 &&
+                   write(key_fd, hex.data(), hex.size()) == static_cast<ssize_t>(hex.size()) &&
+                   write(keyed_fd, keyed_text.data(), keyed_text.size()) ==
+                       static_cast<ssize_t>(keyed_text.size()) &&
+                   write(plain_fd, plain_text.data(), plain_text.size()) ==
+                       static_cast<ssize_t>(plain_text.size());
+    for (int fd : {key_fd, keyed_fd, plain_fd})
+        if (fd >= 0)
+            close(fd);
+    side_by_side k;
+    bool measured = false;
+    long private_kib[2] = {0, 0};
+    if (written) {
+        pid_t pair[2] = {spawn({probo, "-d", "-u", "-f", keyed}), spawn({probo, "-d", "-u", "-f", plain})};
+        measured = per_interval(pair, sinks, seconds, &k);
+        for (int i = 0; i < 2; i++)
+            private_kib[i] = status_kib(pair[i], "RssAnon:");
+        for (pid_t pid : pair) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    unlink(plain);
+    unlink(keyed);
+    unlink(key);
+    close(sinks[0]);
+    close(sinks[1]);
+    if (!measured)
+        return false;
+    printf("probo with a key, load and mem every second over %d s: resident %ld KiB (%ld KiB "
+           "private), %.1f us per interval; without a key beside it %ld KiB (%ld KiB private), "
+           "%.1f us (%.2fx memory, %.2fx CPU)\n",
+           seconds, k.rss[0], private_kib[0], k.us[0], k.rss[1], private_kib[1], k.us[1],
+           static_cast<double>(k.rss[0]) / k.rss[1], k.us[0] / k.us[1]);
+    return true;
 }
 
 int main(int argc, char **argv)
@@ -180,62 +273,43 @@ int main(int argc, char **argv)
     printf("20 proc streams (%s processes) to 3 muxes: %.1f us per measurement, %zu allocations\n",
            shell("ls -d /proc/[0-9]* | wc -l").c_str(), pr.us, pr.allocations);
 
-    // The real monitor, load and mem every second, beside the bare loop.
-    char conf[] = "/tmp/benchprobo.XXXXXX";
-    int fd = mkstemp(conf);
-    std::string text = "monitor { load, mem } every second stream to 127.0.0.1 port " + port + "\n";
-    if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-        return 1;
-    close(fd);
-    int bare_sink;
-    std::string bare_port = std::to_string(sink_port(&bare_sink));
-    pid_t pids[2] = {spawn({probo, "-d", "-u", "-f", conf}), spawn({BENCH_BARE, bare_port})};
-    int sinks[2] = {sink, bare_sink};
-    side_by_side r = per_interval(pids, sinks, seconds);
-    for (pid_t pid : pids) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
+    // The real monitor every second, beside the bare loop: load and mem,
+    // then a realistic host's set.
+    int status = 0;
+    std::string realistic = "if(lo), load, mem";
+    for (long cpu = 0; cpu < std::min(2L, sysconf(_SC_NPROCESSORS_CONF)); cpu++)
+        realistic += ", cpu(" + std::to_string(cpu) + ")";
+    if (!disk.empty())
+        realistic += ", io(" + disk + ")";
+    if (fs[0] == '/')
+        realistic += ", df(" + fs + ")";
+    // Process groups that are there on any host running this: the monitor,
+    // the bare loop, this program; and two a server often has.
+    for (const char *group : {"probo", "bare_", "bench_", "sshd", "cron"})
+        realistic += std::string(", proc(") + group + ")";
+    const struct {
+        const char *name;
+        std::string streams;
+    } sets[] = {{"load and mem", "load, mem"}, {"realistic set", realistic}};
+    for (const auto &set : sets) {
+        side_by_side r;
+        if (!monitor_beside_bare(probo, set.streams, seconds, &r)) {
+            fprintf(stderr, "probo -d -u, %s: it or the bare loop sent nothing: no figure\n", set.name);
+            status = 1;
+            continue;
+        }
+        printf("probo -d -u, %s every second, whole process over %d s: %.1f us per interval "
+               "(bare timer-and-send loop beside it %.1f us, %.2fx)\n",
+               set.name, seconds, r.us[0], r.us[1], r.us[0] / r.us[1]);
+        printf("probo resident memory %ld KiB (%.2f MiB; bare loop %ld KiB, %.2fx)\n", r.rss[0],
+               r.rss[0] / 1024.0, r.rss[1], static_cast<double>(r.rss[0]) / r.rss[1]);
     }
-    unlink(conf);
-    printf("probo -d -u, load and mem every second, whole process over %d s: %.1f us per "
-           "interval (bare timer-and-send loop beside it %.1f us, %.2fx)\n",
-           seconds, r.us[0], r.us[1], r.us[0] / r.us[1]);
-    printf("probo resident memory %ld KiB (%.2f MiB; bare loop %ld KiB, %.2fx)\n", r.rss[0],
-           r.rss[0] / 1024.0, r.rss[1], static_cast<double>(r.rss[0]) / r.rss[1]);
+    printf("realistic set: %s\n", realistic.c_str());
 
     // Signed against unsigned, the same streams, side by side.
-    char key[] = "/tmp/benchprobo-key.XXXXXX", keyed[] = "/tmp/benchprobo-keyed.XXXXXX",
-         plain[] = "/tmp/benchprobo-plain.XXXXXX";
-    int key_fd = mkstemp(key), keyed_fd = mkstemp(keyed);
-    std::string hex(64, 'a');
-    std::string keyed_text = "monitor { load, mem } every second stream to 127.0.0.1 port " + bare_port +
-                             " key \"" + key + "\"\n";
-    hex += "\n";
-    if (write(key_fd, hex.data(), hex.size()) != static_cast<ssize_t>(hex.size()) ||
-        write(keyed_fd, keyed_text.data(), keyed_text.size()) != static_cast<ssize_t>(keyed_text.size()))
-        return 1;
-    close(key_fd);
-    close(keyed_fd);
-    fd = mkstemp(plain);
-    if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-        return 1;
-    close(fd);
-    pid_t pair[2] = {spawn({probo, "-d", "-u", "-f", keyed}), spawn({probo, "-d", "-u", "-f", plain})};
-    int pair_sinks[2] = {bare_sink, sink};
-    int short_run = seconds < 10 ? seconds : 10;
-    side_by_side k = per_interval(pair, pair_sinks, short_run);
-    long private_kib[2] = {status_kib(pair[0], "RssAnon:"), status_kib(pair[1], "RssAnon:")};
-    for (pid_t pid : pair) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
+    if (!keyed_beside_plain(probo, seconds < 10 ? seconds : 10)) {
+        fprintf(stderr, "probo with a key beside one without: one sent nothing: no figure\n");
+        status = 1;
     }
-    unlink(plain);
-    unlink(keyed);
-    unlink(key);
-    printf("probo with a key, load and mem every second over %d s: resident %ld KiB (%ld KiB "
-           "private), %.1f us per interval; without a key beside it %ld KiB (%ld KiB private), "
-           "%.1f us (%.2fx memory, %.2fx CPU)\n",
-           short_run, k.rss[0], private_kib[0], k.us[0], k.rss[1], private_kib[1], k.us[1],
-           static_cast<double>(k.rss[0]) / k.rss[1], k.us[0] / k.us[1]);
-    return 0;
+    return status;
 }
