@@ -52,6 +52,17 @@ static void grow(record_index *ix, index_hash *hash_of)
     xfree(old);
 }
 
+void index_reserve(record_index *ix, uint32_t count)
+{
+    uint32_t size = 8;
+    while (4 * count > 3 * size)
+        size *= 2;
+    if (ix->slots || size == 8)
+        return;
+    ix->slots = static_cast<void **>(xzalloc(size * sizeof(void *)));
+    ix->mask = size - 1;
+}
+
 void index_add(record_index *ix, void *record, index_hash *hash_of)
 {
     if (ix->slots == nullptr || 4 * (ix->count + 1) > 3 * (ix->mask + 1))

@@ -20,6 +20,9 @@ typedef int index_match(const void *record, const void *key);
 // The first record added that matches the key, or null.
 void *index_find(const record_index *ix, uint32_t hash, index_match *match, const void *key);
 void index_add(record_index *ix, void *record, index_hash *hash_of);
+// Sizes an empty index for count records at once, so that adding them
+// leaves none of the smaller tables growth would make and drop.
+void index_reserve(record_index *ix, uint32_t count);
 void index_remove(record_index *ix, const void *record, index_hash *hash_of);
 void index_free(record_index *ix);
 

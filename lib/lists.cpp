@@ -81,11 +81,26 @@ static int source_matches(const void *record, const void *address)
                      static_cast<const sockaddr *>(address));
 }
 
+// A walked list's records were made one after another with their source
+// when the configuration was read, so they mostly lie just after it: the
+// lines from the source to its first stream are asked for, at most this
+// many bytes of them. Where they lie elsewhere, only the first stream's
+// request serves.
+enum { PREFETCH_SPAN = 1024, CACHE_LINE = 64 };
+
 void source_prefetch_streams(const source *src)
 {
     const record_index *ix = &src->streams.index;
-    if (ix->slots == nullptr)
+    if (ix->slots == nullptr) {
+        const char *from = reinterpret_cast<const char *>(src + 1);
+        const char *to = reinterpret_cast<const char *>(src->streams.first + 1);
+        if (to > from && to - from <= PREFETCH_SPAN)
+            for (const char *line = from; line < to + CACHE_LINE; line += CACHE_LINE)
+                __builtin_prefetch(line);
+        else if (src->streams.first)
+            __builtin_prefetch(src->streams.first);
         return;
+    }
     // A record and the argument after it may straddle two cache lines.
     for (uint32_t i = 0; i <= ix->mask; i++)
         if (ix->slots[i]) {
@@ -156,11 +171,39 @@ static stream *find_stream(const stream_list *list, int type, const char *argume
     if (list->index.slots)
         return static_cast<stream *>(
             index_find(&list->index, stream_key_hash(type, argument), stream_matches, &key));
-    // A list put together by hand has no index.
+    // A short list, or one put together by hand, has no index.
     for (stream *s = list->first; s; s = s->next)
         if (stream_matches(s, &key))
             return s;
     return nullptr;
+}
+
+// Short lists are walked, and get their index once they reach this
+// length: the multiplexer keeps thousands of sources of a few streams each,
+// and for those a walk is as quick as the index without its table.
+enum { STREAM_INDEX_MIN = 16 };
+
+// Indexes a list that has reached that length, its records in the order
+// they were added (the list's reverse), as the index takes them.
+static void index_streams(stream_list *list)
+{
+    int length = 0;
+    for (const stream *s = list->first; s; s = s->next)
+        length++;
+    stream **added = static_cast<stream **>(xmalloc(static_cast<size_t>(length) * sizeof(stream *)));
+    int i = length;
+    for (stream *s = list->first; s; s = s->next)
+        added[--i] = s;
+    for (i = 0; i < length; i++)
+        index_add(&list->index, added[i], stream_hash);
+    xfree(added);
+}
+
+static int reaches(const stream_list *list, int length)
+{
+    for (const stream *s = list->first; s && length > 0; s = s->next)
+        length--;
+    return length == 0;
 }
 
 static stream *add_stream(stream_list *list, int type, const char *argument)
@@ -170,10 +213,12 @@ static stream *add_stream(stream_list *list, int type, const char *argument)
     if (argument && find_stream(list, type, argument))
         return nullptr;
     stream *s = stream_new(type, argument);
-    if (list->first == nullptr || list->index.slots)
-        index_add(&list->index, s, stream_hash);
     s->next = list->first;
     list->first = s;
+    if (list->index.slots)
+        index_add(&list->index, s, stream_hash);
+    else if (reaches(list, STREAM_INDEX_MIN))
+        index_streams(list);
     return s;
 }
 
@@ -237,6 +282,7 @@ source *source_list_find_by_address(const source_list *list, const sockaddr_stor
 void source_list_index_addresses(source_list *list)
 {
     index_free(&list->by_address);
+    index_reserve(&list->by_address, list->by_name.count);
     for (source *s = list->first; s; s = s->next)
         index_add(&list->by_address, s, source_hash);
 }

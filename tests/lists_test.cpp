@@ -251,4 +251,24 @@ TEST_F(Lists, IndexesGiveTheFirstMatchOfAWalk)
     EXPECT_EQ(nullptr, mux_list_rename(&muxes, muxes.first, "mux 5"));
 }
 
+// Short stream lists are walked and get an index at some length: at every
+// length, each stream added is found, and no other.
+TEST_F(Lists, EveryStreamIsFoundAtEveryListLength)
+{
+    source_list sources = {};
+    source *s = source_list_add(&sources, "10.0.0.1");
+    for (int n = 0; n < 40; n++) {
+        ASSERT_NE(nullptr, source_add_stream(s, STREAM_IO, std::to_string(n).c_str()));
+        for (int i = 0; i <= n; i++) {
+            const stream *found = source_find_stream(s, STREAM_IO, std::to_string(i).c_str());
+            ASSERT_NE(nullptr, found) << i << " of " << n + 1;
+            EXPECT_EQ(std::to_string(i), found->argument);
+        }
+        EXPECT_EQ(nullptr, source_find_stream(s, STREAM_IO, std::to_string(n + 1).c_str()));
+        EXPECT_EQ(nullptr, source_find_stream(s, STREAM_DF, "0"));
+        EXPECT_EQ(nullptr, source_add_stream(s, STREAM_IO, "0")) << "a duplicate at length " << n + 1;
+    }
+    source_list_free(&sources);
+}
+
 } // namespace
