@@ -239,11 +239,27 @@ static_assert(QUARTERS.digits[9876][0] == '9' && QUARTERS.digits[42][2] == '4', 
 enum : uint64_t { E4 = 10000, E8 = E4 * E4, E16 = E8 * E8 };
 
 static const uint64_t POWERS_OF_TEN[20] = {
-    1ull,           10ull,           100ull,           1000ull,           10000ull,
-    100000ull,      1000000ull,      10000000ull,      100000000ull,      1000000000ull,
-    10000000000ull, 100000000000ull, 1000000000000ull, 10000000000000ull, 100000000000000ull,
-    1000000000000000ull, 10000000000000000ull, 100000000000000000ull, 1000000000000000000ull,
-    10000000000000000000ull};
+    1ull,
+    10ull,
+    100ull,
+    1000ull,
+    10000ull,
+    100000ull,
+    1000000ull,
+    10000000ull,
+    100000000ull,
+    1000000000ull,
+    10000000000ull,
+    100000000000ull,
+    1000000000000ull,
+    10000000000000ull,
+    100000000000000ull,
+    1000000000000000ull,
+    10000000000000000ull,
+    100000000000000000ull,
+    1000000000000000000ull,
+    10000000000000000000ull,
+};
 
 // The decimal digits of v (1 for 0).
 static int digit_count(uint64_t v)
@@ -319,8 +335,9 @@ static int field_unsigned(char *out, uint64_t v)
     return n + 1;
 }
 
-// v below 10^5 (s and b) at p, in their narrower widths (7 and 5): four
-// bytes are stored at most; the digits written.
+// v below 10^5 (s, b and the units of c) at p: four bytes are stored,
+// five for five digits, within the text widths of s (7), b (5) and c (8);
+// the digits written.
 static int up_to_five(char *p, uint32_t v)
 {
     int n = digit_count(v);
