@@ -151,7 +151,7 @@ int main(int argc, char **argv)
     int port = free_port();
     colvo_run run = start_colvo(colvo, write_colvo_conf(dir, port, SOURCES, false));
     if (run.fifo < 0 || run.pid <= 0) {
-        printf("colvo did not start\n");
+        fprintf(stderr, "colvo did not start: no figure\n");
         return 1;
     }
     // The FIFO is read too, so colvo drops nothing there.
@@ -163,9 +163,12 @@ int main(int argc, char **argv)
     });
     std::vector<double> bare_share, bare_us, export_share, export_us;
     figures b = {}, e = {};
-    for (int r = 0; r < REPEATS; r++) {
+    bool ready = true;
+    for (int r = 0; r < REPEATS && ready; r++) {
         b = bare(port);
         e = exporter(bin, port);
+        // A reader that got nothing, or an exporter that never answered.
+        ready = b.lines > 0 && e.scraped > 0;
         bare_share.push_back(b.cpu_share);
         bare_us.push_back(b.us_per_line);
         export_share.push_back(e.cpu_share);
@@ -174,6 +177,13 @@ int main(int argc, char **argv)
     stop = true;
     drain.join();
     stop_colvo(&run);
+    std::string cleanup = "rm -rf " + dir;
+    if (!ready) {
+        fprintf(stderr, "the socket reader got no line or colvo-export did not answer: no figure\n");
+        if (system(cleanup.c_str()) != 0)
+            fprintf(stderr, "cannot remove %s\n", dir.c_str());
+        return 1;
+    }
     auto median = [](std::vector<double> v) {
         std::sort(v.begin(), v.end());
         return v[v.size() / 2];
@@ -186,6 +196,5 @@ int main(int argc, char **argv)
            "(%.1fx the bare reader)\n",
            e.scraped, 100 * median(export_share), median(export_us),
            median(bare_us) > 0 ? median(export_us) / median(bare_us) : 0);
-    std::string cleanup = "rm -rf " + dir;
-    return system(cleanup.c_str()) == 0 && b.lines > 0 && e.scraped > 0 ? 0 : 1;
+    return system(cleanup.c_str()) == 0 ? 0 : 1;
 }
