@@ -19,13 +19,12 @@
 #include "config.h"
 #include "error.h"
 #include "export_store.h"
+#include "line_reader.h"
 #include "signals.h"
 #include "start.h"
 #include "xmalloc.h"
 
 enum {
-    READ_CHUNK = 65536,
-    LINE_MAX_BYTES = 1 << 20,
     HTTP_CONNECTIONS = 16,
     HTTP_TIMEOUT = 10,
     LISTEN_QUEUE = 16,
@@ -54,9 +53,7 @@ static double now()
 // The live socket and the part of a line read so far.
 struct live_input {
     int fd = -1;
-    char *buffer = nullptr;
-    size_t used = 0;
-    int discarding = 0; // within a line too long to keep
+    line_reader lines;
     int told = 0;       // the failure to connect was told
     double retry = 0;   // when to try again
 };
@@ -66,8 +63,7 @@ static void disconnect(live_input *in, export_store *s, double at)
     if (in->fd >= 0)
         close(in->fd);
     in->fd = -1;
-    in->used = 0;
-    in->discarding = 0;
+    line_reader_reset(&in->lines);
     in->retry = at + 1;
     s->connected = 0;
 }
@@ -96,40 +92,19 @@ static void try_connect(live_input *in, export_store *s, double at)
     in->retry = at + 1;
 }
 
-static void take_lines(live_input *in, export_store *s, double at)
+static void take_line(void *store, const char *line, size_t length)
 {
-    char *start = in->buffer;
-    char *end = in->buffer + in->used;
-    char *nl;
-    while ((nl = static_cast<char *>(memchr(start, '\n', static_cast<size_t>(end - start))))) {
-        if (!in->discarding)
-            export_store_line(s, start, static_cast<size_t>(nl - start), at);
-        in->discarding = 0;
-        start = nl + 1;
-    }
-    in->used = static_cast<size_t>(end - start);
-    memmove(in->buffer, start, in->used);
-    if (in->used + READ_CHUNK > LINE_MAX_BYTES) {
-        in->used = 0;
-        in->discarding = 1;
-        s->unreadable++;
-    }
+    export_store_line(static_cast<export_store *>(store), line, length, now());
 }
 
 static void read_live(live_input *in, export_store *s)
 {
-    for (;;) {
-        ssize_t n = read(in->fd, in->buffer + in->used, READ_CHUNK);
-        if (n > 0) {
-            in->used += static_cast<size_t>(n);
-            take_lines(in, s, now());
-            continue;
-        }
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-            warning("colvo closed %.200s; connecting again", socket_path);
-            disconnect(in, s, now());
-        }
-        return;
+    int open = line_reader_read(&in->lines, in->fd, take_line, s);
+    s->unreadable += in->lines.too_long;
+    in->lines.too_long = 0;
+    if (!open) {
+        warning("colvo closed %.200s; connecting again", socket_path);
+        disconnect(in, s, now());
     }
 }
 
@@ -280,7 +255,7 @@ int main(int argc, char **argv)
     info("colvo-export version %s serving http://%.200s/metrics", VERSION, listen_text);
 
     live_input in;
-    in.buffer = static_cast<char *>(xmalloc(LINE_MAX_BYTES));
+    line_reader_init(&in.lines);
     double next_prune = now() + PRUNE_INTERVAL;
     while (!quit_signal) {
         double at = now();
@@ -321,6 +296,6 @@ int main(int argc, char **argv)
     MHD_stop_daemon(http);
     close(listener);
     export_store_free(&store);
-    xfree(in.buffer);
+    line_reader_free(&in.lines);
     return 0;
 }

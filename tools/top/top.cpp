@@ -22,13 +22,13 @@
 #include "config.h"
 #include "error.h"
 #include "figures.h"
+#include "line_reader.h"
 #include "signals.h"
 #include "top_screen.h"
 #include "top_table.h"
 #include "top_view.h"
-#include "xmalloc.h"
 
-enum { EXIT_USAGE = 64, READ_CHUNK = 65536, LINE_MAX_BYTES = 1 << 20, STATUS_TEXT = 512 };
+enum { EXIT_USAGE = 64, STATUS_TEXT = 512 };
 
 static volatile sig_atomic_t quit_requested;
 
@@ -50,16 +50,14 @@ struct fifo_input {
     int is_socket = 1;
     int fd = -1;
     ino_t inode = 0;
-    char *buffer = nullptr;
-    size_t used = 0;
-    int discarding = 0; // within a line too long to keep
+    line_reader lines;
 
+    fifo_input() { line_reader_init(&lines); }
     ~fifo_input()
     {
         if (fd >= 0)
             close(fd);
-        if (buffer)
-            xfree(buffer);
+        line_reader_free(&lines);
     }
 
     void shut()
@@ -67,8 +65,7 @@ struct fifo_input {
         if (fd >= 0)
             close(fd);
         fd = -1;
-        used = 0;
-        discarding = 0;
+        line_reader_reset(&lines);
     }
 
     // Connects to the socket when not connected.
@@ -109,48 +106,20 @@ struct fifo_input {
 static uint64_t figures[FIGURE_COUNT];
 static int have_figures;
 
-static void take_line(top_table *t, const char *line, size_t length, double at)
+static void take_line(void *table, const char *line, size_t length)
 {
     if (length > 0 && line[0] == FIGURES_MARK)
         have_figures |= figures_read(line, length, figures);
     else
-        top_table_line(t, line, length, at);
-}
-
-static void take_lines(fifo_input *in, top_table *t, double at)
-{
-    char *start = in->buffer;
-    char *end = in->buffer + in->used;
-    char *nl;
-    while ((nl = static_cast<char *>(memchr(start, '\n', static_cast<size_t>(end - start))))) {
-        if (!in->discarding)
-            take_line(t, start, static_cast<size_t>(nl - start), at);
-        in->discarding = 0;
-        start = nl + 1;
-    }
-    in->used = static_cast<size_t>(end - start);
-    memmove(in->buffer, start, in->used);
-    if (in->used + READ_CHUNK > LINE_MAX_BYTES) {
-        in->used = 0;
-        in->discarding = 1;
-    }
+        top_table_line(static_cast<top_table *>(table), line, length, now());
 }
 
 static void read_fifo(fifo_input *in, top_table *t)
 {
-    for (;;) {
-        ssize_t n = read(in->fd, in->buffer + in->used, READ_CHUNK);
-        if (n > 0) {
-            in->used += static_cast<size_t>(n);
-            take_lines(in, t, now());
-            continue;
-        }
-        // No writer left, or the socket closed: colvo went away. Opened
-        // again at the next second.
-        if (n == 0 || (errno != EAGAIN && errno != EINTR))
-            in->shut();
-        return;
-    }
+    // No writer left, or the socket closed: colvo went away. Opened again
+    // at the next second.
+    if (!line_reader_read(&in->lines, in->fd, take_line, t))
+        in->shut();
 }
 
 static unsigned long long dropped_datagrams()
@@ -218,7 +187,6 @@ int main(int argc, char **argv)
         info("usage: %s [-p fifo | -s socket]", program);
         exit(EXIT_USAGE);
     }
-    in.buffer = static_cast<char *>(xmalloc(LINE_MAX_BYTES));
 
     // Installed before ncurses, which then leaves them alone.
     static const signal_action actions[] = {
