@@ -44,6 +44,11 @@ struct receive_batch {
     // Each socket's own running count of them, where the kernel tells: the
     // sockets count apart, and new sockets count from 0.
     uint32_t socket_drops[MUX_SOCKET_SLOTS];
+    // The kernel's view of the slots, pointed at them once per sizing: a
+    // wake-up that brings one datagram does not set up all of them.
+    mmsghdr headers[RECEIVE_BATCH];
+    iovec vectors[RECEIVE_BATCH];
+    char controls[RECEIVE_BATCH][CMSG_SPACE(sizeof(uint32_t))];
 };
 
 // (Re)allocates the slots for the mux's receive buffer size.

@@ -312,6 +312,11 @@ static int check_datagram(mux *m, int received, const sockaddr_storage *from)
     return 1;
 }
 
+static uint8_t *receive_batch_slot(const receive_batch *b, int i)
+{
+    return b->buffers + static_cast<size_t>(i) * static_cast<size_t>(b->slot_size);
+}
+
 void receive_batch_size(receive_batch *b, int slot_size)
 {
     if (b->buffers && b->slot_size == slot_size)
@@ -320,43 +325,45 @@ void receive_batch_size(receive_batch *b, int slot_size)
         xfree(b->buffers);
     b->buffers = static_cast<uint8_t *>(xmalloc(static_cast<size_t>(slot_size) * RECEIVE_BATCH));
     b->slot_size = slot_size;
+    memset(b->headers, 0, sizeof(b->headers));
+    memset(b->from, 0, sizeof(b->from));
+    for (int slot = 0; slot < RECEIVE_BATCH; slot++) {
+        b->vectors[slot].iov_base = receive_batch_slot(b, slot);
+        b->vectors[slot].iov_len = static_cast<size_t>(slot_size);
+        msghdr *h = &b->headers[slot].msg_hdr;
+        h->msg_name = &b->from[slot];
+        h->msg_iov = &b->vectors[slot];
+        h->msg_iovlen = 1;
+        h->msg_control = b->controls[slot];
+    }
 }
 
-static uint8_t *receive_batch_slot(const receive_batch *b, int i)
-{
-    return b->buffers + static_cast<size_t>(i) * static_cast<size_t>(b->slot_size);
-}
-
-// What is waiting on one socket, without blocking, in one call.
+// What is waiting on one socket, without blocking, in one call. The
+// lengths the kernel shortens are set back; a sender's address is cleared
+// past what the kernel wrote, as if the slot were new.
 static void drain(int slot_family, int fd, receive_batch *b)
 {
-    mmsghdr messages[RECEIVE_BATCH];
-    iovec vectors[RECEIVE_BATCH];
-    char controls[RECEIVE_BATCH][CMSG_SPACE(sizeof(uint32_t))];
     int room = RECEIVE_BATCH - b->count;
-    memset(messages, 0, sizeof(messages));
-    for (int i = 0; i < room; i++) {
-        int slot = b->count + i;
-        vectors[i].iov_base = receive_batch_slot(b, slot);
-        vectors[i].iov_len = static_cast<size_t>(b->slot_size);
-        memset(&b->from[slot], 0, sizeof(b->from[slot]));
-        msghdr *h = &messages[i].msg_hdr;
-        h->msg_name = &b->from[slot];
+    for (int slot = b->count; slot < RECEIVE_BATCH; slot++) {
+        msghdr *h = &b->headers[slot].msg_hdr;
         h->msg_namelen = sizeof(b->from[slot]);
-        h->msg_iov = &vectors[i];
-        h->msg_iovlen = 1;
-        h->msg_control = controls[i];
-        h->msg_controllen = sizeof(controls[i]);
+        h->msg_controllen = sizeof(b->controls[slot]);
+        h->msg_flags = 0;
     }
-    int n = static_cast<int>(recvmmsg(fd, messages, room, MSG_DONTWAIT, nullptr));
+    int n = static_cast<int>(recvmmsg(fd, &b->headers[b->count], static_cast<unsigned>(room),
+                                      MSG_DONTWAIT, nullptr));
     if (n < 0) {
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
             warning("recvfrom failed: %.200s", strerror(errno));
         return;
     }
     for (int i = 0; i < n; i++) {
-        b->lengths[b->count + i] = static_cast<int>(messages[i].msg_len);
-        read_drop_count(&messages[i].msg_hdr, &b->socket_drops[slot_family], &b->dropped);
+        int slot = b->count + i;
+        const msghdr *h = &b->headers[slot].msg_hdr;
+        size_t named = h->msg_namelen < sizeof(b->from[slot]) ? h->msg_namelen : sizeof(b->from[slot]);
+        memset(reinterpret_cast<char *>(&b->from[slot]) + named, 0, sizeof(b->from[slot]) - named);
+        b->lengths[slot] = static_cast<int>(b->headers[slot].msg_len);
+        read_drop_count(h, &b->socket_drops[slot_family], &b->dropped);
     }
     b->count += n;
 }

@@ -35,7 +35,7 @@ static uint32_t stream_key_hash(int type, const char *argument)
 static uint32_t stream_hash(const void *record)
 {
     const stream *s = static_cast<const stream *>(record);
-    return stream_key_hash(s->type, s->argument);
+    return s->key_hash;
 }
 
 static int stream_matches(const void *record, const void *key)
@@ -153,6 +153,7 @@ stream *stream_new(int type, const char *argument)
     s->type = type;
     s->argument = reinterpret_cast<char *>(s + 1);
     memcpy(s->argument, text, length + 1);
+    s->key_hash = stream_key_hash(type, s->argument);
     return s;
 }
 
@@ -168,12 +169,13 @@ static stream *find_stream(const stream_list *list, int type, const char *argume
     if (argument == nullptr)
         return nullptr;
     stream_key key = {type, argument};
+    uint32_t hash = stream_key_hash(type, argument);
     if (list->index.slots)
-        return static_cast<stream *>(
-            index_find(&list->index, stream_key_hash(type, argument), stream_matches, &key));
-    // A short list, or one put together by hand, has no index.
+        return static_cast<stream *>(index_find(&list->index, hash, stream_matches, &key));
+    // A short list has no index; its names are compared only where the
+    // hashes agree.
     for (stream *s = list->first; s; s = s->next)
-        if (stream_matches(s, &key))
+        if (s->key_hash == hash && stream_matches(s, &key))
             return s;
     return nullptr;
 }

@@ -28,6 +28,7 @@ enum {
 // share a place and a record with a short argument takes 48 bytes of heap.
 struct stream {
     int type;
+    uint32_t key_hash; // of type and argument: a walk compares it before the texts
     char *argument; // never null: "" when none was configured
     union {
         char *rrd_file;            // multiplexer: database file, or null

@@ -130,9 +130,22 @@ int pack_stream(uint8_t *buf, int capacity, const char *argument, int type, ...)
     return n;
 }
 
+// The wire width of a stream type's values, looked up once: one check
+// covers the whole record.
+static int type_byte_width(int type)
+{
+    static int widths[STREAM_TYPE_COUNT];
+    if (widths[type] == 0)
+        widths[type] = stream_type_byte_width(type) + 1;
+    return widths[type] - 1;
+}
+
+// Only what a caller reads is set: the type, the argument and the values
+// the type has; the rest of the record is not cleared, every packet.
 int unpack_stream(int capacity, const uint8_t *record, int available, unpacked_stream *result)
 {
-    memset(result, 0, sizeof(*result));
+    result->type = 0;
+    result->argument[0] = '\0';
     if (available < 2) {
         warning("unpack failure: stream record runs past the end of the packet (%d bytes left)", available);
         return 0;
@@ -158,48 +171,54 @@ int unpack_stream(int capacity, const uint8_t *record, int available, unpacked_s
             warning("unpack failure: stream record runs past the end of the packet (%d bytes left)", available);
             return 0;
         }
-        result->argument[capacity - 1] = '\0';
-        pos = 2 + static_cast<int>(strlen(result->argument));
+        // A longer argument is cut to capacity - 1 characters, and the
+        // values are taken from right after the cut.
+        if (length > capacity - 1)
+            length = capacity - 1;
+        result->argument[length] = '\0';
+        pos = 2 + length;
+    }
+    if (pos + type_byte_width(type) > available) {
+        warning("unpack failure: stream record runs past the end of the packet (%d bytes left)", available);
+        return 0;
     }
 
-    int out = 0;
+    const uint8_t *p = record + pos;
+    uint8_t *d = result->data;
     for (const char *f = stream_type_format(type); *f; f++) {
-        int w = format_row(*f)->byte_width;
-        if (pos + w > available) {
-            warning("unpack failure: stream record runs past the end of the packet (%d bytes left)", available);
-            return 0;
-        }
-        const uint8_t *p = record + pos;
-        uint8_t *d = result->data + out;
         switch (*f) {
         case 'L':
         case 'D': {
             uint64_t v = decode_fixed64(p);
             memcpy(d, &v, sizeof(v));
+            p += sizeof(v);
+            d += sizeof(v);
             break;
         }
         case 'l': {
             uint32_t v = decode_fixed32(p);
             memcpy(d, &v, sizeof(v));
+            p += sizeof(v);
+            d += sizeof(v);
             break;
         }
         case 's':
         case 'c': {
             uint16_t v = decode_fixed16(p);
             memcpy(d, &v, sizeof(v));
+            p += sizeof(v);
+            d += sizeof(v);
             break;
         }
         case 'b':
-            d[0] = p[0];
+            *d++ = *p++;
             break;
         default:
             warning("unknown stream format identifier %c in type %d", *f, type);
             return 0;
         }
-        pos += w;
-        out += w;
     }
-    return pos;
+    return static_cast<int>(p - record);
 }
 
 int unpack_stream_v2(const uint8_t *record, int available, unpacked_stream *result)
