@@ -101,6 +101,20 @@ TEST_F(Probes, NoSwapDevicesGiveZeros)
     EXPECT_EQ(0u, v[4]);
 }
 
+// A host without swap: the swap file is not needed, nor read.
+TEST_F(Probes, NoSwapInTheMemoryFiguresNeedsNoSwapFile)
+{
+    tree(std::string(MEMINFO) + "SwapTotal:             0 kB\n", "", "0 0 0\n");
+    mem_start(s);
+    log.clear();
+    mem_sample();
+    auto v = mem_values();
+    EXPECT_EQ(2000000 * KIB, v[2]);
+    EXPECT_EQ(0u, v[3]);
+    EXPECT_EQ(0u, v[4]);
+    EXPECT_TRUE(log.lines().empty()) << log.dump();
+}
+
 TEST_F(Probes, FailingSwapDeviceIsLeftOutSilently)
 {
     tree(MEMINFO,

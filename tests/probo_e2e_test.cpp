@@ -322,7 +322,10 @@ TEST_F(Probo, ReloadStormKeepsMeasuring)
 TEST_F(Probo, OddStartKeepsTheKernelFilesAndDropsStrayDescriptors)
 {
     write_conf("monitor { mem } every second " + to(listener));
-    int stray = open(conf.c_str(), O_RDONLY | O_CLOEXEC);
+    // High, so that no descriptor probo opens later takes its number.
+    int first = open(conf.c_str(), O_RDONLY | O_CLOEXEC);
+    int stray = fcntl(first, F_DUPFD_CLOEXEC, 200);
+    close(first);
     spawn_options odd;
     odd.close_stdin = true;
     odd.inherit_fd = stray;
