@@ -130,6 +130,23 @@ int pack_stream(uint8_t *buf, int capacity, const char *argument, int type, ...)
     return n;
 }
 
+// Values of an unpacked record, host order, back to back: one stored and
+// its width returned, one taken and the place moved past it.
+template <typename T> static int put_value(uint8_t **d, T v)
+{
+    memcpy(*d, &v, sizeof(v));
+    *d += sizeof(v);
+    return sizeof(v);
+}
+
+template <typename T> static T next_value(const uint8_t **d)
+{
+    T v;
+    memcpy(&v, *d, sizeof(v));
+    *d += sizeof(v);
+    return v;
+}
+
 // The wire width of a stream type's values, looked up once: one check
 // covers the whole record.
 static int type_byte_width(int type)
@@ -188,28 +205,16 @@ int unpack_stream(int capacity, const uint8_t *record, int available, unpacked_s
     for (const char *f = stream_type_format(type); *f; f++) {
         switch (*f) {
         case 'L':
-        case 'D': {
-            uint64_t v = decode_fixed64(p);
-            memcpy(d, &v, sizeof(v));
-            p += sizeof(v);
-            d += sizeof(v);
+        case 'D':
+            p += put_value(&d, decode_fixed64(p));
             break;
-        }
-        case 'l': {
-            uint32_t v = decode_fixed32(p);
-            memcpy(d, &v, sizeof(v));
-            p += sizeof(v);
-            d += sizeof(v);
+        case 'l':
+            p += put_value(&d, decode_fixed32(p));
             break;
-        }
         case 's':
-        case 'c': {
-            uint16_t v = decode_fixed16(p);
-            memcpy(d, &v, sizeof(v));
-            p += sizeof(v);
-            d += sizeof(v);
+        case 'c':
+            p += put_value(&d, decode_fixed16(p));
             break;
-        }
         case 'b':
             *d++ = *p++;
             break;
@@ -438,46 +443,27 @@ static int render_fields(const unpacked_stream *s, char *buf)
     const uint8_t *d = s->data;
     for (const char *f = stream_type_format(s->type); *f; f++) {
         switch (*f) {
-        case 'L': {
-            uint64_t v;
-            memcpy(&v, d, sizeof(v));
-            out += field_unsigned(out, v);
-            d += sizeof(v);
+        case 'L':
+            out += field_unsigned(out, next_value<uint64_t>(&d));
             break;
-        }
         case 'D': {
-            int64_t v;
-            memcpy(&v, d, sizeof(v));
             const value_format *row = format_row(*f);
-            int n = field_millionths(out, v, static_cast<size_t>(row->text_width), row->field_format);
+            int n = field_millionths(out, next_value<int64_t>(&d), static_cast<size_t>(row->text_width),
+                                     row->field_format);
             out += n < row->text_width ? n : row->text_width - 1;
-            d += sizeof(v);
             break;
         }
-        case 'l': {
-            uint32_t v;
-            memcpy(&v, d, sizeof(v));
-            out += field_unsigned(out, v);
-            d += sizeof(v);
+        case 'l':
+            out += field_unsigned(out, next_value<uint32_t>(&d));
             break;
-        }
-        case 's': {
-            uint16_t v;
-            memcpy(&v, d, sizeof(v));
-            out += field_small(out, v);
-            d += sizeof(v);
+        case 's':
+            out += field_small(out, next_value<uint16_t>(&d));
             break;
-        }
-        case 'c': {
-            uint16_t v;
-            memcpy(&v, d, sizeof(v));
-            out += field_hundredths(out, v);
-            d += sizeof(v);
+        case 'c':
+            out += field_hundredths(out, next_value<uint16_t>(&d));
             break;
-        }
         case 'b':
-            out += field_small(out, d[0]);
-            d++;
+            out += field_small(out, *d++);
             break;
         }
     }
