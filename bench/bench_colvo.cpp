@@ -19,7 +19,6 @@
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -193,6 +192,23 @@ static void send_from(const multi_sender &m, const std::string &host, const std:
     sendmsg(m.fd, &h, 0);
 }
 
+// Ready once a packet comes through: colvo binds its port after it writes
+// its pid file, and a large configuration is still being set up then. The
+// probe is an interface record, which no benchmark stores; the lines of
+// probes that came late are read off before counting starts. 0 when
+// nothing came through.
+static long wait_until_taking(const colvo_run &run, const multi_sender &m, const std::vector<uint8_t> &probe)
+{
+    long ready = 0;
+    for (int tries = 0; tries < 600 && ready == 0; tries++) {
+        send_from(m, spread_host(0), probe);
+        fifo_read_lines(run.fifo, 100, &ready);
+    }
+    while (ready && fifo_read_lines(run.fifo, 200, &ready) >= 0) {
+    }
+    return ready;
+}
+
 enum { STEADY_RATE = 5000 };
 
 // CPU per packet of a receiver at a steady rate, from random sources.
@@ -248,14 +264,7 @@ static steady colvo_steady(const std::string &colvo, const std::string &dir, int
         return {0, 0, 0};
     }
     multi_sender m = open_multi_sender(port);
-    // Ready once a first packet comes through: a large configuration is
-    // still being set up after the pid file is written.
-    long first_lines = 0;
-    for (int tries = 0; tries < 600 && first_lines == 0; tries++) {
-        send_from(m, spread_host(0), if_packet(1700000000u));
-        fifo_read_lines(run.fifo, 100, &first_lines);
-    }
-    if (first_lines == 0) {
+    if (wait_until_taking(run, m, if_packet(1700000000u)) == 0) {
         close(m.fd);
         stop_colvo(&run);
         return {0, 0, 0};
@@ -375,18 +384,8 @@ static rrd_rate colvo_rrd_updates(const std::string &colvo, const std::string &c
         return {0, 0, 0};
     }
     multi_sender m = open_multi_sender(port);
-    // Ready once a packet comes through: colvo binds its port after it
-    // writes its pid file. Interface records are not stored, so the databases
-    // keep their times; the lines of the probes that came late are read
-    // off before counting starts.
-    long ready = 0;
-    std::vector<uint8_t> probe = if_packet(static_cast<uint64_t>(times[0]));
-    for (int tries = 0; tries < 600 && ready == 0; tries++) {
-        send_from(m, spread_host(0), probe);
-        fifo_read_lines(run.fifo, 100, &ready);
-    }
-    while (ready && fifo_read_lines(run.fifo, 200, &ready) >= 0) {
-    }
+    // The databases keep their times: the probe is not stored.
+    long ready = wait_until_taking(run, m, if_packet(static_cast<uint64_t>(times[0])));
     long lines = 0, rejected = 0;
     double seconds = 0, cpu = 0;
     for (size_t r = 0; ready && r < times.size(); r++) {
@@ -718,25 +717,13 @@ static void database(const std::string &bin, const std::string &mkrrd, const std
 // A live client reading colvo's socket until stopped; its lines in *lines.
 static void live_client(std::atomic<bool> *stop, std::atomic<long> *lines)
 {
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un a = {};
-    a.sun_family = AF_UNIX;
-    snprintf(a.sun_path, sizeof(a.sun_path), "%s", COLVO_SOCKET);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) != 0) {
+    int fd = connect_live();
+    long read_here = 0;
+    while (fd >= 0 && !stop->load() && fifo_read_lines(fd, 100, &read_here) != 0) {
+    }
+    *lines += read_here;
+    if (fd >= 0)
         close(fd);
-        return;
-    }
-    char buf[65536];
-    while (!stop->load()) {
-        pollfd p = {fd, POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0)
-            continue;
-        ssize_t n = read(fd, buf, sizeof(buf));
-        if (n <= 0)
-            break;
-        *lines += std::count(buf, buf + n, '\n');
-    }
-    close(fd);
 }
 
 // colvo's CPU per packet at a steady rate with clients on its live socket.
@@ -755,11 +742,7 @@ static double colvo_live_us(const std::string &colvo, const std::string &dir, in
     for (int i = 0; i < clients; i++)
         readers.emplace_back(live_client, &stop_clients, &lines_read);
     multi_sender m = open_multi_sender(port);
-    long first_lines = 0;
-    for (int tries = 0; tries < 600 && first_lines == 0; tries++) {
-        send_from(m, spread_host(0), if_packet(1700000000u));
-        fifo_read_lines(run.fifo, 100, &first_lines);
-    }
+    long first_lines = wait_until_taking(run, m, if_packet(1700000000u));
     std::atomic<bool> stop{false};
     double cpu = process_cpu(run.pid);
     std::thread t(pace, m, sources, SECONDS, &stop);

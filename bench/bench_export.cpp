@@ -7,10 +7,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <poll.h>
 #include <string>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -45,21 +43,6 @@ static void pace(int port)
     }
     for (int fd : fds)
         close(fd);
-}
-
-static int connect_live()
-{
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un a = {};
-    a.sun_family = AF_UNIX;
-    snprintf(a.sun_path, sizeof(a.sun_path), "%s", COLVO_SOCKET);
-    for (int i = 0; i < 500; i++) {
-        if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) == 0)
-            return fd;
-        usleep(10000);
-    }
-    close(fd);
-    return -1;
 }
 
 // One GET /metrics; the bytes of the answer.
@@ -99,16 +82,8 @@ static figures bare(int port)
     std::thread sender(pace, port);
     double cpu = thread_cpu();
     long lines = 0;
-    char buf[65536];
     auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(SECONDS + 0.5);
-    while (std::chrono::steady_clock::now() < end) {
-        pollfd p = {fd, POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0)
-            continue;
-        ssize_t n = read(fd, buf, sizeof(buf));
-        if (n <= 0)
-            break;
-        lines += std::count(buf, buf + n, '\n');
+    while (std::chrono::steady_clock::now() < end && fifo_read_lines(fd, 100, &lines) != 0) {
     }
     cpu = thread_cpu() - cpu;
     sender.join();

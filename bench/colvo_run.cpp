@@ -2,11 +2,13 @@
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -204,7 +206,7 @@ pid_t spawn(const std::vector<std::string> &args)
 
 long fifo_read_lines(int fifo, int timeout_ms, long *lines)
 {
-    static char buf[1 << 16];
+    static thread_local char buf[1 << 16];
     pollfd p = {fifo, POLLIN, 0};
     if (poll(&p, 1, timeout_ms) <= 0)
         return -1;
@@ -212,4 +214,19 @@ long fifo_read_lines(int fifo, int timeout_ms, long *lines)
     for (ssize_t i = 0; i < n; i++)
         *lines += buf[i] == '\n';
     return n;
+}
+
+int connect_live()
+{
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    snprintf(a.sun_path, sizeof(a.sun_path), "%s", COLVO_SOCKET);
+    for (int i = 0; i < 500; i++) {
+        if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) == 0)
+            return fd;
+        usleep(10000);
+    }
+    close(fd);
+    return -1;
 }

@@ -46,6 +46,10 @@ long rss_kib(pid_t pid);
 double process_cpu(pid_t pid);
 // Runs args[0] with its output discarded.
 pid_t spawn(const std::vector<std::string> &args);
-// Waits up to timeout_ms for the FIFO, reads once and adds the newlines
-// read to *lines; the bytes read, or -1 when nothing came in time.
+// Waits up to timeout_ms for the FIFO (or a live socket), reads once and
+// adds the newlines read to *lines; the bytes read (0 at its end), or -1
+// when nothing came in time. Each thread reads into a buffer of its own.
 long fifo_read_lines(int fifo, int timeout_ms, long *lines);
+// A client of colvo's live socket, tried for up to five seconds; -1 when
+// none could connect.
+int connect_live();
