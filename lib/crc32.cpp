@@ -54,11 +54,17 @@ static uint32_t (*crc32_fast)(const uint8_t *, size_t);
 
 static uint64_t fold_high, fold_low; // x^192 and x^128 modulo the polynomial
 
+// The sixteen bytes in the other order: memory's first byte becomes the
+// value's highest, and back.
+__attribute__((target("pclmul,ssse3"))) static __m128i reversed(__m128i v)
+{
+    return _mm_shuffle_epi8(v, _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+}
+
 // Sixteen bytes as one 128-bit polynomial, the first byte highest.
 __attribute__((target("pclmul,ssse3"))) static __m128i load_block(const uint8_t *p)
 {
-    const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)), reverse);
+    return reversed(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
 }
 
 // The message so far, kept as a 128-bit value of the same remainder:
@@ -78,8 +84,7 @@ __attribute__((target("pclmul,ssse3"))) static uint32_t crc32_clmul(const uint8_
                                         _mm_clmulepi64_si128(x, powers, 0x00)),
                           load_block(bytes + done));
     uint8_t rest[16];
-    const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(rest), _mm_shuffle_epi8(x, reverse));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(rest), reversed(x));
     uint32_t crc = crc32_update(0, rest, sizeof(rest));
     return ~crc32_update(crc, bytes + done, count - done);
 }
