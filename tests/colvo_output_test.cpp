@@ -193,13 +193,7 @@ TEST_F(Output, RecordRunningPastTheDatagramIsNotRendered)
     updates.clear();
     // The header claims the if record, the datagram stops 20 bytes short.
     auto full = make_packet(2, {load_record(2, 2, 2), if_record("em0", 100)});
-    std::vector<uint8_t> cut(full.begin(), full.end() - 20);
-    packet_header h;
-    header_from_wire(cut.data(), &h);
-    h.crc = 0;
-    header_to_wire(cut.data(), &h);
-    h.crc = crc32_compute(cut.data(), cut.size());
-    header_to_wire(cut.data(), &h);
+    std::vector<uint8_t> cut = with_crc(std::vector<uint8_t>(full.begin(), full.end() - 20));
     EXPECT_EQ("10.0.0.5;load::2:2.00:2.00:2.00;\n", feed(cut));
     EXPECT_TRUE(updates.empty());
     EXPECT_TRUE(log.contains("runs past the end of the packet")) << log.dump();
@@ -473,17 +467,6 @@ namespace {
 const char KEY[] = "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f";
 const char OTHER_KEY[] = "ff0102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f";
 const char BOOT_A[] = "0123456789abcdef", BOOT_B[] = "fedcba9876543210";
-
-std::vector<uint8_t> with_crc(std::vector<uint8_t> p)
-{
-    packet_header h;
-    header_from_wire(p.data(), &h);
-    h.crc = 0;
-    header_to_wire(p.data(), &h);
-    h.crc = crc32_compute(p.data(), p.size());
-    header_to_wire(p.data(), &h);
-    return p;
-}
 
 // A keyed source through the intake, packet by packet: what is taken, what
 // is refused with which warning, and the sequence numbers counted lost.

@@ -75,18 +75,27 @@ std::vector<uint8_t> udp_socket::receive(int timeout_ms)
     return buf;
 }
 
+std::vector<uint8_t> with_crc(std::vector<uint8_t> p)
+{
+    crc32_init_table();
+    packet_header h;
+    header_from_wire(p.data(), &h);
+    h.crc = 0;
+    header_to_wire(p.data(), &h);
+    h.crc = crc32_compute(p.data(), p.size());
+    header_to_wire(p.data(), &h);
+    return p;
+}
+
 std::vector<uint8_t> make_packet(uint64_t timestamp, const std::vector<std::vector<uint8_t>> &records,
                                  int version)
 {
     std::vector<uint8_t> p(PACKET_HEADER_SIZE);
     for (const auto &r : records)
         p.insert(p.end(), r.begin(), r.end());
-    crc32_init_table();
     packet_header h = {timestamp, 0, static_cast<uint16_t>(p.size()), static_cast<uint8_t>(version)};
     header_to_wire(p.data(), &h);
-    h.crc = crc32_compute(p.data(), p.size());
-    header_to_wire(p.data(), &h);
-    return p;
+    return with_crc(p);
 }
 
 static std::vector<uint8_t> packed(int n, const uint8_t *buf)
@@ -120,9 +129,7 @@ std::vector<uint8_t> make_signed_packet(uint64_t timestamp,
     memcpy(a.boot, boot.data(), sizeof(a.boot));
     auth_sign(k, p.data(), length, &a);
     auth_key_free(k);
-    h.crc = crc32_compute(p.data(), p.size());
-    header_to_wire(p.data(), &h);
-    return p;
+    return with_crc(p);
 }
 
 std::vector<uint8_t> load_record(double a, double b, double c)

@@ -24,6 +24,9 @@ class udp_socket {
     int port_ = 0;
 };
 
+// The datagram with its CRC made anew over all of it, as the monitor
+// stamps it last.
+std::vector<uint8_t> with_crc(std::vector<uint8_t> p);
 // A packet: header with the given version and timestamp, then the records;
 // length and CRC set as the monitor does.
 std::vector<uint8_t> make_packet(uint64_t timestamp, const std::vector<std::vector<uint8_t>> &records,
