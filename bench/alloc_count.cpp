@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 #include "alloc_count.h"
 
 #include <atomic>

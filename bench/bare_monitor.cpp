@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The bare baseline of a monitor, as its own small process: woken by the
 // interval timer every second, it sends one small datagram to the port
 // given and measures nothing. Built as probo is (no C++ runtime), so its

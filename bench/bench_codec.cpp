@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Codec figures: CRC-32 throughput, the cost of building a 20-stream packet
 // (pack, header, CRC), and of unpacking and rendering it, with the number of
 // heap allocations each path made. Then colvo's whole per-packet path in

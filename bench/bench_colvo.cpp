@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo on loopback, each figure beside a bare baseline measured in the
 // same run: flooded throughput and CPU per packet (50 sources, FIFO only);
 // CPU per packet with four live socket clients against none;

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-export's cost: its CPU while colvo sends it 1,000 lines a second
 // (50 hosts, ten interface streams each) and Prometheus would scrape it
 // once a second, beside a bare reader of the same socket in the same run.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-graph over 100 databases holding two hours of data: seconds for a
 // full run, for a run where nothing changed, and for a run a minute after
 // every database was updated (what cron pays each minute). Then colvo-top's

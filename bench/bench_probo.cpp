@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // probo figures. In process, through the real probes and sockets: CPU per
 // measurement sent to 3 muxes for three stream sets (load, mem and debug;
 // this host's CPUs, loopback, disk and file system; 20 proc streams), and

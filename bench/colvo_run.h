@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // What the benchmarks share: loopback addresses, ports, the packet a source
 // sends, configurations, processes started quietly and their figures, and
 // a detached colvo with its FIFO open.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo soak: valid packets at a paced rate from many sources through the
 // real daemon with a reader on its FIFO. Prints packets sent against lines
 // received, the kernel's drops on colvo's socket, and colvo's resident

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Checking the authenticator of a keyed source's datagram before any of its
 // records is read, and following each such source's boot and sequence
 // numbers: replays and packets of an earlier boot are refused, skipped

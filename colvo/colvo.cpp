@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo, the multiplexer: options, start-up, the receive loop and reload.
 #include <cerrno>
 #include <csignal>

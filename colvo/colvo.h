@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The multiplexer's modules: configuration reader, packet intake, output to
 // round-robin databases and the FIFO, and the database backend table.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo's own figures: the running totals and their line for the live
 // socket's readers.
 #include "figures.h"

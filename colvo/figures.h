@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo's own figures: running totals since its start of the datagrams it
 // received, took and dropped by reason, the database updates made and
 // failed, the kernel's drops and the lines the live readers lost. One row

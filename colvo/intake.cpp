@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Packet intake: one UDP socket per address family of the configured
 // sources, bound to the mux's port; a datagram is accepted only from a
 // configured source address, with a whole header, a correct CRC-32 and a

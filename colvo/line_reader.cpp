@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Whole lines from a stream: see line_reader.h.
 #include "line_reader.h"
 

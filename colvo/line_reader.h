@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Whole lines from colvo's live socket or FIFO, for its live readers
 // (colvo-top, colvo-export): what a read brings is cut at newlines and each
 // whole line handed on; the start of a line waits for the rest. A line

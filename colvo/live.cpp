@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The live socket and its clients: a fixed table of 64, each with a queue
 // of whole lines of at most LIVE_BACKLOG bytes beyond the rest of a line
 // the kernel took in part. Lines go straight to a client with nothing

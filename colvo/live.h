@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The live socket: a local stream socket beside the FIFO that serves every
 // client the same whole lines the FIFO gets, from its connection on, and
 // colvo's figures line. Nonblocking throughout: a client that does not

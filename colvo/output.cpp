@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Output of one accepted packet: each accepted stream is appended to the
 // FIFO line in the churn buffer and stored in its round-robin database; the
 // line is queued for the FIFO, where it goes whole. The walk over the records never reads past

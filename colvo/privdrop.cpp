@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo without root: started as root it does what needs root (reads the
 // configuration and keys, binds, makes the FIFO, locks the pid file, opens
 // syslog), then becomes the user _colvo with that user's group alone, and

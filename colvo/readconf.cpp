@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The multiplexer's configuration: one mux statement (address and port to
 // listen on) and source sections naming accepted streams and the database
 // file of each, written one by one or guessed from a data directory.

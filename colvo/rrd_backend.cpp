@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The database backend used by the daemon: RRDtool's library.
 #include <rrd.h>
 

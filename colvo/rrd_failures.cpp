@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Database failures per file, past the five told one by one: a small fixed
 // table of the files failing now, with their counts and the library's last
 // reason. A file's first failure and its recovery are told (a bounded

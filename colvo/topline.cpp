@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-top's line parser. Fields are bounded copies checked before use;
 // numbers are plain decimals only (no "nan", "inf" or hex that strtod
 // would take).

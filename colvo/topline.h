@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Reading colvo's FIFO lines (fifoline.h) for its live readers, colvo-top
 // and colvo-export: "host;" then entries "type:argument:timestamp:value...;".
 // Any byte sequence is safe input: a cut line, an unknown type, a wrong

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // A received datagram, walked record by record and rendered as the
 // multiplexer does, bounded by the bytes received.
 #include <cstddef>

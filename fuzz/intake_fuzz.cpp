@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The multiplexer's accept-and-process path: a datagram from a configured
 // source in, the FIFO line and the database update texts out, with the
 // database calls recorded instead of made. The first input byte chooses

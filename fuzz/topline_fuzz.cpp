@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-top's reading of FIFO text: the input is split into lines as the
 // FIFO would give them, fed to the table, and every row and value of the
 // hosts is rendered. The table is emptied now and then to stay small.

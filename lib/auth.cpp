@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Signing and checking packet authenticators with libcrypto's HMAC: a key
 // holds a digest context set up once, copied for each packet (cheaper than
 // setting up the key again), and MACs are compared in constant time.

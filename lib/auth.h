@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The packet authenticator: 33 bytes after the records of a signed packet
 // (kind, boot identifier, sequence number, MAC), its codec, and the keys
 // that make and check the MAC, an HMAC-SHA-256 cut to 16 bytes, computed

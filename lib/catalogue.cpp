@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The catalogue's data sources and graphs, for colvo and its tools; the
 // monitor does not link them.
 #include "catalogue.h"

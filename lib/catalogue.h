@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The catalogue of value formats and stream types. The value formats: for
 // each format character its texts, widths and range. The stream types: one
 // row per stream type, keyed by its number,

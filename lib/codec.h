@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Big-endian encoding of fixed-width integers, byte by byte, so that wire
 // bytes never depend on the host's layout or alignment. Written as single
 // shift expressions, which compilers turn into one load or store and a

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Pieces both configuration readers share: a stream item (a stream
 // keyword with an optional "(argument)") and a host word resolved to
 // its numeric address.

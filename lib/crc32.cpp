@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The packet CRC: tables eight bytes a step anywhere, and on x86-64
 // processors that multiply without carries, sixteen bytes a step by folding,
 // chosen once at start-up. Both give the byte-wise result.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // CRC-32/BZIP2 (polynomial 0x04C11DB7, MSB first, init and final XOR
 // 0xFFFFFFFF) over a whole packet. Each daemon fills the tables once at
 // start-up: the byte table, and seven more derived from it so that eight

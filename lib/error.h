@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Logging shared by both daemons. Four levels; before a daemon detaches
 // (and always in debug mode) messages go to the terminal, afterwards to
 // syslog. Every message is cut to 200 characters, and formatting uses only

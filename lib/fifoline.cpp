@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Writing the FIFO line, and the room a line takes.
 #include "fifoline.h"
 

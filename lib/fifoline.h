@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The FIFO line: colvo writes one per accepted packet, colvo-top and any
 // other live client read them.
 //

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // An index of records by key: open addressing with linear probing over
 // record pointers, doubling to stay at most three quarters full. The
 // records keep their keys; the caller gives the hash of a key and says

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Reading key files with their checks: a regular file (checked on the open
 // descriptor, so it cannot be swapped in between), mode without any group
 // or other bit, and exactly 64 hexadecimal digits. Every copy of the key

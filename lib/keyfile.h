@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Key files: 64 hexadecimal digits (32 bytes) on one line, an optional
 // newline after them, in a regular file that neither group nor others may
 // read or write. The key itself is never logged.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The configuration tokenizer shared by both daemons' readers: reads the
 // file in 2048-byte blocks, skips blanks and '#' comments, returns words,
 // quoted strings, numbers and the five punctuation tokens, maps keywords to

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The records both daemons keep their configuration in: muxes, sources and
 // streams, in singly linked lists with insertion at the head, and the size
 // budgets derived from them (packet buffers, receive buffer, the FIFO line

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Address helpers over the resolver for the configuration readers and the
 // UDP transports. Results are handed over in three process-wide buffers,
 // overwritten by each call: single-threaded callers use them at once.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Checked packing for the probes: pack_typed<TYPE>(buffer, capacity,
 // argument, values...) takes one value per character of the type's format
 // in the catalogue, each of the kind its character carries, and hands it

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The packet wire format: a 15-byte big-endian header (CRC-32, timestamp,
 // length, version) followed by one record per stream (type byte, argument,
 // zero byte, big-endian values). Packing writes straight into the caller's

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Pid files locked with flock(): the lock belongs to the open file, so the
 // child of daemon() keeps it after the parent exits, and it vanishes with
 // the last instance's descriptor however that instance ends.

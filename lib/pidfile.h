@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The pid file and its lock, which keeps each daemon to one instance. The
 // lock is taken before the daemon touches anything of its own and is held
 // for its whole life: the descriptor stays open across daemon(). The file

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Per-stream probe state kept in every stream record. One fixed union for
 // all probes, so the record has the same shape on every platform; each
 // probe that keeps state adds its record here. The multiplexer leaves it

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Signal handling both daemons share: handlers that only set flags,
 // installed without restart, with their signals blocked except while the
 // daemon waits, so a signal is never lost between checking the flags and

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The daemons' common start: descriptors 0 to 2 held, the reset, the
 // inherited descriptors closed, the options.
 #include "start.h"

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The start both daemons share, first thing in main: descriptors 0 to 2
 // held open (std_fds.h), logging's global state reset, every inherited
 // descriptor above 2 closed, and the command line read: -d, -f, -t and -v

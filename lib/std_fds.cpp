@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The standard descriptors made safe to rely on: none of 0 to 2 is left
 // free for the daemon's own files.
 #include "std_fds.h"

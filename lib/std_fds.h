@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Descriptors 0, 1 and 2 held open from the first line of a daemon's main.
 #pragma once
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The lookups over the value formats and the stream-type catalogue.
 #include "types.h"
 

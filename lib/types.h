@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stream types and value formats: the lookups over the catalogue's value
 // formats and stream types (formats, names, keyword tokens; data sources
 // and graphs are catalogue.h's). Type numbers travel in every packet, so

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // A descriptor that closes itself on every path that does not hand it on.
 #pragma once
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Checked allocation: these wrappers end the process instead of returning
 // failure, so callers never test their results.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // One measurement of the loop, and the timing rules around it.
 #include "error.h"
 #include "probo.h"

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // probo, the monitor: options, start-up, privilege drop, signals and the
 // measurement loop with reload.
 #include <cerrno>

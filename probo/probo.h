@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The monitor's modules: configuration reader, mux transport and the
 // measurement pass of the loop.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The monitor's configuration: monitor statements, each naming a set of
 // streams and one destination mux with its interval.
 #include <cstdio>

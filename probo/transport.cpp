@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The mux transport: one bound UDP socket per mux, one packet per due mux
 // built in its buffer (header, packed streams, length, the authenticator
 // when the mux has a key, CRC-32) and sent.

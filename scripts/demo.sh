@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: the probo-colvo authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Sets up and builds, then runs both daemons on loopback (everything under
 # build/demo) with the sample configurations widened to this host's CPUs,
 # disk and file system: colvo-mkrrd creates the databases, colvo listens,

@@ -1,8 +1,10 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: the probo-colvo authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Installs the Debian packages the build, the tests and the demo need,
 # only when some are missing.
 set -eu
-PACKAGES="cmake ninja-build g++ clang lld libclang-rt-14-dev pkg-config libgtest-dev librrd-dev libssl-dev rrdtool procps passwd libncurses-dev tmux fonts-dejavu-core mandoc systemd rrdcached libmicrohttpd-dev curl"
+PACKAGES="cmake ninja-build g++ clang lld libclang-rt-14-dev pkg-config libgtest-dev librrd-dev libssl-dev rrdtool procps passwd libncurses-dev tmux fonts-dejavu-core mandoc systemd rrdcached libmicrohttpd-dev curl reuse"
 # The exporter's test starts a Prometheus server of its own (and promtool
 # checks the exported text); the packaged service is not wanted.
 SERVER_PACKAGES="prometheus"

@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: the probo-colvo authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Cross-builds the whole tree for FreeBSD amd64 against a FreeBSD root (its
 # headers, libraries and toolchain.cmake) with warnings as errors, tests and
 # benchmarks off, and checks that every program links and that probo needs

@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: the probo-colvo authors
+# SPDX-License-Identifier: BSD-2-Clause
 # layers.sh [SOURCE_DIR [BUILD_DIR]]: checks the layering of the product's
 # code. Each folder may include only from itself and the folders below it:
 #

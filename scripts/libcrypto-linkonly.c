@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 /* Link-only stand-in for FreeBSD's base libcrypto (OpenSSL 1.1.1), whose
    headers the FreeBSD root has but not the library: the functions the
    programs call, by name, with no behaviour. Built by scripts/freebsd.sh

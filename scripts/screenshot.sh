@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: the probo-colvo authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Screenshots of the demo's graph pages in headless Chromium, for a person
 # to look at; not part of the tests. Runs the demo first when its pages
 # are missing (sh scripts/screenshot.sh 60: a minute of data), and

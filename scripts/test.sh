@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: the probo-colvo authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Sets up, builds with warnings as errors and runs every test; cross-builds
 # for FreeBSD where a FreeBSD root is at hand; runs the tests again under
 # AddressSanitizer and UndefinedBehaviorSanitizer; then runs each fuzz

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // CAM pass-through (cam_open_device, cam_send_ccb, cam_error_string) and the
 // ATA driver's request ioctl, for ATA commands that read. Linux reaches ATA
 // disks through the SCSI generic layer: each command travels as an ATA

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // What the stand-in's files share that calls nothing of theirs: results
 // handed over as FreeBSD's sysctl does, failures as errno, and the marks
 // that tell whether a shared read is a moment old.

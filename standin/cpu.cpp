@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // kern.cp_times from the cpuN lines of /proc/stat, and strtonum, which the
 // cpu probe parses its argument with and glibc lacks.
 #include <sys/types.h>

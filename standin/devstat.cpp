@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // libdevstat's devstat_getnumdevs and devstat_getdevs, answered from the
 // Linux block layer's counters in /proc/diskstats, one device per line in
 // the file's order. Linux names are split into FreeBSD's name and unit so

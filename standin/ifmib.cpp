@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The interface MIB from /proc/net/dev: the interface count and one
 // struct ifmibdata per row, rows numbered from 1 in the file's order.
 // A count read takes a snapshot of the file and the row reads after it are

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // What the stand-in's own files share: result delivery as FreeBSD's sysctl
 // does it, line walking, and the readers and request handlers that live in
 // one file per FreeBSD interface. Not for the probes.

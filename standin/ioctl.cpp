@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // ioctl: the requests of FreeBSD drivers that Linux lacks go to the files
 // that answer them; every other request goes to the kernel unchanged.
 #include <sys/ioctl.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // kvm_openfiles, kvm_read, kvm_geterr and kvm_close for the running kernel
 // only. The one kernel structure the probes read, a process's, is built
 // from /proc (procfs.h); opening the handle keeps the /proc directory open

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // getloadavg from the load averages file opened at start-up, so that it
 // works inside the monitor's chroot, where the C library's fails.
 #include <cerrno>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // getmntinfo: the mounts this process saw at start (/proc/self/mountinfo,
 // opened then) with each file system's figures from statvfs on its mount
 // point. A mount point out of reach (outside the chroot, or covered by

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The packet filter's ALTQ requests. Linux has no packet filter, so they
 // fail as on a FreeBSD host without one; tests install a filter whose
 // entries answer them as FreeBSD's kernel does (ticket, entry number,

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The process table from Linux's /proc: kern.proc.all (one struct
 // kinfo_proc per process), kern.maxproc, kern.clockrate, and the process
 // structure images that kvm_read hands out. Everything is read through the

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // What the process table (proc.cpp) shares with the kernel memory calls
 // (kvm.cpp): the /proc directory kept open for both, and the image of a
 // process structure that kvm_read hands out.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The stand-in's own knobs, for tests only: the daemons never call these.
 // The stand-in reads kernel figures from files below a root directory
 // ("/" unless a test points it at a fixture tree). Each file is opened once,

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // sysctl and sysctlnametomib for the MIBs the probes use, answered from the
 // Linux kernel's figures. Unknown MIBs fail with ENOENT, as FreeBSD's do.
 #include <sys/sysctl.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Reading the kernel's text files: lines, and the numbers in them. The
 // numbers are read by hand rather than with sscanf: these files are read
 // every measurement, and the scanf machinery cost more than the reading.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Signed packets between the real daemons on loopback: probo with a key to
 // colvo with the same key, forgeries and replays from the keyed source's
 // address, an unkeyed source beside it, key files open to others, colvo

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The authenticator against the documented test vector, every byte of a
 // signed datagram flipped and every length cut, and the key file checks.
 #include <cstring>

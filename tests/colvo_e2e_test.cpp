@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The real colvo binary on loopback.
 #include <csignal>
 #include <fstream>

@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: the probo-colvo authors
+# SPDX-License-Identifier: BSD-2-Clause
 # compile_fails.sh COMPILER SOURCE CASES INCLUDE...: SOURCE compiles with
 # CASE=0 and fails to compile with each of CASE=1 to CASES, each time on
 # the static_assert that the case's "#elif CASE == N ... fails: TEXT" line

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The cpu probe: the share arithmetic, and the probe against the stand-in
 // pointed at fixture trees of /proc/stat.
 #include <gtest/gtest.h>

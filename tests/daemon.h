@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Runs the real daemons and tools for end-to-end tests: spawn with merged
 // output on a pipe, wait for text on it (never a timed sleep), signal, and
 // collect the exit status.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The df probe and the getmntinfo stand-in, against fixture trees; block
 // sizes no real file system has come through the stand-in's figures seam.
 #include <climits>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-export end to end: the real colvo feeding it, Debian's real
 // Prometheus scraping it on loopback with a private configuration, data
 // directory and port, and promtool checking its text.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-export's store: the exposition text of known lines, label
 // escaping, base units, silent hosts, colvo's figures; and the figures
 // line colvo writes, read back.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The FIFO writer's batches: whole lines queued and written together up to
 // a quarter of the FIFO's size, and what a reader sees when a write is
 // taken only in part: whole lines in order, the line the write stopped in

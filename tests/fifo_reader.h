@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Reads the multiplexer's FIFO line by line, waiting on the descriptor.
 #pragma once
 

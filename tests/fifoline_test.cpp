@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The FIFO line as its writer makes it and colvo-top reads it: the room
 // the budget gives is enough for the widest values of every type, each
 // entry's tail is the update text handed out, and the reader finds again

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-graph end to end: known values through the real colvo into
 // databases made by colvo-mkrrd, then the site drawn from them.
 #include <cmath>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-graph's naming and escaping, and the graph definitions of the
 // stream type table.
 #include <cctype>

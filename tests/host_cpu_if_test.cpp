@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The real monitor on this host: each CPU's shares, with a busy loop pinned
 // to one of them, and the loopback counters against traffic the test sends
 // and against /proc read independently.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The real monitor on this host: io and df figures against an independent
 // reading (/proc/diskstats and df).
 #include <fcntl.h>

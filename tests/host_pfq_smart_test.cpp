@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The real monitor on this host. Linux has no packet filter: a pfq stream
 // behaves as on a FreeBSD host without one and ends the monitor at its
 // first measurement. A disk that takes no SCSI generic request (this

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The real monitor on this host: a proc stream over busy processes the test
 // starts counts exactly them, and their ticks rise while they spin.
 #include <csignal>

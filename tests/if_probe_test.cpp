@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The if probe against the stand-in pointed at fixture trees of
 // /proc/net/dev.
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The io probe and the disk name iterator, against the stand-in pointed at
 // fixture trees.
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo's live socket with the real colvo on loopback: many readers beside
 // the FIFO, a reader that stops, the client table's bound, the figures.
 #include <chrono>

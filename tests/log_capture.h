@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Records what the logging module would send to syslog, so tests can check
 // exact messages without a terminal or a syslog daemon.
 #pragma once

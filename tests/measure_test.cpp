@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The measurement pass: sampling once per type for due muxes only, packet
 // building and the send error reports, with counting probes in the table.
 #include <arpa/inet.h>

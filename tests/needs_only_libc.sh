@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: the probo-colvo authors
+# SPDX-License-Identifier: BSD-2-Clause
 # The monitor's resident memory rests on its needing no library but the C
 # library when it runs; a C++ container or exception slipped into its code
 # would bring back libstdc++ and libm unnoticed.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The daemons as an administrator runs them: one instance at a time, the
 // system log from inside the chroot, failures on the terminal, relative
 // paths and steps of databases, rrdcached, the installed files.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Calls of the checked packing, one per CASE: 0 is right and compiles; each
 // other one is wrong in one way and must fail on the static_assert whose
 // text its line names after "fails:".

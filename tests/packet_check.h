@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Datagrams from the real monitor, checked as colvo would check them
 // (length, version, CRC) and walked record by record.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The pfq probe against the stand-in's packet filter: the walk over ALTQ
 // entries, each scheduler's statistics layout, the snapshot's growth and
 // the failures that end the monitor.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The pid file lock, whatever the holder's file holds.
 #include <gtest/gtest.h>
 #include <string>

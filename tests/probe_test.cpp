@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The probe table and the load, memory and debug probes, against the
 // stand-in pointed at fixture trees.
 #include <climits>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The real probo binary on loopback, read by test listeners.
 #include <csignal>
 #include <fcntl.h>

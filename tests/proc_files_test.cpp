@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The stand-in's process table on this host's own /proc: each process's
 // stat and statm stay open from one read of the table to the next, above
 // descriptor 2 and on nothing but /proc, until the process has gone; past

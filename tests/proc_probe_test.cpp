@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The proc probe against the stand-in pointed at fixture process tables.
 #include <gtest/gtest.h>
 #include <string>

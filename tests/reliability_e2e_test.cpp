@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The real daemons where a hostile network, a careless operator and a
 // failing disk hurt: rrdcached going away under colvo, another user's
 // socket on colvo's port, reloads that cannot bind or find a database,

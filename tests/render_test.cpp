@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The field renderer against the one it replaced, kept here as the
 // reference: every edge value of each format (digit-count and power-of-two
 // boundaries, every value below 10^5, the extremes), then random values of

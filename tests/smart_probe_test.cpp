@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The smart probe against the stand-in's test disks: SMART data decoding,
 // the drive table and the streams that share it, both ways to a disk (CAM
 // and the ATA request), failing drives and fatal starts.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Socket addresses for tests, from numeric text: IPv6 when it holds a
 // colon, IPv4 otherwise.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-top end to end: in a real terminal under tmux, fed by the real
 // colvo, and printing lines when its output is no terminal.
 #include <chrono>

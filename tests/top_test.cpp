@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-top's line parser, rate table and row text.
 #include <cmath>
 #include <cstring>

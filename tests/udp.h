@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Loopback UDP helpers for end-to-end tests: free ports, a listener, a
 // sender, and packets built with the real codec.
 #pragma once

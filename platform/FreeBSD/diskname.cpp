@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Candidate device paths for a short disk name.
 #include <sys/types.h>
 #include <sys/stat.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Disk name resolution shared by the io, df and smart probes: a short name
 // (ada0, a GPT or UFS label, a full path) becomes a sequence of candidate
 // device paths. A candidate that is a symbolic link is offered twice in a

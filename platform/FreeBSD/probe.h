@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The monitor reaches every probe through one table indexed by stream type.
 // Each entry offers up to four operations: prepare (once, while still
 // privileged), start (per configured stream), sample (once per measurement

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The probe table: the monitor's one way to the probes, indexed by stream
 // type, checked against the catalogue while compiling.
 #include "probe.h"

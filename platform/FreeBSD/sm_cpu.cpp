@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The cpu probe: for one CPU, how the time since the previous measurement
 // was shared among the kernel's five CPU states. All CPUs' tick counters
 // are read once per measurement; each stream keeps its CPU's previous

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The debug probe: twenty kernel debug variables {CTL_DEBUG, i}, read at
 // packing time; a missing variable is sent as 0.
 #include <sys/types.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The df probe: size, free space and inode use of one mounted file system,
 // picked by its mount source, or else by its mount point, from the list of
 // mounted file systems fetched once per tick. Block counts travel in units

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The interface probe: the traffic counters of one network interface,
 // found by its exact name in a snapshot of every interface's generic
 // statistics taken once per measurement. if and if1 streams alike travel

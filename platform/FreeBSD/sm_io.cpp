@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The io probe: read and write transfers and bytes of one disk, from the
 // device statistics library's snapshot of every device, fetched whole at
 // each tick; io, io2 and io1 streams alike travel as io.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The load probe: the 1, 5 and 15 minute load averages, sampled once per
 // measurement and sent with two decimals.
 #include <cerrno>

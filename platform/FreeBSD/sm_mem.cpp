@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The memory probe: active, used and free real memory and swap use, in
 // bytes, for mem, mem2 and mem1 streams alike (all sent in the wide layout).
 #include <sys/types.h>

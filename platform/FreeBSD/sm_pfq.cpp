@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The pfq probe: bytes and packets sent and dropped by the packet filter's
 // ALTQ queues, each named interface/queue. Every tick walks all entries
 // through /dev/pf and keeps one record per queue for the streams to find.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The process probe: for all processes whose command name begins with the
 // stream's argument, their number, CPU ticks and seconds, CPU percentage and
 // memory sizes. One snapshot of the process table per tick serves every

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The smart probe: twelve normalized SMART attributes of ATA disks. Each
 // disk is opened once, through CAM or as a plain node for the ATA driver's
 // request, and asked for its SMART data once per tick; streams naming the

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stream types the data model knows but this platform has no probe for:
 // every operation their entries have stops the monitor.
 #include "error.h"

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <camlib.h>: the CAM pass-through library calls the
 // probes use (see docs/standin.md).
 #pragma once

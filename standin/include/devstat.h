@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <devstat.h>: the device statistics library's
 // records, laid out as on FreeBSD amd64, and the calls the io probe makes.
 #pragma once

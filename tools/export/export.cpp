@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-export: reads colvo's live socket (connecting again whenever colvo
 // restarts) and serves GET /metrics over HTTP, through libmicrohttpd, in
 // Prometheus' text exposition format. Single-threaded: one pselect waits

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-export's store and its exposition text. Hosts are found by a hash
 // of their name; a host's few streams are walked. The text groups every
 // sample of a metric under its one HELP and TYPE, as the format asks.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-export's store: the latest values of every stream of every host
 // read from colvo's live socket, colvo's figures, and their text in
 // Prometheus' exposition format 0.0.4. A host (and a stream) silent for

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-graph: draws the graphs of every database a colvo configuration
 // names and writes them as a static site. Meant for cron: a run where no
 // database changed draws nothing and only rewrites the pages.

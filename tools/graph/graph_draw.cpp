@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The graph call's arguments for each image and the call itself. Images
 // are drawn beside their final name and renamed into place, so a browser
 // never reads half an image.

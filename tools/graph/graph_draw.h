@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Drawing colvo-graph's images with RRDtool's graph call: one graph of a
 // stream over a period, and the two thumbnails of a host.
 #pragma once

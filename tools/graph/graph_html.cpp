@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The site's HTML and CSS. Links are relative ("./" first, so no name can
 // read as a URL scheme) and every name in them is a file slug.
 #include "graph_html.h"

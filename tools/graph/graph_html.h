@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-graph's pages: index.html with a line and the thumbnails of every
 // host, one page per host with every graph of every stream, and the style
 // sheet. Plain HTML and CSS; every text from the configuration escaped.

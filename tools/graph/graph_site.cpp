@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Which images of the site are out of date, and drawing them. An image is
 // redrawn when its databases changed after it was drawn, but not sooner
 // than one pixel column of its period later: the year graph of a database

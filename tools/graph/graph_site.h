@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-graph's site: the hosts and streams of a configuration with their
 // databases, which images are out of date and drawing them, and the
 // names of every file of the site.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Escaping and naming for colvo-graph's pages, images and graph calls.
 #include "graph_text.h"
 

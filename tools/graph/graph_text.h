@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Text made safe for where colvo-graph puts it: HTML, file names and URLs,
 // and the colon-separated arguments of RRDtool's graph call.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-mkrrd: creates every missing round-robin database that a colvo
 // configuration names, one data source per value of the stream's type.
 // Existing files are never touched; one whose step differs from the one

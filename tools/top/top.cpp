@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-top: a live view of colvo's lines, one row per host, read from its
 // live socket (or, with -p, its FIFO). On a terminal it is an ncurses
 // table with colvo's figures in the status line; otherwise it prints one

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The ncurses side of colvo-top. Keys: q quits; arrows or j/k move the
 // selection; Enter shows every stream of the selected host, and Enter,
 // Escape, Backspace or the left arrow go back.

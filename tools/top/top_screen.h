@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-top's terminal: the table of hosts with one selected, and the
 // page of every stream of the selected host. Plain ncurses.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The hosts and streams colvo-top has seen; which values are counters
 // comes from the stream type descriptions.
 #include "top_table.h"

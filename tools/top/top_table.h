@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo-top's table: every host seen in the FIFO with every stream it
 // sent, the last two samples of each, and what follows from them: rates
 // of counters, the host's sending interval and whether it fell silent.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Text of colvo-top's rows. Figures are found by data source name, so the
 // view follows the stream type descriptions.
 #include "top_view.h"

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // What colvo-top shows of a host, as text: the cells of its row (used by
 // the screen and the line-per-host output alike) and the values of each
 // of its streams.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <cam/cam.h>: CAM's identifiers, request status
 // codes and the error text call of the CAM library.
 #pragma once

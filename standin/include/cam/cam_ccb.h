@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <cam/cam_ccb.h>: the CCB header, the ATA request
 // CCB and the CCB union as FreeBSD's amd64 kernel takes them (union ccb is
 // 1248 bytes: the kernel copies that much in and back out).

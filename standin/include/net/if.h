@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <net/if.h>: the system's own header, plus
 // struct if_data as FreeBSD's amd64 kernel returns it (152 bytes).
 #pragma once

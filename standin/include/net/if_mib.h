@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <net/if_mib.h>: the interface MIB's numbers and
 // struct ifmibdata as FreeBSD's amd64 kernel returns it (208 bytes).
 #pragma once

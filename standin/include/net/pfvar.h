@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <net/pfvar.h>: the packet filter's version-0 ALTQ
 // requests and records, as FreeBSD's amd64 headers give them when
 // PFIOC_USE_LATEST is not defined.

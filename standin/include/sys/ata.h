@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <sys/ata.h>: the ATA request ioctl and its record
 // as FreeBSD's amd64 kernel takes them (64 bytes).
 #pragma once

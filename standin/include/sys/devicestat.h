@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <sys/devicestat.h>: struct devstat as FreeBSD's
 // amd64 kernel lays it out (288 bytes) and the transaction kinds that index
 // its counters. Fields the io probe does not read are kept as padding of

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <sys/mount.h>: struct statfs as FreeBSD's amd64
 // kernel lays it out (2344 bytes) and getmntinfo. It replaces the C
 // library's <sys/mount.h> (Linux mount flags, which nothing here uses)

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <sys/resource.h>: the system's own header, plus
 // the kernel's CPU states in the order of its tick counters.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <sys/sysctl.h> on other systems: the MIB numbers
 // and the two calls the probes use, answered from the running kernel (see
 // docs/standin.md).

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <sys/time.h>: the system's own header, plus
 // struct clockinfo as kern.clockrate returns it (20 bytes).
 #pragma once

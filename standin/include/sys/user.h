@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <sys/user.h>: struct kinfo_proc as the amd64
 // kernel returns it from kern.proc (1088 bytes). It replaces the C library's
 // unrelated header of the same name, which nothing here uses.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <sys/vmmeter.h>: struct vmtotal as the amd64
 // kernel returns it (88 bytes).
 #pragma once

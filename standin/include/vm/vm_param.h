@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <vm/vm_param.h>: the VM_TOTAL MIB and struct
 // xswdev as the amd64 kernel returns it (32 bytes).
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <cam/ata/ata_all.h>: the ATA command and result
 // registers of a CAM ATA request.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <net/altq/altq.h>: the queue scheduler numbers and
 // the packet counter pair of the schedulers' statistics.
 #pragma once

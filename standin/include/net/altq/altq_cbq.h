@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <net/altq/altq_cbq.h>: a CBQ class's statistics
 // as the amd64 kernel copies them out (296 bytes).
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <net/altq/altq_hfsc.h>: an HFSC class's version-0
 // statistics as the amd64 kernel copies them out (440 bytes), the layout
 // the header gives when PFIOC_USE_LATEST is not defined.

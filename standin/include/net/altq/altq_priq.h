@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <net/altq/altq_priq.h>: a PRIQ class's statistics
 // as the amd64 kernel copies them out (256 bytes).
 #pragma once
