@@ -105,11 +105,11 @@ static void detach(pidfile *pid)
     log_connect();
 }
 
-static void install_signals(sigset_t *wait_mask)
+static void install_signals(signal_gate *signals)
 {
     static const signal_action actions[] = {
         {SIGHUP, on_hup}, {SIGINT, on_quit}, {SIGQUIT, on_quit}, {SIGTERM, on_quit}};
-    install_signal_actions(actions, 4, wait_mask);
+    signal_gate_init(signals, actions, 4);
     // A write to a socket whose peer went away (rrdcached stopping or
     // crashing under the library) is an error return there, not our end.
     signal(SIGPIPE, SIG_IGN);
@@ -267,8 +267,8 @@ int main(int argc, char **argv)
     churn c = {nullptr, 0};
     size_churnbuffer(&c, muxes.first);
     mux_init_receive_packet(muxes.first);
-    sigset_t wait_mask;
-    install_signals(&wait_mask);
+    signal_gate signals;
+    install_signals(&signals);
     crc32_init_table();
     if (open_mux_sockets(muxes.first) == 0)
         fatal("no sockets could be opened for incoming probo traffic");
@@ -291,7 +291,7 @@ int main(int argc, char **argv)
         }
         output_summarise(&out);
         auth_summarise(muxes.first, 0);
-        wait_for_datagrams(muxes.first, &batch, &wait_mask, timeout, &live);
+        wait_for_datagrams(muxes.first, &batch, &signals, timeout, &live);
         if (quit_signal) {
             info("received signal %d - quitting", static_cast<int>(quit_signal));
             output_finish(&out);

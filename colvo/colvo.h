@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include "lists.h"
+#include "signals.h"
 
 struct live_server;
 
@@ -58,9 +59,10 @@ void receive_batch_size(receive_batch *b, int slot_size);
 // Waits until a socket is readable, then takes what is waiting on each,
 // up to RECEIVE_BATCH in all, without blocking. The count taken, or 0 when
 // a signal or the timeout (null: none) ended the wait, or the live
-// socket's clients alone had something. Signals are delivered only while
-// waiting, with wait_mask in force.
-int wait_for_datagrams(mux *m, receive_batch *b, const sigset_t *wait_mask,
+// socket's clients alone had something. Signals are delivered while
+// waiting, with the gate's mask in force, and by the gate when the
+// sockets are ready at every wait (null: none).
+int wait_for_datagrams(mux *m, receive_batch *b, signal_gate *signals,
                        const timespec *timeout, live_server *live = nullptr);
 // What is waiting on the socket of the slot, without blocking, up to
 // RECEIVE_BATCH; the count taken.

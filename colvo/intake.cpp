@@ -370,7 +370,7 @@ static void drain(int slot_family, int fd, receive_batch *b)
     b->count += n;
 }
 
-int wait_for_datagrams(mux *m, receive_batch *b, const sigset_t *wait_mask,
+int wait_for_datagrams(mux *m, receive_batch *b, signal_gate *signals,
                        const timespec *timeout, live_server *live)
 {
     b->count = 0;
@@ -386,7 +386,10 @@ int wait_for_datagrams(mux *m, receive_batch *b, const sigset_t *wait_mask,
                 if (fd > highest)
                     highest = fd;
             }
-        int ready = pselect(highest + 1, &readable, &writable, nullptr, timeout, wait_mask);
+        int ready = pselect(highest + 1, &readable, &writable, nullptr, timeout,
+                            signals ? &signals->wait_mask : nullptr);
+        if (signals)
+            signal_gate_pass(signals, ready);
         if (ready == 0)
             return 0;
         if (ready < 0) {

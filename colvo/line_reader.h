@@ -8,7 +8,9 @@
 
 #include <cstddef>
 
-enum { LINE_READER_CHUNK = 65536, LINE_READER_MAX = 1 << 20 };
+// A call reads at most LINE_READER_ROUNDS chunks: a writer that never
+// pauses cannot keep the reader from its keys, clock and signals.
+enum { LINE_READER_CHUNK = 65536, LINE_READER_MAX = 1 << 20, LINE_READER_ROUNDS = 16 };
 
 struct line_reader {
     char *buffer; // LINE_READER_MAX bytes
@@ -23,7 +25,7 @@ void line_reader_init(line_reader *r);
 void line_reader_free(line_reader *r);
 // Forgets a part line, as when the descriptor is closed.
 void line_reader_reset(line_reader *r);
-// Reads what fd holds without blocking and hands each whole line (newline
-// excluded) to take. 0 when the other end went away (end of file or an
+// Reads what fd holds without blocking, up to LINE_READER_ROUNDS chunks,
+// and hands each whole line (newline excluded) to take. 0 when the other end went away (end of file or an
 // error other than a wait), 1 otherwise.
 int line_reader_read(line_reader *r, int fd, line_taker take, void *context);

@@ -5,12 +5,14 @@
 // socket on colvo's port, reloads that cannot bind or find a database,
 // database failures named per file, probo's send failures, colvo-mkrrd on a
 // full file system.
+#include <atomic>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <regex>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "config.h"
@@ -214,6 +216,34 @@ TEST(ColvoFaults, DatabaseMissingAtReloadStaysAttached)
         EXPECT_EQ(0, run_command("/usr/bin/rrdtool", {"lastupdate", db}, &out));
         EXPECT_EQ(1, count_of(out, std::to_string(s.t) + ": 1.00 2.00 3.00")) << out;
     }
+}
+
+// A sender faster than colvo keeps its socket ready at every wait: SIGHUP
+// still reloads and SIGTERM still ends it within a second.
+TEST(ColvoFaults, SignalsReachItUnderAFlood)
+{
+    temp_dir dir;
+    int port = free_udp_port();
+    std::string out, conf = dir.write("colvo.conf", load_conf(port, "datadir " + dir.path()));
+    ASSERT_EQ(0, run_command(MKRRD, {"-f", conf}, &out)) << out;
+    auto colvo = start_colvo(conf);
+    std::atomic<bool> stop{false};
+    // Stamped alike: every update after the first is refused by the
+    // database, which costs colvo more than the sending costs us.
+    std::thread flood([&] {
+        udp_socket sender("127.0.0.1");
+        auto packet = make_packet(static_cast<uint64_t>(time(nullptr)), {load_record(1, 2, 3)});
+        while (!stop)
+            sender.send_to("127.0.0.1", port, packet);
+    });
+    EXPECT_TRUE(colvo->wait_for_count("churnbuffer used: ", 200)) << colvo->output().substr(0, 2000);
+    colvo->signal(SIGHUP);
+    EXPECT_TRUE(colvo->wait_for("read configuration file", 1000));
+    colvo->signal(SIGTERM);
+    int status = colvo->wait_exit(1000);
+    stop = true;
+    flood.join();
+    EXPECT_EQ(75, status);
 }
 
 // Past the first five, each failing file is named once with the library's

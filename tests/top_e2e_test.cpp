@@ -2,13 +2,19 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // colvo-top end to end: in a real terminal under tmux, fed by the real
 // colvo, and printing lines when its output is no terminal.
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <random>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "config.h"
@@ -182,6 +188,122 @@ TEST(TopPlain, ColvoLiveSocketWithColvoFigures)
     EXPECT_NE(std::string::npos, top.output().find(" load 1.50 cpu - ")) << top.output();
     top.signal(SIGTERM);
     EXPECT_EQ(0, top.wait_exit());
+}
+
+// colvo-top on a pseudo-terminal of its own, as in a terminal window: the
+// test holds the other side, which it reads so drawing never blocks.
+struct on_pty {
+    int master = -1;
+    pid_t pid = -1;
+    int pidfd = -1;
+
+    explicit on_pty(const std::vector<std::string> &args)
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+            return;
+        winsize size = {30, 120, 0, 0};
+        ioctl(master, TIOCSWINSZ, &size);
+        std::string slave = ptsname(master);
+        pid = fork();
+        if (pid == 0) {
+            setsid(); // the terminal becomes its controlling terminal
+            int fd = open(slave.c_str(), O_RDWR);
+            for (int i = 0; i < 3; i++)
+                dup2(fd, i);
+            setenv("TERM", "xterm", 1);
+            sigset_t none;
+            sigemptyset(&none);
+            sigprocmask(SIG_SETMASK, &none, nullptr);
+            std::vector<char *> argv = {const_cast<char *>(TOP.c_str())};
+            for (const std::string &a : args)
+                argv.push_back(const_cast<char *>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(TOP.c_str(), argv.data());
+            _exit(127);
+        }
+        pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    }
+    ~on_pty()
+    {
+        if (pid > 0 && !ended(0)) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (master >= 0)
+            close(master);
+        close(pidfd);
+    }
+    // Reads the screen until it shows fragment.
+    bool shows(const std::string &fragment)
+    {
+        std::string seen;
+        char buf[4096];
+        pollfd p = {master, POLLIN, 0};
+        while (seen.find(fragment) == std::string::npos) {
+            if (poll(&p, 1, 5000) != 1)
+                return false;
+            ssize_t n = read(master, buf, sizeof(buf));
+            if (n <= 0)
+                return false;
+            seen.append(buf, static_cast<size_t>(n));
+        }
+        return true;
+    }
+    bool ended(int timeout_ms)
+    {
+        pollfd p = {pidfd, POLLIN, 0};
+        if (poll(&p, 1, timeout_ms) != 1)
+            return false;
+        waitpid(pid, nullptr, 0);
+        pid = -1;
+        return true;
+    }
+};
+
+// The terminal goes away (its window closed): colvo-top ends with it, and
+// does not spin on the hung-up terminal under init for ever.
+TEST(TopTerminal, EndsWhenItsTerminalHangsUp)
+{
+    temp_dir dir;
+    std::string fifo = dir.file("fifo");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    on_pty top({"-p", fifo});
+    ASSERT_GT(top.pid, 0);
+    ASSERT_TRUE(top.shows("q quit"));
+    close(top.master);
+    top.master = -1;
+    EXPECT_TRUE(top.ended(1000)) << "still running after its terminal hung up";
+}
+
+// Signals end colvo-top within a second even while its input never stops.
+TEST(TopPlain, SignalsEndItWhileItsInputFloods)
+{
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        temp_dir dir;
+        std::string path = dir.file("fifo");
+        ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
+        daemon_process top(TOP, {"-p", path});
+        int fifo = open(path.c_str(), O_RDWR | O_NONBLOCK);
+        ASSERT_GE(fifo, 0);
+        std::string lines;
+        for (int i = 0; i < 1000; i++)
+            lines += "10.0.0." + std::to_string(i % 200) + ";load::1000:0.15:0.10:0.05;\n";
+        std::atomic<bool> stop{false};
+        std::thread writer([&] {
+            pollfd room = {fifo, POLLOUT, 0};
+            while (!stop)
+                if (poll(&room, 1, 100) == 1 && write(fifo, lines.data(), lines.size()) < 0 && errno != EAGAIN)
+                    break;
+        });
+        EXPECT_TRUE(top.wait_for("10.0.0.199 age")) << top.output().substr(0, 200);
+        top.signal(sig);
+        int status = top.wait_exit(1000);
+        stop = true;
+        close(fifo);
+        writer.join();
+        EXPECT_EQ(0, status) << "signal " << sig;
+    }
 }
 
 } // namespace

@@ -193,8 +193,8 @@ int main(int argc, char **argv)
     // Installed before ncurses, which then leaves them alone.
     static const signal_action actions[] = {
         {SIGINT, on_quit}, {SIGTERM, on_quit}, {SIGHUP, on_quit}};
-    sigset_t wait_mask;
-    install_signal_actions(actions, 3, &wait_mask);
+    signal_gate signals;
+    signal_gate_init(&signals, actions, 3);
 
     int terminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
     top_screen screen = {};
@@ -222,10 +222,16 @@ int main(int argc, char **argv)
         pollfd fds[2] = {{in.fd, POLLIN, 0}, {terminal ? STDIN_FILENO : -1, POLLIN, 0}};
         double wait = next_tick - now();
         timespec timeout = {0, wait > 0 ? static_cast<long>(wait * 1e9) : 0};
-        if (ppoll(fds, 2, &timeout, &wait_mask) <= 0)
+        int ready = ppoll(fds, 2, &timeout, &signals.wait_mask);
+        signal_gate_pass(&signals, ready);
+        if (ready <= 0)
             continue;
         if (in.fd >= 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
             read_fifo(&in, &table);
+        // The terminal hung up (its window closed) or failed: nothing more
+        // can come from it or be shown on it.
+        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))
+            break;
         if (fds[1].revents & POLLIN) {
             int key;
             while (running && (key = getch()) != ERR)
