@@ -31,6 +31,7 @@ enum figure {
     FIG_SOCKET_DROPPED,
     FIG_CLIENTS,
     FIG_CLIENTS_REFUSED,
+    FIG_CLIENTS_DROPPED,
     // Keyed sources: datagrams refused by reason, and packets lost.
     FIG_UNSIGNED,
     FIG_BAD_AUTHENTICATOR,
@@ -87,6 +88,8 @@ inline constexpr figure_row FIGURE_ROWS[] = {
     {FIG_CLIENTS, "clients", "live_clients", nullptr, 1, "clients of the live socket now"},
     {FIG_CLIENTS_REFUSED, "clients_refused", "live_clients_refused", nullptr, 0,
      "live socket clients refused since colvo's start, the table being full"},
+    {FIG_CLIENTS_DROPPED, "clients_dropped", "live_clients_dropped", nullptr, 0,
+     "live socket clients dropped since colvo's start for writing to it"},
     {FIG_UNSIGNED, "unsigned", "datagrams_refused", "reason=\"unsigned\"", 0, REFUSED_HELP},
     {FIG_BAD_AUTHENTICATOR, "bad_authenticator", "datagrams_refused",
      "reason=\"bad_authenticator\"", 0, REFUSED_HELP},

@@ -18,7 +18,7 @@
 #include "figures.h"
 #include "xmalloc.h"
 
-enum { QUEUE_FIRST = 64 * 1024, READ_ROOM = 4096 };
+enum { QUEUE_FIRST = 64 * 1024, READ_ROOM = 64 };
 
 // The user colvo runs as once it drops root: its group may read.
 static const char LIVE_GROUP_USER[] = "_colvo";
@@ -232,16 +232,23 @@ static void accept_clients(live_server *s)
     }
 }
 
-// A client sends nothing; what it does send is read and ignored. The end
-// of its stream is the end of the client.
+// A client only reads: the end of its stream is the end of the client,
+// and one that writes is dropped, lest colvo read for it without end.
 static void read_client(live_server *s, live_client *c)
 {
     char ignored[READ_ROOM];
     ssize_t n = recv(c->fd, ignored, sizeof(ignored), MSG_DONTWAIT);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-        forget(s, c);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return;
+    forget(s, c);
+    if (n <= 0) {
         debug("live client gone, %d left", s->connected);
+        return;
     }
+    figure_add(FIG_CLIENTS_DROPPED);
+    log_limit_owner = s;
+    warning("live client dropped: it wrote to the socket; clients only read");
+    log_limit_owner = nullptr;
 }
 
 static void write_queue(live_server *s, live_client *c)

@@ -5,7 +5,8 @@
 // colvo's figures line. Nonblocking throughout: a client that does not
 // read has its lines queued up to LIVE_BACKLOG, and what does not fit is
 // dropped whole, for it alone, and counted. A client that closes its end
-// is forgotten at once; past LIVE_CLIENTS_MAX, more are refused.
+// is forgotten at once, one that writes is dropped and counted; past
+// LIVE_CLIENTS_MAX, more are refused.
 #pragma once
 
 #include <ctime>
@@ -41,7 +42,8 @@ void live_send(live_server *s, const char *text, int length);
 // The figures line for every client (once a minute).
 void live_send_figures(live_server *s);
 // Adds the descriptors to watch: the listening socket and each client
-// (readable: it closed its end), and writable those with lines waiting.
+// (readable: it closed its end or wrote), and writable those with lines
+// waiting.
 // The highest descriptor, at least highest.
 int live_watch(const live_server *s, fd_set *readable, fd_set *writable, int highest);
 // New clients, ended ones, and queued lines that can go now.

@@ -2,7 +2,9 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // colvo's live socket with the real colvo on loopback: many readers beside
 // the FIFO, a reader that stops, the client table's bound, the figures.
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -250,6 +252,40 @@ TEST_F(Live, SixtyFourClientsAtMostAndOneThatLeavesIsForgotten)
     EXPECT_EQ(std::vector<std::string>{"127.0.0.1;load::1700000000:1.50:1.00:0.50;"}, next.lines);
     clients[63]->read_to_end();
     EXPECT_EQ(next.lines, clients[63]->lines);
+}
+
+// A client that writes is dropped at once, and counted: colvo does not
+// read for it without end, and the others keep their lines.
+TEST_F(Live, AClientThatWritesIsDroppedAndCounted)
+{
+    auto colvo = start("load");
+    line_stream reader(connect_live());
+    int writer = connect_live();
+    ASSERT_TRUE(colvo->wait_for("live client connected, 2 now")) << colvo->output();
+    std::string junk(65536, 'x');
+    int error = 0;
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (error == 0 && std::chrono::steady_clock::now() < end) {
+        pollfd p = {writer, POLLOUT, 0};
+        if (poll(&p, 1, 100) == 1 && send(writer, junk.data(), junk.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
+            errno != EAGAIN)
+            error = errno;
+    }
+    close(writer);
+    EXPECT_TRUE(error == EPIPE || error == ECONNRESET) << "still read after 5 s: " << strerror(error);
+    EXPECT_TRUE(colvo->wait_for("warning: live client dropped: it wrote to the socket; clients only read"))
+        << colvo->output();
+    udp_socket sender("127.0.0.1");
+    ASSERT_TRUE(sender.send_to("127.0.0.1", port, make_packet(1700000000u, {load_record(1.5, 1, 0.5)})));
+    ASSERT_TRUE(colvo->wait_for("churnbuffer used"));
+    line_stream next(connect_live());
+    ASSERT_TRUE(next.wait_figures()) << colvo->output();
+    EXPECT_EQ(2, figure(next.figures[0], "clients"));
+    EXPECT_EQ(1, figure(next.figures[0], "clients_dropped"));
+    colvo->signal(SIGTERM);
+    EXPECT_EQ(75, colvo->wait_exit());
+    reader.read_to_end();
+    EXPECT_EQ(std::vector<std::string>{"127.0.0.1;load::1700000000:1.50:1.00:0.50;"}, reader.lines);
 }
 
 } // namespace
