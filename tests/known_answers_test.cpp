@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo's answers to a fixed corpus of datagrams, held against a recorded
 // transcript: every datagram's bytes, the messages and database updates it
 // gives, then the FIFO's and a live client's lines. The corpus walks every
