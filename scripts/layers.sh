@@ -7,6 +7,7 @@
 #   lib <- standin <- platform/FreeBSD <- probo
 #   lib <- colvo (the daemon and its core) <- tools/mkrrd, tools/graph,
 #                                              tools/top, tools/export
+#   lib <- tools/lines (reading colvo's lines) <- tools/top, tools/export
 #
 # and the files of one folder (a file with its header, x.cpp and x.h, is one
 # file here; a program's main file is one of its own, as the header of the
@@ -26,10 +27,11 @@ standin standin lib
 platform/FreeBSD platform/FreeBSD standin lib
 probo probo platform/FreeBSD standin lib
 colvo colvo lib
+tools/lines tools/lines lib
 tools/mkrrd tools/mkrrd colvo lib
 tools/graph tools/graph colvo lib
-tools/top tools/top colvo lib
-tools/export tools/export colvo lib'
+tools/top tools/top tools/lines colvo lib
+tools/export tools/export tools/lines colvo lib'
 
 folders=$(echo "$LAYERS" | cut -d' ' -f1)
 work=$(mktemp -d)

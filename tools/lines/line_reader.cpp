@@ -17,8 +17,7 @@ void line_reader_init(line_reader *r)
 
 void line_reader_free(line_reader *r)
 {
-    if (r->buffer)
-        xfree(r->buffer);
+    xfree(r->buffer);
     r->buffer = nullptr;
 }
 
