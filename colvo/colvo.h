@@ -97,7 +97,6 @@ extern time_t auth_last_summary;
 
 // privdrop.cpp: started as root, colvo runs as this user once it has
 // done what needs root.
-extern const char COLVO_USER[];
 struct run_as {
     int change; // 0: stay the user that started colvo
     uid_t uid;

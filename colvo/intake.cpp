@@ -323,8 +323,7 @@ void receive_batch_size(receive_batch *b, int slot_size)
 {
     if (b->buffers && b->slot_size == slot_size)
         return;
-    if (b->buffers)
-        xfree(b->buffers);
+    xfree(b->buffers);
     b->buffers = static_cast<uint8_t *>(xmalloc(static_cast<size_t>(slot_size) * RECEIVE_BATCH));
     b->slot_size = slot_size;
     memset(b->headers, 0, sizeof(b->headers));

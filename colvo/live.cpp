@@ -14,14 +14,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "config.h"
 #include "error.h"
 #include "figures.h"
 #include "xmalloc.h"
 
 enum { QUEUE_FIRST = 64 * 1024, READ_ROOM = 64 };
-
-// The user colvo runs as once it drops root: its group may read.
-static const char LIVE_GROUP_USER[] = "_colvo";
 
 void live_open(live_server *s, const char *path)
 {
@@ -43,9 +41,9 @@ void live_open(live_server *s, const char *path)
     umask(mask);
     if (bound != 0 || listen(fd, LIVE_LISTEN_QUEUE) != 0)
         fatal("cannot create socket %.200s for live clients; %.200s", path, strerror(errno));
-    const passwd *user = getpwnam(LIVE_GROUP_USER);
+    const passwd *user = getpwnam(COLVO_USER);
     if (user && chown(path, static_cast<uid_t>(-1), user->pw_gid) != 0)
-        warning("cannot give socket %.200s the group of %s: %.200s", path, LIVE_GROUP_USER,
+        warning("cannot give socket %.200s the group of %s: %.200s", path, COLVO_USER,
                 strerror(errno));
     if (chmod(path, 0660) != 0)
         fatal("cannot create socket %.200s for live clients; %.200s", path, strerror(errno));

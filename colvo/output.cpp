@@ -56,11 +56,9 @@ void output_free(output_state *out)
 {
     rrd_failures_free(&out->failures);
     fifo_writer *w = &out->fifo;
-    if (w->batch.text)
-        xfree(w->batch.text);
+    xfree(w->batch.text);
     w->batch = {};
-    if (w->pending)
-        xfree(w->pending);
+    xfree(w->pending);
     w->pending = nullptr;
     w->pending_size = 0;
     w->pending_length = 0;

@@ -11,9 +11,9 @@
 #include <unistd.h>
 
 #include "colvo.h"
+#include "config.h"
 #include "error.h"
 
-const char COLVO_USER[] = "_colvo";
 int privileges_dropped;
 
 run_as lookup_run_as(int keep_user)

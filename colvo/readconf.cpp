@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "colvo.h"
+#include "config.h"
 #include "confread.h"
 #include "error.h"
 #include "keyfile.h"
@@ -64,11 +65,8 @@ static int read_mux(lexer *lx, mux_list *muxes)
 
 static int read_accept(lexer *lx, source *src)
 {
-    lexer_next(lx);
-    if (lx->code != TOK_LBRACE) {
-        lexer_expected(lx, "{");
+    if (!lexer_expect(lx, TOK_LBRACE, "{"))
         return 0;
-    }
     while (lexer_next(lx)) {
         if (lx->code == TOK_COMMA)
             continue;
@@ -187,11 +185,8 @@ static int read_write(lexer *lx, source *src, int check, const source *running)
     stream_item item;
     if (!read_stream_item(lx, STREAM_KEYWORDS.text, &item))
         return 0;
-    lexer_next(lx);
-    if (lx->code != TOK_IN) {
-        lexer_expected(lx, "in");
+    if (!lexer_expect(lx, TOK_IN, "in"))
         return 0;
-    }
     lexer_next(lx);
     const char *path = lx->token;
     char absolute[TEXT_BUFFER];
@@ -278,11 +273,8 @@ static int read_source(lexer *lx, source_list *sources, int check, const mux *ru
         return 0;
     }
     const source *was = running ? source_list_find(&running->sources, src->name) : nullptr;
-    lexer_next(lx);
-    if (lx->code != TOK_LBRACE) {
-        lexer_expected(lx, "{");
+    if (!lexer_expect(lx, TOK_LBRACE, "{"))
         return 0;
-    }
     for (;;) {
         if (!lexer_next(lx)) {
             warning("%.200s:%d: missing close brace on source statement", lx->filename,

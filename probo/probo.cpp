@@ -28,8 +28,6 @@
 
 enum { EXIT_QUIT = 1 };
 
-static const char PRIVSEP_USER[] = "_probo";
-
 static int test_mode;
 static int unprivileged_mode;
 static volatile sig_atomic_t reload_requested;
@@ -66,9 +64,9 @@ struct privsep_user {
 static privsep_user lookup_privsep_user()
 {
     errno = 0;
-    passwd *pw = getpwnam(PRIVSEP_USER);
+    passwd *pw = getpwnam(PROBO_USER);
     if (pw == nullptr)
-        fatal("could not get user information for user '%.200s': %.200s", PRIVSEP_USER,
+        fatal("could not get user information for user '%.200s': %.200s", PROBO_USER,
               errno ? strerror(errno) : "no such user");
     struct stat st;
     if (stat(pw->pw_dir, &st) != 0)

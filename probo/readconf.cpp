@@ -40,11 +40,8 @@ static int read_stream(lexer *lx, mux *m)
 
 static int read_stream_list(lexer *lx, mux *m)
 {
-    lexer_next(lx);
-    if (lx->code != TOK_LBRACE) {
-        lexer_expected(lx, keyword_name(TOK_LBRACE));
+    if (!lexer_expect(lx, TOK_LBRACE, keyword_name(TOK_LBRACE)))
         return 0;
-    }
     if (!lexer_next(lx))
         return 1;
     for (;;) {

@@ -191,8 +191,7 @@ void lexer_close(lexer *lx)
     if (lx == nullptr)
         return;
     close(lx->fd);
-    if (lx->buffer)
-        xfree(lx->buffer);
+    xfree(lx->buffer);
     xfree(lx->token);
     xfree(lx);
 }
@@ -348,4 +347,13 @@ void lexer_expected(const lexer *lx, const char *expected)
 {
     warning("%.200s:%d: expected '%.200s' found '%.8s'", lx->filename, lx->line, expected,
             lx->token);
+}
+
+int lexer_expect(lexer *lx, int code, const char *expected)
+{
+    lexer_next(lx);
+    if (lx->code == code)
+        return 1;
+    lexer_expected(lx, expected);
+    return 0;
 }

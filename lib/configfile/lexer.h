@@ -77,5 +77,8 @@ int lexer_next(lexer *lx);
 void lexer_unget(lexer *lx);
 void lexer_close(lexer *lx);
 void lexer_expected(const lexer *lx, const char *expected);
+// The next token, which must have the code: 1, or 0 when it has another,
+// having said what was expected.
+int lexer_expect(lexer *lx, int code, const char *expected);
 int keyword_lookup(const char *word);
 const char *keyword_name(int code);

@@ -48,6 +48,10 @@ extern time_t (*log_clock)(time_t *);
 // Forgets every window (tests).
 void log_limit_reset();
 
+// The status of a wrong command line, every program's (sysexits' EX_USAGE);
+// fatal ends with 1.
+enum { EXIT_USAGE = 64 };
+
 [[noreturn]] void fatal(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void warning(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void info(const char *format, ...) __attribute__((format(printf, 1, 2)));

@@ -13,8 +13,6 @@
 #include "std_fds.h"
 #include "xmalloc.h"
 
-enum { EXIT_USAGE = 64 };
-
 [[noreturn]] static void usage(const start_rules *rules, const char *program)
 {
     info(rules->usage, program);

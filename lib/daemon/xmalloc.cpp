@@ -29,8 +29,6 @@ void *xrealloc(void *block, size_t size)
 
 void xfree(void *block)
 {
-    if (block == nullptr)
-        fatal("xfree: NULL pointer given as argument");
     free(block);
 }
 

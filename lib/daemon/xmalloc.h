@@ -8,6 +8,7 @@
 
 void *xmalloc(size_t size);
 void *xrealloc(void *block, size_t size);
+// Null is nothing to free, as with free().
 void xfree(void *block);
 char *xstrdup(const char *text);
 

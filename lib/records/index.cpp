@@ -99,8 +99,7 @@ void index_remove(record_index *ix, const void *record, index_hash *hash_of)
 
 void index_free(record_index *ix)
 {
-    if (ix->slots)
-        xfree(ix->slots);
+    xfree(ix->slots);
     ix->slots = nullptr;
     ix->mask = 0;
     ix->count = 0;

@@ -355,8 +355,7 @@ void stream_list_free(stream_list *list)
     for (stream *s = list->first; s; s = next) {
         next = s->next;
         // The database file or the probe state: they share a place.
-        if (s->rrd_file)
-            xfree(s->rrd_file);
+        xfree(s->rrd_file);
         xfree(s);
     }
     index_free(&list->index);
@@ -385,16 +384,12 @@ void mux_list_free(mux_list *list)
     for (mux *m = list->first; m; m = next) {
         next = m->next;
         xfree(m->name);
-        if (m->address)
-            xfree(m->address);
-        if (m->port)
-            xfree(m->port);
-        if (m->from_address)
-            xfree(m->from_address);
+        xfree(m->address);
+        xfree(m->port);
+        xfree(m->from_address);
         if (m->send_socket != 0)
             close(m->send_socket);
-        if (m->packet)
-            xfree(m->packet);
+        xfree(m->packet);
         for (int fd : m->sockets)
             if (fd != 0)
                 close(fd);
@@ -453,8 +448,7 @@ int source_list_max_text_size(const source_list *list)
 
 static void allocate_packet(mux *m, int size)
 {
-    if (m->packet)
-        xfree(m->packet);
+    xfree(m->packet);
     m->packet_size = size;
     m->packet = static_cast<uint8_t *>(xzalloc(static_cast<size_t>(size)));
 }

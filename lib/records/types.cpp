@@ -125,11 +125,6 @@ int value_text_width(char id)
     return checked_format(id, __FILE__, __LINE__)->text_width;
 }
 
-const char *value_pretty_format(char id)
-{
-    return checked_format(id, __FILE__, __LINE__)->pretty_format;
-}
-
 const char *value_field_format(char id)
 {
     const value_format *v = find_format(id);

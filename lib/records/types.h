@@ -25,4 +25,3 @@ const value_format *value_format_row(char id);
 int value_byte_width(char id);
 int value_text_width(char id);
 const char *value_field_format(char id);
-const char *value_pretty_format(char id);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "codec.h"
 #include "error.h"
@@ -51,26 +52,17 @@ static const value_format *format_row(char id)
 
 // Truncation toward zero, saturating where the C conversion would be
 // undefined (out of range or NaN): a probe's odd value must not be UB.
-static int64_t truncate_to_int64(double v)
+template <typename T>
+static T truncate_to(double v)
 {
+    constexpr double top = static_cast<double>(std::numeric_limits<T>::max());
     if (std::isnan(v))
         return 0;
-    if (v >= 9223372036854775807.0)
-        return INT64_MAX;
-    if (v <= -9223372036854775808.0)
-        return INT64_MIN;
-    return static_cast<int64_t>(v);
-}
-
-static int32_t truncate_to_int32(double v)
-{
-    if (std::isnan(v))
-        return 0;
-    if (v >= 2147483647.0)
-        return INT32_MAX;
-    if (v <= -2147483648.0)
-        return INT32_MIN;
-    return static_cast<int32_t>(v);
+    if (v >= top)
+        return std::numeric_limits<T>::max();
+    if (v <= -top - 1)
+        return std::numeric_limits<T>::min();
+    return static_cast<T>(v);
 }
 
 int pack_stream_list(uint8_t *buf, int capacity, const char *argument, int type, va_list ap)
@@ -100,7 +92,7 @@ int pack_stream_list(uint8_t *buf, int capacity, const char *argument, int type,
             encode_fixed64(p, va_arg(ap, unsigned long long));
             break;
         case 'D':
-            encode_fixed64(p, static_cast<uint64_t>(truncate_to_int64(va_arg(ap, double) * 1000 * 1000)));
+            encode_fixed64(p, static_cast<uint64_t>(truncate_to<int64_t>(va_arg(ap, double) * 1000 * 1000)));
             break;
         case 'l':
             encode_fixed32(p, va_arg(ap, unsigned int));
@@ -109,7 +101,7 @@ int pack_stream_list(uint8_t *buf, int capacity, const char *argument, int type,
             encode_fixed16(p, static_cast<uint16_t>(va_arg(ap, unsigned int)));
             break;
         case 'c':
-            encode_fixed16(p, static_cast<uint16_t>(truncate_to_int32(va_arg(ap, double) * 100)));
+            encode_fixed16(p, static_cast<uint16_t>(truncate_to<int32_t>(va_arg(ap, double) * 100)));
             break;
         case 'b':
             p[0] = static_cast<uint8_t>(va_arg(ap, unsigned int));

@@ -49,8 +49,7 @@ static void refresh()
     numdevs = devstat_getnumdevs(nullptr);
     if (numdevs == -1)
         fatal("io: numdevs error");
-    if (holder.mem_ptr)
-        xfree(holder.mem_ptr);
+    xfree(holder.mem_ptr);
     memset(&holder, 0, sizeof(holder));
     stats.dinfo = &holder;
     if (devstat_getdevs(nullptr, &stats) == -1) {

@@ -79,8 +79,7 @@ uint32_t pfq_capacity()
 // Room for twice the entries seen; the old records are rebuilt anyway.
 static void grow(uint32_t entries)
 {
-    if (queues)
-        xfree(queues);
+    xfree(queues);
     queues = nullptr;
     capacity = 0;
     uint64_t wanted = 2ULL * entries; // no wrap for any count the kernel gives

@@ -231,7 +231,7 @@ int main(int argc, char **argv)
     xfree(options.config);
     if (optind != argc) {
         info(EXPORT_START.usage, options.program);
-        exit(64);
+        exit(EXIT_USAGE);
     }
     int listener = open_listener(listen_text);
     // In the foreground always: a supervisor runs it. Without -d it logs

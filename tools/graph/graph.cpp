@@ -17,8 +17,6 @@
 #include "graph_html.h"
 #include "graph_site.h"
 
-enum { EXIT_USAGE = 64 };
-
 // Read by the leak checker of sanitizer builds, unused otherwise. The
 // graph library keeps some text of every call (made with vasprintf, which
 // this program never calls itself), and the font libraries below it keep

@@ -27,7 +27,7 @@
 #include "types.h"
 
 // Heartbeat in steps: three lost packets in a row still count.
-enum { EXIT_USAGE = 64, DEFAULT_STEP = 5, STEP_MAX = 86400, HEARTBEAT_STEPS = 4 };
+enum { DEFAULT_STEP = 5, STEP_MAX = 86400, HEARTBEAT_STEPS = 4 };
 
 static int default_step = DEFAULT_STEP;
 // (numeric source address, step); the last one given for a source wins.

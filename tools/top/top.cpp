@@ -30,7 +30,7 @@
 #include "top_table.h"
 #include "top_view.h"
 
-enum { EXIT_USAGE = 64, STATUS_TEXT = 512 };
+enum { STATUS_TEXT = 512 };
 
 static volatile sig_atomic_t quit_requested;
 

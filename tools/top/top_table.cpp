@@ -111,10 +111,8 @@ void top_table_line(top_table *t, const char *line, size_t length, double now)
 void top_table_free(top_table *t)
 {
     for (int i = 0; i < t->count; i++)
-        if (t->hosts[i].series)
-            xfree(t->hosts[i].series);
-    if (t->hosts)
-        xfree(t->hosts);
+        xfree(t->hosts[i].series);
+    xfree(t->hosts);
     memset(t, 0, sizeof(*t));
 }
 
