@@ -29,6 +29,7 @@
 #include "socket_address.h"
 #include "temp_dir.h"
 #include "types.h"
+#include "xmalloc.h"
 
 namespace {
 
@@ -162,6 +163,14 @@ struct harness {
     int churn_size = 0;
     int fifo[2] = {-1, -1};
     int client = -1;
+
+    ~harness()
+    {
+        output_free(&out);
+        mux_list_free(&muxes);
+        xfree(batch.buffers);
+        free(churn);
+    }
 
     // The steps of colvo's loop for one wake-up that brought the datagram.
     void feed(const char *sender, const bytes &d)
