@@ -2,7 +2,9 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // colvo-export's cost: its CPU while colvo sends it 1,000 lines a second
 // (50 hosts, ten interface streams each) and Prometheus would scrape it
-// once a second, beside a bare reader of the same socket in the same run.
+// once a second, beside a bare reader of the same socket in the same run;
+// and the time of a scrape while 1,000 idle and 40 slow clients hold
+// connections, beside one with none.
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -47,15 +50,26 @@ static void pace(int port)
         close(fd);
 }
 
-// One GET /metrics; the bytes of the answer.
-static long scrape(int port)
+// A connection to the exporter from a loopback address of its own; -1
+// when none was made.
+static int connect_from(const std::string &from, int port)
 {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in to = loopback("127.0.0.1", port);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof(to)) != 0) {
+    sockaddr_in a = loopback(from, 0), to = loopback("127.0.0.1", port);
+    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) != 0 ||
+        connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof(to)) != 0) {
         close(fd);
         return -1;
     }
+    return fd;
+}
+
+// One GET /metrics; the bytes of the answer.
+static long scrape(int port)
+{
+    int fd = connect_from("127.0.0.1", port);
+    if (fd < 0)
+        return -1;
     const char request[] = "GET /metrics HTTP/1.0\r\n\r\n";
     if (write(fd, request, sizeof(request) - 1) < 0) {
         close(fd);
@@ -96,7 +110,7 @@ static figures bare(int port)
 static figures exporter(const std::string &bin, int port)
 {
     int http = free_port();
-    pid_t pid = spawn({bin, "-l", "127.0.0.1:" + std::to_string(http), "-s", COLVO_SOCKET});
+    pid_t pid = spawn({bin, "-u", "-l", "127.0.0.1:" + std::to_string(http), "-s", COLVO_SOCKET});
     // Ready once it answers.
     long scraped = -1;
     for (int i = 0; i < 500 && scraped < 0; i++, usleep(10000))
@@ -115,6 +129,75 @@ static figures exporter(const std::string &bin, int port)
     waitpid(pid, nullptr, 0);
     long lines = static_cast<long>(SECONDS * RATE);
     return {cpu / SECONDS, cpu / lines * 1e6, lines, scraped};
+}
+
+static double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Milliseconds of each of count scrapes in turn; empty when one failed.
+static std::vector<double> timed_scrapes(int port, int count)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < count; i++) {
+        auto start = std::chrono::steady_clock::now();
+        if (scrape(port) <= 0)
+            return {};
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    return ms;
+}
+
+enum { IDLE = 1000, SLOW = 40, SCRAPES = 5 };
+
+// Scrapes with lines flowing, alone and then beside IDLE idle clients (ten
+// from each address) and SLOW clients each sending a header line every two
+// seconds; both medians in milliseconds, or false when a scrape failed.
+static bool crowded(const std::string &bin, int port, double *alone, double *beside)
+{
+    rlimit r;
+    getrlimit(RLIMIT_NOFILE, &r);
+    r.rlim_cur = r.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &r);
+    int http = free_port();
+    pid_t pid = spawn({bin, "-u", "-l", "127.0.0.1:" + std::to_string(http), "-s", COLVO_SOCKET});
+    long ready = -1;
+    for (int i = 0; i < 500 && ready < 0; i++, usleep(10000))
+        ready = scrape(http);
+    std::thread sender(pace, port);
+    usleep(1000000);
+    std::vector<double> first = timed_scrapes(http, SCRAPES);
+    std::vector<int> fds;
+    for (int i = 0; i < IDLE + SLOW; i++) {
+        int fd = i < IDLE ? connect_from("127.3.0." + std::to_string(1 + i % 100), http)
+                          : connect_from("127.3.1." + std::to_string(1 + i - IDLE), http);
+        if (fd >= 0)
+            fds.push_back(fd);
+        if (fd >= 0 && i >= IDLE)
+            send(fd, "GET /metrics HTTP/1.1\r\nHost: x\r\n", 32, MSG_NOSIGNAL);
+    }
+    std::atomic<bool> stop{false};
+    std::thread dribble([&] {
+        for (int round = 0; !stop.load(); round++, usleep(100000))
+            for (size_t i = IDLE; round % 20 == 19 && i < fds.size(); i++)
+                send(fds[i], "X-Slow: 1\r\n", 11, MSG_NOSIGNAL);
+    });
+    std::vector<double> second = timed_scrapes(http, SCRAPES);
+    stop = true;
+    dribble.join();
+    bool all = fds.size() == IDLE + SLOW;
+    for (int fd : fds)
+        close(fd);
+    sender.join();
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    if (!all || first.empty() || second.empty())
+        return false;
+    *alone = median(first);
+    *beside = median(second);
+    return true;
 }
 
 int main(int argc, char **argv)
@@ -151,20 +234,19 @@ int main(int argc, char **argv)
         export_share.push_back(e.cpu_share);
         export_us.push_back(e.us_per_line);
     }
+    double alone = 0, beside = 0;
+    ready = ready && crowded(bin, port, &alone, &beside);
     stop = true;
     drain.join();
     stop_colvo(&run);
     std::string cleanup = "rm -rf " + dir;
     if (!ready) {
-        fprintf(stderr, "the socket reader got no line or colvo-export did not answer: no figure\n");
+        fprintf(stderr, "the socket reader got no line, colvo-export did not answer, or a crowd's "
+                        "connection or scrape failed: no figure\n");
         if (system(cleanup.c_str()) != 0)
             fprintf(stderr, "cannot remove %s\n", dir.c_str());
         return 1;
     }
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    };
     printf("%d lines/s from %d hosts (%d streams each), median of %d runs of %.0f s:\n", RATE,
            SOURCES, BENCH_STREAMS, REPEATS, SECONDS);
     printf("bare socket reader: %.2f%% of a CPU, %.1f us per line (%ld lines)\n",
@@ -173,5 +255,8 @@ int main(int argc, char **argv)
            "(%.1fx the bare reader)\n",
            e.scraped, 100 * median(export_share), median(export_us),
            median(bare_us) > 0 ? median(export_us) / median(bare_us) : 0);
+    printf("a scrape with lines flowing, median of %d: %.1f ms alone, %.1f ms beside %d idle and %d "
+           "slow connections\n",
+           SCRAPES, alone, beside, IDLE, SLOW);
     return system(cleanup.c_str()) == 0 ? 0 : 1;
 }

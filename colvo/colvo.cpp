@@ -247,7 +247,7 @@ int main(int argc, char **argv)
         exit(0);
     }
 
-    run_as user = lookup_run_as(keep_user);
+    run_as user = lookup_run_as(keep_user, "colvo");
     // Locked before the FIFO is recreated: a second instance touches
     // nothing. A debug run is refused beside a daemon but claims no pid file.
     pidfile pid;

@@ -103,8 +103,9 @@ struct run_as {
     gid_t gid;
 };
 // Looked up while still on the terminal: started as root (and not told to
-// keep its user), a missing user is fatal, saying what to do.
-run_as lookup_run_as(int keep_user);
+// keep its user), a missing user is fatal, saying what to do (program: the
+// name told to start with -u).
+run_as lookup_run_as(int keep_user, const char *program);
 // setgroups, setgid, setuid, then each read back; fatal when any differs.
 void drop_privileges(const run_as *user);
 // Set once colvo has given up root: what needs it now fails.

@@ -3,7 +3,8 @@
 // colvo without root: started as root it does what needs root (reads the
 // configuration and keys, binds, makes the FIFO, locks the pid file, opens
 // syslog), then becomes the user _colvo with that user's group alone, and
-// checks that nothing of root is left before the first datagram.
+// checks that nothing of root is left before the first datagram. Its
+// exporter does the same once it has bound its port.
 #include <cerrno>
 #include <cstring>
 #include <grp.h>
@@ -16,7 +17,7 @@
 
 int privileges_dropped;
 
-run_as lookup_run_as(int keep_user)
+run_as lookup_run_as(int keep_user, const char *program)
 {
     run_as user = {0, getuid(), getgid()};
     if (keep_user || geteuid() != 0)
@@ -24,9 +25,9 @@ run_as lookup_run_as(int keep_user)
     errno = 0;
     const passwd *pw = getpwnam(COLVO_USER);
     if (pw == nullptr)
-        fatal("no user '%s' to run as: create it (see colvo(8)), or start colvo with -u to keep "
+        fatal("no user '%s' to run as: create it (see colvo(8)), or start %s with -u to keep "
               "running as root",
-              COLVO_USER);
+              COLVO_USER, program);
     if (pw->pw_uid == 0)
         fatal("user '%s' is root: give it a user id of its own", COLVO_USER);
     return {1, pw->pw_uid, pw->pw_gid};

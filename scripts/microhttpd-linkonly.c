@@ -5,9 +5,7 @@
    programs link against it; they are not run from there. */
 void MHD_start_daemon(void) {}
 void MHD_stop_daemon(void) {}
-void MHD_get_fdset2(void) {}
-void MHD_get_timeout(void) {}
-void MHD_run_from_select(void) {}
+void MHD_add_connection(void) {}
 void MHD_create_response_from_buffer(void) {}
 void MHD_add_response_header(void) {}
 void MHD_queue_response(void) {}

@@ -2,8 +2,13 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // colvo-export: reads colvo's live socket (connecting again whenever colvo
 // restarts) and serves GET /metrics over HTTP, through libmicrohttpd, in
-// Prometheus' text exposition format. Single-threaded: one pselect waits
-// for the socket, the HTTP connections and the signals.
+// Prometheus' text exposition format. The main thread waits for the live
+// socket, the listening socket and the signals, and accepts every waiting
+// connection at once; libmicrohttpd serves them from a thread of its own
+// with poll(2), so their number is bounded by the descriptor limit alone,
+// and keeps to its limits per address and in all. The store is shared
+// under one lock.
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -13,11 +18,14 @@
 #include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <sys/select.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "colvo.h"
 #include "config.h"
 #include "error.h"
 #include "export_store.h"
@@ -27,17 +35,30 @@
 #include "xmalloc.h"
 
 enum {
-    HTTP_CONNECTIONS = 16,
-    HTTP_TIMEOUT = 10,
-    LISTEN_QUEUE = 16,
+    // Idle or slow clients hold a connection each: a scrape must still
+    // find room beside many of them. Fewer where descriptors are short.
+    HTTP_CONNECTIONS = 4096,
+    HTTP_PER_ADDRESS = 32,
+    HTTP_TIMEOUT = 5,
+    // Descriptors kept for the live socket, the log and the libraries.
+    SPARE_DESCRIPTORS = 32,
+    LISTEN_QUEUE = 1024,
+    // Accepted per wake-up: a flood of connections takes its turn too.
+    ACCEPT_BATCH = 256,
     PRUNE_INTERVAL = 60,
 };
 
 static const char DEFAULT_LISTEN[] = "127.0.0.1:9290";
 static const char CONTENT_TYPE[] = "text/plain; version=0.0.4; charset=utf-8";
+static const char NOT_FOUND[] = "colvo-export serves /metrics\n";
+static const char ONLY_GET[] = "only GET is served\n";
+static const char HOME_PAGE[] = "<!DOCTYPE html>\n<html><head><title>colvo-export</title></head>\n"
+                                "<body><h1>colvo-export</h1>\n"
+                                "<p><a href=\"/metrics\">Metrics</a></p></body></html>\n";
 
 static const char *listen_text = DEFAULT_LISTEN;
 static const char *socket_path = COLVO_SOCKET;
+static int keep_user;
 static volatile sig_atomic_t quit_signal;
 
 static void on_quit(int sig)
@@ -51,6 +72,12 @@ static double now()
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
 }
+
+// The store and the lock the HTTP thread and the reader share it by.
+struct shared_store {
+    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+    export_store store;
+};
 
 // The live socket and the part of a line read so far.
 struct live_input {
@@ -124,16 +151,17 @@ static MHD_Result answer(MHD_Connection *connection, unsigned int status, const 
     return result;
 }
 
-static char *copy(const char *text)
+static MHD_Result answer_text(MHD_Connection *connection, unsigned int status, const char *type,
+                              const char *text)
 {
-    return xstrdup(text);
+    return answer(connection, status, type, xstrdup(text), strlen(text));
 }
 
 static MHD_Result on_request(void *context, MHD_Connection *connection, const char *url,
                              const char *method, const char *, const char *, size_t *upload_size,
                              void **request)
 {
-    export_store *s = static_cast<export_store *>(context);
+    shared_store *shared = static_cast<shared_store *>(context);
     // The first call only announces the request; a body is never wanted.
     if (*request == nullptr) {
         *request = connection;
@@ -144,18 +172,30 @@ static MHD_Result on_request(void *context, MHD_Connection *connection, const ch
         return MHD_YES;
     }
     if (strcmp(method, "GET") != 0 && strcmp(method, "HEAD") != 0)
-        return answer(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "text/plain",
-                      copy("only GET is served\n"), strlen("only GET is served\n"));
+        return answer_text(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "text/plain", ONLY_GET);
+    if (strcmp(url, "/") == 0)
+        return answer_text(connection, MHD_HTTP_OK, "text/html; charset=utf-8", HOME_PAGE);
     if (strcmp(url, "/metrics") != 0)
-        return answer(connection, MHD_HTTP_NOT_FOUND, "text/plain",
-                      copy("colvo-export serves /metrics\n"),
-                      strlen("colvo-export serves /metrics\n"));
+        return answer_text(connection, MHD_HTTP_NOT_FOUND, "text/plain", NOT_FOUND);
     export_text text = {};
-    export_store_render(s, now(), &text);
+    pthread_mutex_lock(&shared->lock);
+    export_store_render(&shared->store, now(), &text);
+    pthread_mutex_unlock(&shared->lock);
     if (text.data == nullptr)
-        text.data = copy("");
+        text.data = xstrdup("");
     return answer(connection, MHD_HTTP_OK, CONTENT_TYPE, text.data, text.length);
 }
+
+// The path is compared as it came: no escape is undone, so "/metrics%00"
+// or "/%6detrics" is not "/metrics".
+static size_t keep_escapes(void *, MHD_Connection *, char *text)
+{
+    return strlen(text);
+}
+
+// Set once the server runs: what the library tells from then on is what
+// clients did, which anyone can repeat, so it is shown in debug mode only.
+static std::atomic<int> http_serving;
 
 static void http_log(void *, const char *format, va_list ap)
 {
@@ -164,7 +204,10 @@ static void http_log(void *, const char *format, va_list ap)
     size_t n = strlen(text);
     if (n > 0 && text[n - 1] == '\n')
         text[n - 1] = '\0';
-    warning("http: %.200s", text);
+    if (http_serving)
+        debug("http: %.200s", text);
+    else
+        warning("http: %.200s", text);
 }
 
 // ADDRESS:PORT, ADDRESS in brackets for IPv6; an empty address is every
@@ -191,7 +234,7 @@ static int open_listener(const char *text)
     int error = getaddrinfo(n ? host : nullptr, colon + 1, &hints, &found);
     if (error != 0)
         fatal("-l %.200s: %.200s", listen_text, gai_strerror(error));
-    int fd = socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, 0);
+    int fd = socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     int on = 1;
     if (fd >= 0) {
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
@@ -204,6 +247,40 @@ static int open_listener(const char *text)
     return fd;
 }
 
+// Hands every waiting connection to the server, which closes those beyond
+// its limits.
+static void accept_connections(int listener, MHD_Daemon *http)
+{
+    for (int i = 0; i < ACCEPT_BATCH; i++) {
+        sockaddr_storage from;
+        socklen_t length = sizeof(from);
+        int fd = accept4(listener, reinterpret_cast<sockaddr *>(&from), &length,
+                         SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        MHD_add_connection(http, fd, reinterpret_cast<sockaddr *>(&from), length);
+    }
+}
+
+// As many connections as the descriptor limit allows, raised to its hard
+// limit where that helps, up to HTTP_CONNECTIONS.
+static unsigned int connection_limit()
+{
+    rlimit r;
+    if (getrlimit(RLIMIT_NOFILE, &r) != 0)
+        return 16;
+    rlim_t wanted = HTTP_CONNECTIONS + SPARE_DESCRIPTORS;
+    if (r.rlim_cur != RLIM_INFINITY && r.rlim_cur < wanted) {
+        r.rlim_cur = r.rlim_max == RLIM_INFINITY || r.rlim_max > wanted ? wanted : r.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &r);
+        getrlimit(RLIMIT_NOFILE, &r);
+    }
+    if (r.rlim_cur == RLIM_INFINITY || r.rlim_cur >= wanted)
+        return HTTP_CONNECTIONS;
+    rlim_t spare = SPARE_DESCRIPTORS;
+    return static_cast<unsigned int>(r.rlim_cur > 2 * spare ? r.rlim_cur - spare : spare);
+}
+
 static int export_letter(int c)
 {
     switch (c) {
@@ -213,13 +290,16 @@ static int export_letter(int c)
     case 's':
         socket_path = optarg;
         return 1;
+    case 'u':
+        keep_user = 1;
+        return 1;
     default:
         return 0;
     }
 }
 
 static const start_rules EXPORT_START = {
-    "colvo-export", "dl:s:v", "usage: %s [-d] [-v] [-l address:port] [-s socket]", "", nullptr,
+    "colvo-export", "dl:s:uv", "usage: %s [-d] [-u] [-v] [-l address:port] [-s socket]", "", nullptr,
     export_letter,
 };
 
@@ -233,6 +313,7 @@ int main(int argc, char **argv)
         info(EXPORT_START.usage, options.program);
         exit(EXIT_USAGE);
     }
+    run_as user = lookup_run_as(keep_user, "colvo-export");
     int listener = open_listener(listen_text);
     // In the foreground always: a supervisor runs it. Without -d it logs
     // to syslog.
@@ -240,20 +321,29 @@ int main(int argc, char **argv)
         daemonized = 1;
         log_connect();
     }
+    unsigned int connections = connection_limit();
+    // Bound: nothing else needs root. Before any thread starts, so every
+    // thread is the user's.
+    drop_privileges(&user);
     static const signal_action actions[] = {{SIGINT, on_quit}, {SIGTERM, on_quit}, {SIGHUP, on_quit}};
-    sigset_t wait_mask;
-    install_signal_actions(actions, 3, &wait_mask);
+    signal_gate gate;
+    // Blocked from here on in every thread it starts: only the main thread
+    // takes them, while it waits.
+    signal_gate_init(&gate, actions, 3);
     signal(SIGPIPE, SIG_IGN);
 
-    export_store store;
-    export_store_init(&store);
+    static shared_store shared;
+    export_store_init(&shared.store);
     MHD_Daemon *http = MHD_start_daemon(
-        MHD_USE_ERROR_LOG, 0, nullptr, nullptr, on_request, &store, MHD_OPTION_EXTERNAL_LOGGER,
-        http_log, nullptr, MHD_OPTION_LISTEN_SOCKET, listener, MHD_OPTION_CONNECTION_LIMIT,
-        static_cast<unsigned int>(HTTP_CONNECTIONS), MHD_OPTION_CONNECTION_TIMEOUT,
-        static_cast<unsigned int>(HTTP_TIMEOUT), MHD_OPTION_END);
+        MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_NO_LISTEN_SOCKET | MHD_USE_ITC | MHD_USE_ERROR_LOG, 0,
+        nullptr, nullptr, on_request, &shared, MHD_OPTION_EXTERNAL_LOGGER, http_log, nullptr,
+        MHD_OPTION_CONNECTION_LIMIT, connections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+        static_cast<unsigned int>(HTTP_PER_ADDRESS), MHD_OPTION_CONNECTION_TIMEOUT,
+        static_cast<unsigned int>(HTTP_TIMEOUT), MHD_OPTION_UNESCAPE_CALLBACK, keep_escapes, nullptr,
+        MHD_OPTION_END);
     if (http == nullptr)
         fatal("cannot start the HTTP server on %.200s", listen_text);
+    http_serving = 1;
     info("colvo-export version %s serving http://%.200s/metrics", VERSION, listen_text);
 
     live_input in;
@@ -261,43 +351,33 @@ int main(int argc, char **argv)
     double next_prune = now() + PRUNE_INTERVAL;
     while (!quit_signal) {
         double at = now();
+        pthread_mutex_lock(&shared.lock);
         if (in.fd < 0 && at >= in.retry)
-            try_connect(&in, &store, at);
+            try_connect(&in, &shared.store, at);
         if (at >= next_prune) {
-            export_store_prune(&store, at);
+            export_store_prune(&shared.store, at);
             next_prune = at + PRUNE_INTERVAL;
         }
-        fd_set readable, writable, failed;
-        FD_ZERO(&readable);
-        FD_ZERO(&writable);
-        FD_ZERO(&failed);
-        MHD_socket highest = -1;
-        MHD_get_fdset(http, &readable, &writable, &failed, &highest);
-        if (in.fd >= 0) {
-            FD_SET(in.fd, &readable);
-            if (in.fd > highest)
-                highest = in.fd;
-        }
+        pthread_mutex_unlock(&shared.lock);
         // At most a second: the reconnection and the pruning are due.
-        double wait = 1;
-        MHD_UNSIGNED_LONG_LONG http_wait;
-        if (MHD_get_timeout(http, &http_wait) == MHD_YES && http_wait < 1000)
-            wait = static_cast<double>(http_wait) / 1000;
-        timespec timeout = {static_cast<time_t>(wait), static_cast<long>((wait - static_cast<time_t>(wait)) * 1e9)};
-        int ready = pselect(highest + 1, &readable, &writable, &failed, &timeout, &wait_mask);
-        if (ready < 0) {
-            FD_ZERO(&readable);
-            FD_ZERO(&writable);
-            FD_ZERO(&failed);
-        }
-        if (in.fd >= 0 && FD_ISSET(in.fd, &readable))
-            read_live(&in, &store);
-        MHD_run_from_select(http, &readable, &writable, &failed);
+        pollfd watched[] = {{listener, POLLIN, 0}, {in.fd, POLLIN, 0}};
+        timespec timeout = {1, 0};
+        int ready = ppoll(watched, 2, &timeout, &gate.wait_mask);
+        signal_gate_pass(&gate, ready);
+        if (quit_signal || ready <= 0)
+            continue;
+        if (watched[0].revents)
+            accept_connections(listener, http);
+        if (watched[1].revents == 0)
+            continue;
+        pthread_mutex_lock(&shared.lock);
+        read_live(&in, &shared.store);
+        pthread_mutex_unlock(&shared.lock);
     }
     info("received signal %d - quitting", static_cast<int>(quit_signal));
     MHD_stop_daemon(http);
     close(listener);
-    export_store_free(&store);
+    export_store_free(&shared.store);
     line_reader_free(&in.lines);
     return 0;
 }

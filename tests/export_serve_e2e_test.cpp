@@ -1,0 +1,349 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
+// colvo-export as a server on a shared network: only its two paths answer,
+// idle and slow clients cannot lock a scrape out, it gives up root once
+// bound, and a socket that never runs dry does not keep it from its
+// signals. The real program on loopback, clients from loopback addresses
+// of their own.
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pwd.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "config.h"
+#include "daemon.h"
+#include "temp_dir.h"
+
+namespace {
+
+const std::string COLVO = COLVO_BIN;
+const std::string EXPORT = EXPORT_BIN;
+
+int free_tcp_port()
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a));
+    socklen_t length = sizeof(a);
+    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+// A connection to 127.0.0.1:port from the loopback address from, made
+// within 5 s; -1 when none was.
+int connect_from(const std::string &from, int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, from.c_str(), &a.sin_addr);
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    pollfd p = {fd, POLLOUT, 0};
+    int error = 0;
+    socklen_t length = sizeof(error);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) != 0 ||
+        (connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof(to)) != 0 &&
+         (errno != EINPROGRESS || poll(&p, 1, 5000) != 1 ||
+          getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0))) {
+        if (fd >= 0)
+            close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, 0);
+    return fd;
+}
+
+// Whether the server closed the connection within timeout_ms.
+bool closed_within(int fd, int timeout_ms)
+{
+    pollfd p = {fd, POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) <= 0)
+        return false;
+    char c;
+    return recv(fd, &c, 1, MSG_DONTWAIT) <= 0;
+}
+
+// Sends text on a new connection and reads the answer to its end; "" when
+// the connection was refused or reset, or nothing came within 10 s.
+std::string round_trip(int port, const std::string &text, const std::string &from = "127.0.0.1")
+{
+    int fd = connect_from(from, port);
+    if (fd < 0)
+        return "";
+    timeval limit = {10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+    std::string answer;
+    if (send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size())) {
+        char buf[65536];
+        ssize_t n;
+        while ((n = recv(fd, buf, sizeof(buf), 0)) > 0)
+            answer.append(buf, static_cast<size_t>(n));
+        if (n < 0)
+            answer.clear();
+    }
+    close(fd);
+    return answer;
+}
+
+std::string status_line(const std::string &answer)
+{
+    return answer.substr(0, answer.find("\r\n"));
+}
+
+int open_descriptors(pid_t pid)
+{
+    DIR *d = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+    int n = 0;
+    if (d == nullptr)
+        return 0;
+    while (readdir(d))
+        n++;
+    closedir(d);
+    return n - 2;
+}
+
+std::string status_field(pid_t pid, const std::string &name)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(name + ":", 0) == 0)
+            return line.substr(name.size() + 1);
+    return "";
+}
+
+// colvo's side of the live socket, played by the test.
+struct fake_colvo {
+    temp_dir dir;
+    std::string path = dir.file("colvo.sock");
+    int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+
+    fake_colvo()
+    {
+        sockaddr_un a = {};
+        a.sun_family = AF_UNIX;
+        snprintf(a.sun_path, sizeof(a.sun_path), "%s", path.c_str());
+        bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof(a));
+        listen(listener, 4);
+    }
+    ~fake_colvo() { close(listener); }
+    int take_client()
+    {
+        pollfd p = {listener, POLLIN, 0};
+        return poll(&p, 1, 5000) == 1 ? accept(listener, nullptr, nullptr) : -1;
+    }
+};
+
+struct Serve : ::testing::Test {
+    int http = free_tcp_port();
+
+    std::unique_ptr<daemon_process> start_export(const std::string &socket,
+                                                 std::vector<std::string> more = {"-u"})
+    {
+        std::vector<std::string> args = {"-d", "-l", "127.0.0.1:" + std::to_string(http), "-s", socket};
+        args.insert(args.end(), more.begin(), more.end());
+        auto d = std::make_unique<daemon_process>(EXPORT, args);
+        EXPECT_TRUE(d->wait_for("serving http://")) << d->output();
+        return d;
+    }
+};
+
+TEST_F(Serve, OnlyTheMetricsPathAndTheHomePageAnswer)
+{
+    auto exporter = start_export("/nonexistent/colvo.sock");
+    struct {
+        const char *request;
+        const char *status;
+        const char *body; // a part of it
+    } cases[] = {
+        {"GET /metrics HTTP/1.0", "200 OK", "\ncolvo_export_connected 0\n"},
+        {"HEAD /metrics HTTP/1.0", "200 OK", "text/plain; version=0.0.4"},
+        {"GET / HTTP/1.0", "200 OK", "<a href=\"/metrics\">"},
+        {"GET /metrics%00 HTTP/1.0", "404 Not Found", "colvo-export serves /metrics\n"},
+        {"GET /metrics%00.txt HTTP/1.0", "404 Not Found", ""},
+        {"GET /%6detrics HTTP/1.0", "404 Not Found", ""},
+        {"GET /metrics/ HTTP/1.0", "404 Not Found", ""},
+        {"GET /Metrics HTTP/1.0", "404 Not Found", ""},
+        {"GET //metrics HTTP/1.0", "404 Not Found", ""},
+        {"GET /index.html HTTP/1.0", "404 Not Found", ""},
+        {"POST /metrics HTTP/1.0", "405 Method Not Allowed", "only GET is served\n"},
+    };
+    for (const auto &c : cases) {
+        std::string answer = round_trip(http, std::string(c.request) + "\r\n\r\n");
+        EXPECT_EQ(std::string("HTTP/1.1 ") + c.status, status_line(answer)) << c.request;
+        EXPECT_NE(std::string::npos, answer.find(c.body)) << c.request << "\n" << answer;
+    }
+}
+
+// Idle and slow clients from many addresses hold their connections; a
+// scrape beside them is answered in full. One address alone gets no more
+// than its share, and an idle connection is closed within seconds.
+TEST_F(Serve, ScrapeAnsweredBesideIdleAndSlowConnections)
+{
+    enum { IDLE = 1000, IDLE_ADDRESSES = 100, SLOW = 40, PER_ADDRESS = 32 };
+    rlimit r;
+    getrlimit(RLIMIT_NOFILE, &r);
+    if (r.rlim_max < 2 * IDLE)
+        GTEST_SKIP() << "descriptor limit below " << 2 * IDLE;
+    r.rlim_cur = r.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &r);
+    auto exporter = start_export("/nonexistent/colvo.sock");
+
+    std::vector<int> idle, slow;
+    for (int i = 0, fd = 0; i < IDLE && fd >= 0; i++)
+        if ((fd = connect_from("127.0.1." + std::to_string(1 + i % IDLE_ADDRESSES), http)) >= 0)
+            idle.push_back(fd);
+    for (int i = 0, fd = 0; i < SLOW && fd >= 0; i++)
+        if ((fd = connect_from("127.0.2." + std::to_string(1 + i), http)) >= 0) {
+            slow.push_back(fd);
+            send(fd, "GET /metrics HTTP/1.1\r\nHost: x\r\n", 32, MSG_NOSIGNAL);
+        }
+    EXPECT_EQ(size_t{IDLE}, idle.size());
+    EXPECT_EQ(size_t{SLOW}, slow.size());
+    // A header line every two seconds from each slow client, until stopped.
+    int stop[2];
+    ASSERT_EQ(0, pipe(stop));
+    std::thread dribble([&] {
+        pollfd p = {stop[0], POLLIN, 0};
+        while (poll(&p, 1, 2000) == 0)
+            for (int fd : slow)
+                send(fd, "X-Slow: 1\r\n", 11, MSG_NOSIGNAL);
+    });
+    // Each one held by the exporter before the scrape.
+    for (int i = 0; i < 500 && open_descriptors(exporter->pid()) < IDLE + SLOW; i++, usleep(10000))
+        exporter->drain();
+    EXPECT_LE(IDLE + SLOW, open_descriptors(exporter->pid()));
+
+    auto start = std::chrono::steady_clock::now();
+    std::string answer = round_trip(http, "GET /metrics HTTP/1.0\r\n\r\n");
+    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    std::cout << "scrape beside " << IDLE << " idle and " << SLOW << " slow connections: " << took.count()
+              << " ms\n";
+    EXPECT_EQ("HTTP/1.1 200 OK", status_line(answer));
+    EXPECT_NE(std::string::npos, answer.find("\ncolvo_export_hosts 0\n")) << answer;
+    write(stop[1], "x", 1);
+    dribble.join();
+    close(stop[0]);
+    close(stop[1]);
+    for (int fd : slow)
+        close(fd);
+    for (int fd : idle)
+        close(fd);
+
+    std::vector<int> one;
+    for (int i = 0; i < PER_ADDRESS; i++)
+        one.push_back(connect_from("127.0.3.1", http));
+    int over = connect_from("127.0.3.1", http);
+    EXPECT_TRUE(closed_within(over, 5000));
+    for (int fd : one)
+        EXPECT_FALSE(closed_within(fd, 0));
+    // And none of them is kept once idle for a few seconds.
+    for (int fd : one)
+        EXPECT_TRUE(closed_within(fd, 10000));
+    for (int fd : one)
+        close(fd);
+    close(over);
+    exporter->signal(SIGTERM);
+    EXPECT_EQ(0, exporter->wait_exit());
+}
+
+// Started as root, the exporter binds its port, then runs as _colvo,
+// reading colvo's socket through its group and holding no capability.
+TEST_F(Serve, StartedAsRootRunsAsColvo)
+{
+    if (geteuid() != 0 || getpwnam("_colvo") != nullptr)
+        GTEST_SKIP() << "needs root, and no _colvo user yet";
+    daemon_process refused(EXPORT, {"-d", "-l", "127.0.0.1:" + std::to_string(http)});
+    EXPECT_EQ(1, refused.wait_exit());
+    EXPECT_NE(std::string::npos,
+              refused.output().find("fatal: no user '_colvo' to run as: create it (see colvo(8)), "
+                                    "or start colvo-export with -u to keep running as root"))
+        << refused.output();
+    std::string out;
+    ASSERT_EQ(0, run_command("/usr/sbin/useradd", {"-r", "-M", "-d", "/nonexistent", "-s", "/usr/sbin/nologin", "_colvo"},
+                             &out))
+        << out;
+    struct cleanup {
+        ~cleanup() { run_command("/usr/sbin/userdel", {"_colvo"}, nullptr); }
+    } remove_user;
+    const passwd *pw = getpwnam("_colvo");
+    ASSERT_NE(nullptr, pw);
+    std::string uid = std::to_string(pw->pw_uid), gid = std::to_string(pw->pw_gid);
+    temp_dir dir;
+    std::string conf = dir.write("colvo.conf", "mux 127.0.0.1 port 1\nsource 127.0.0.1 { accept { load } }\n");
+    daemon_process colvo(COLVO, {"-d", "-u", "-f", conf});
+    ASSERT_TRUE(colvo.wait_for("listening for incoming probo traffic")) << colvo.output();
+
+    auto exporter = start_export(COLVO_SOCKET, {});
+    EXPECT_TRUE(exporter->wait_for("running as user _colvo")) << exporter->output();
+    EXPECT_TRUE(exporter->wait_for("connected to " + std::string(COLVO_SOCKET))) << exporter->output();
+    std::string answer = round_trip(http, "GET /metrics HTTP/1.0\r\n\r\n");
+    EXPECT_NE(std::string::npos, answer.find("\ncolvo_export_connected 1\n")) << answer;
+    std::string status;
+    for (const char *field : {"Uid", "Gid", "Groups", "CapEff", "CapPrm"})
+        status += std::string(field) + ":" + status_field(exporter->pid(), field) + "\n";
+    std::cout << status;
+    EXPECT_EQ("Uid:\t" + uid + "\t" + uid + "\t" + uid + "\t" + uid + "\nGid:\t" + gid + "\t" + gid + "\t" + gid +
+                  "\t" + gid + "\nGroups:\t" + gid + " \nCapEff:\t0000000000000000\nCapPrm:\t0000000000000000\n",
+              status);
+    exporter->signal(SIGTERM);
+    EXPECT_EQ(0, exporter->wait_exit());
+    colvo.signal(SIGTERM);
+    EXPECT_EQ(75, colvo.wait_exit());
+}
+
+// A socket that always has more to read: the exporter still ends on
+// SIGTERM at once.
+TEST_F(Serve, EndsOnSignalWhileLinesNeverStop)
+{
+    fake_colvo colvo;
+    auto exporter = start_export(colvo.path);
+    int client = colvo.take_client();
+    ASSERT_LE(0, client);
+    std::string lines;
+    for (int i = 0; lines.size() < 65536; i++)
+        lines += "10.0." + std::to_string(i % 250) + ".1;load::1700000000:1.00:2.00:3.00;"
+                 "if:em0:1700000000:1:2:3:4:5:6:7:8:9:10;df:/:1700000000:1:2:3:4:5:6:7;\n";
+    // Seconds of lines queued: never a moment with nothing to read.
+    int room = 32 << 20;
+    setsockopt(client, SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof(room));
+    std::atomic<long> writes{0};
+    std::thread flood([&] {
+        while (send(client, lines.data(), lines.size(), MSG_NOSIGNAL) > 0)
+            writes++;
+    });
+    // Twice what the socket holds: the exporter is well into its reading.
+    long enough = 2 * room / static_cast<long>(lines.size());
+    for (int i = 0; i < 1000 && writes < enough; i++)
+        usleep(10000);
+    EXPECT_LE(enough, writes);
+    exporter->signal(SIGTERM);
+    EXPECT_EQ(0, exporter->wait_exit(1000)) << exporter->output();
+    shutdown(client, SHUT_RDWR);
+    flood.join();
+    close(client);
+}
+
+} // namespace
