@@ -68,6 +68,15 @@ int check_authenticator(mux *m, source *src, int received, const sockaddr_storag
     // A new start counts from 0: the numbers before this one were lost.
     // The first packet after our own start tells nothing of losses.
     uint64_t skipped = !st->seen ? 0 : same_boot ? a.sequence - st->highest - 1 : a.sequence;
+    // No loss is that large: taken, it would have every later packet
+    // refused as a replay.
+    if (skipped > SEQUENCE_SKIP_MAX) {
+        figure_add(FIG_SEQUENCE_JUMP);
+        numeric_names(from);
+        warning("ignored packet from %.200s:%.200s: it skips %llu sequence numbers", numeric_host,
+                numeric_service, static_cast<unsigned long long>(skipped));
+        return 0;
+    }
     add_lost(&st->lost, skipped);
     figure_add(FIG_LOST, skipped);
     memcpy(st->boot, a.boot, sizeof(st->boot));

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <climits>
+#include <cstdint>
 #include <ctime>
 #include <sys/socket.h>
 #include <sys/types.h>
@@ -77,14 +78,17 @@ int accept_datagram(mux *m, int received, const sockaddr_storage *from, source *
 // Keyed sources (auth_check.cpp): a datagram of a source with a key is
 // taken only with an authenticator that verifies, from the same boot with
 // a higher sequence number or from a later boot, stamped within
-// AUTH_SKEW_MAX of our clock. Called after the CRC and version checks,
-// before any record is read; 1 when the datagram is taken.
+// AUTH_SKEW_MAX of our clock, skipping at most SEQUENCE_SKIP_MAX numbers.
+// Called after the CRC and version checks, before any record is read; 1
+// when the datagram is taken.
 int check_authenticator(mux *m, source *src, int received, const sockaddr_storage *from);
 
 enum { AUTH_SKEW_MAX = 600 };
+// Four billion packets: more than a century of them at one a second.
+constexpr uint64_t SEQUENCE_SKIP_MAX = uint64_t{1} << 32;
 
 // What the intake refuses of keyed sources, by reason, and the packets
-// they lose are colvo's figures (figures.h): FIG_UNSIGNED to FIG_LOST.
+// they lose are colvo's figures (figures.h): FIG_SEQUENCE_JUMP to FIG_LOST.
 
 // A keyed source of the new configuration goes on where the running one
 // stopped (boot, sequence, losses not yet told); losses of sources that

@@ -33,6 +33,7 @@ enum figure {
     FIG_CLIENTS_REFUSED,
     FIG_CLIENTS_DROPPED,
     // Keyed sources: datagrams refused by reason, and packets lost.
+    FIG_SEQUENCE_JUMP,
     FIG_UNSIGNED,
     FIG_BAD_AUTHENTICATOR,
     FIG_BAD_MAC,
@@ -90,6 +91,8 @@ inline constexpr figure_row FIGURE_ROWS[] = {
      "live socket clients refused since colvo's start, the table being full"},
     {FIG_CLIENTS_DROPPED, "clients_dropped", "live_clients_dropped", nullptr, 0,
      "live socket clients dropped since colvo's start for writing to it"},
+    {FIG_SEQUENCE_JUMP, "sequence_jump", "datagrams_refused", "reason=\"sequence_jump\"", 0,
+     REFUSED_HELP},
     {FIG_UNSIGNED, "unsigned", "datagrams_refused", "reason=\"unsigned\"", 0, REFUSED_HELP},
     {FIG_BAD_AUTHENTICATOR, "bad_authenticator", "datagrams_refused",
      "reason=\"bad_authenticator\"", 0, REFUSED_HELP},

@@ -125,6 +125,49 @@ TEST_F(Signed, KeyFileOpenToOthersIsRefusedAtStart)
     EXPECT_EQ(std::string::npos, out.find("0001020304")) << "never the key";
 }
 
+// A validly signed packet whose sequence number leaps past any plausible
+// loss is refused and moves nothing: the genuine packets after it are
+// taken. Up to 2^32 numbers may be skipped, of the start followed or from
+// 0 of a new start.
+TEST_F(Signed, ASequenceJumpIsRefusedAndMovesNothing)
+{
+    write_conf();
+    auto d = colvo();
+    fifo_reader fifo(COLVO_FIFO);
+    udp_socket keyed("127.0.0.1");
+    const uint64_t GAP = 1ull << 32;
+    const struct {
+        const char *boot;
+        uint64_t sequence;
+        bool taken;
+    } cases[] = {
+        {"0606060606060606", 0, true},
+        {"0606060606060606", 1ull << 63, false},
+        {"0606060606060606", 1, true},
+        {"0606060606060606", 2 + GAP, true},
+        {"0606060606060606", 2 + GAP + GAP + 2, false},
+        {"0606060606060606", 3 + GAP, true},
+        {"0707070707070707", GAP + 1, false},
+        {"0707070707070707", GAP, true},
+    };
+    uint64_t t = now();
+    int refused = 0;
+    std::string warning = "warning: ignored packet from 127.0.0.1:" + std::to_string(keyed.port()) + ": it skips ";
+    for (const auto &c : cases) {
+        keyed.send_to("127.0.0.1", port, make_signed_packet(++t, {load_record(1, 1, 1)}, KEY, c.boot, c.sequence));
+        if (c.taken)
+            EXPECT_EQ("127.0.0.1;load::" + std::to_string(t) + ":1.00:1.00:1.00;", fifo.next_line()) << c.sequence;
+        else
+            EXPECT_TRUE(d->wait_for_count(warning, ++refused)) << c.sequence << d->output();
+    }
+    EXPECT_EQ(1, count_of(d->output(), warning + "9223372036854775807 sequence numbers\n")) << d->output();
+    d->signal(SIGTERM);
+    EXPECT_EQ(75, d->wait_exit());
+    EXPECT_EQ(refused, count_of(d->output(), warning));
+    // Lost: 2^32 of the first start, then the 2^32 of the new one's.
+    EXPECT_EQ(1, count_of(d->output(), "warning: lost 8589934592 packets from 127.0.0.1 in the last ")) << d->output();
+}
+
 // The relay between probo and colvo forwards datagrams 0, 1, 3, 4 and 6,
 // so colvo sees sequence numbers skip twice, one each.
 TEST_F(Signed, LossesBehindARelayAreCountedExactly)
