@@ -5,6 +5,7 @@
 // file of each, written one by one or guessed from a data directory.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -256,7 +257,7 @@ static int read_key(lexer *lx, source *src, int check)
                     lx->filename, lx->line, path, COLVO_USER);
         return 0;
     }
-    src->auth = auth_state_new(key);
+    src->auth = auth_state_new(key, path);
     return 1;
 }
 
@@ -322,6 +323,50 @@ static int check_sources(const char *path, const source_list *sources)
     return 1;
 }
 
+struct keyed {
+    const source *src;
+    int order; // in the file
+};
+
+static int by_key(const void *a, const void *b)
+{
+    const keyed *x = static_cast<const keyed *>(a), *y = static_cast<const keyed *>(b);
+    int c = memcmp(x->src->auth->key_id, y->src->auth->key_id, sizeof(x->src->auth->key_id));
+    return c != 0 ? c : x->order - y->order;
+}
+
+// The MAC does not cover the sender: a key two sources hold would let
+// the packets of one be taken as the other's.
+static int check_keys(const char *path, const source_list *sources)
+{
+    int count = 0;
+    for (const source *src = sources->first; src; src = src->next)
+        count += src->auth != nullptr;
+    if (count < 2)
+        return 1;
+    keyed *all = static_cast<keyed *>(xmalloc(sizeof(keyed) * static_cast<size_t>(count)));
+    // The list holds the last section first.
+    int n = 0;
+    for (const source *src = sources->first; src; src = src->next)
+        if (src->auth) {
+            all[n] = {src, count - n};
+            n++;
+        }
+    qsort(all, static_cast<size_t>(n), sizeof(keyed), by_key);
+    int ok = 1;
+    for (int i = 1; i < n; i++) {
+        const auth_state *a = all[i - 1].src->auth, *b = all[i].src->auth;
+        if (memcmp(a->key_id, b->key_id, sizeof(a->key_id)) != 0)
+            continue;
+        warning("%.200s: sources '%.200s' and '%.200s' share one key (key files '%.200s' and "
+                "'%.200s'): a key belongs to one source",
+                path, all[i - 1].src->name, all[i].src->name, a->key_file, b->key_file);
+        ok = 0;
+    }
+    xfree(all);
+    return ok;
+}
+
 int load_config(mux_list *out, const char *path, int check, const mux *running)
 {
     source_list sources = {};
@@ -361,5 +406,5 @@ int load_config(mux_list *out, const char *path, int check, const mux *running)
         warning("%.200s: no source section seen", path);
         return 0;
     }
-    return check_sources(path, &out->first->sources);
+    return check_sources(path, &out->first->sources) && check_keys(path, &out->first->sources);
 }

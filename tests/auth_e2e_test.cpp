@@ -125,6 +125,49 @@ TEST_F(Signed, KeyFileOpenToOthersIsRefusedAtStart)
     EXPECT_EQ(std::string::npos, out.find("0001020304")) << "never the key";
 }
 
+// The MAC does not cover the sender: a key on two sources would let one's
+// packets be replayed as the other's. The same file, or the same key in
+// two files, is refused naming both, at start and at a reload.
+TEST_F(Signed, OneKeyOnTwoSourcesIsRefused)
+{
+    std::string copy = dir.write("copy.key", std::string(KEY) + "\n");
+    std::string other = dir.write("other.key", std::string(OTHER_KEY) + "\n");
+    chmod(copy.c_str(), 0600);
+    chmod(other.c_str(), 0600);
+    auto two_sources = [&](const std::string &second) {
+        conf = dir.write("colvo.conf", "mux 127.0.0.1 port " + std::to_string(port) +
+                                           "\nsource 127.0.0.1 { accept { load } key \"" + key +
+                                           "\" }\nsource 127.0.0.6 { accept { load } key \"" + second + "\" }\n");
+        return conf + ": sources '127.0.0.1' and '127.0.0.6' share one key (key files '" + key + "' and '" + second +
+               "'): a key belongs to one source\n";
+    };
+    for (const std::string &second : {key, copy}) {
+        std::string out, complaint = two_sources(second);
+        EXPECT_EQ(1, run_command(COLVO, {"-t", "-f", conf}, &out));
+        EXPECT_EQ(1, count_of(out, complaint)) << out;
+        daemon_process start(COLVO, {"-d", "-u", "-f", conf});
+        EXPECT_EQ(1, start.wait_exit());
+        EXPECT_EQ(1, count_of(start.output(), complaint)) << start.output();
+        EXPECT_NE(std::string::npos, start.output().find("fatal: configuration contained errors; quitting"));
+    }
+    two_sources(other);
+    auto d = colvo();
+    std::string complaint = two_sources(copy);
+    d->signal(SIGHUP);
+    EXPECT_TRUE(d->wait_for(complaint)) << d->output();
+    EXPECT_TRUE(d->wait_for("new configuration contains errors; keeping old configuration"));
+    // 127.0.0.1's packet resent from 127.0.0.6 is refused there.
+    fifo_reader fifo(COLVO_FIFO);
+    udp_socket six("127.0.0.6");
+    uint64_t t = now();
+    six.send_to("127.0.0.1", port, make_signed_packet(t, {load_record(1, 1, 1)}, KEY, "0808080808080808", 0));
+    EXPECT_TRUE(d->wait_for("warning: ignored packet with bad mac from 127.0.0.6:")) << d->output();
+    six.send_to("127.0.0.1", port, make_signed_packet(t, {load_record(6, 6, 6)}, OTHER_KEY, "0808080808080808", 0));
+    EXPECT_EQ("127.0.0.6;load::" + std::to_string(t) + ":6.00:6.00:6.00;", fifo.next_line());
+    d->signal(SIGTERM);
+    EXPECT_EQ(75, d->wait_exit());
+}
+
 // A validly signed packet whose sequence number leaps past any plausible
 // loss is refused and moves nothing: the genuine packets after it are
 // taken. Up to 2^32 numbers may be skipped, of the start followed or from

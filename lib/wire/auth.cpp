@@ -49,10 +49,12 @@ void auth_key_free(auth_key *k)
     xfree(k);
 }
 
-auth_state *auth_state_new(auth_key *key)
+auth_state *auth_state_new(auth_key *key, const char *key_file)
 {
     auth_state *s = xnew_record<auth_state>();
     s->key = key;
+    s->key_file = xstrdup(key_file);
+    auth_key_id(key, s->key_id);
     return s;
 }
 
@@ -61,6 +63,7 @@ void auth_state_free(auth_state *s)
     if (s == nullptr)
         return;
     auth_key_free(s->key);
+    xfree(s->key_file);
     xfree(s);
 }
 
@@ -89,6 +92,15 @@ static void compute_mac(const auth_key *k, const uint8_t *bytes, int count,
         EVP_DigestSignUpdate(k->work, bytes, static_cast<size_t>(count)) != 1 ||
         EVP_DigestSignFinal(k->work, mac, &size) != 1 || size != HMAC_SHA256_SIZE)
         library_failure("compute a packet's mac");
+}
+
+void auth_key_id(const auth_key *k, uint8_t id[AUTH_MAC_SIZE])
+{
+    static const char TEXT[] = "key id";
+    uint8_t mac[HMAC_SHA256_SIZE];
+    compute_mac(k, reinterpret_cast<const uint8_t *>(TEXT), sizeof(TEXT) - 1, mac);
+    for (int i = 0; i < AUTH_MAC_SIZE; i++)
+        id[i] = mac[i];
 }
 
 void auth_sign(const auth_key *k, uint8_t *packet, int length, const authenticator *a)

@@ -48,6 +48,10 @@ void auth_key_free(auth_key *k);
 // bytes, with the header's CRC bytes zero.
 void auth_sign(const auth_key *k, uint8_t *packet, int length, const authenticator *a);
 
+// A mark of the key, the MAC of a fixed text: two keys are the same when
+// their marks are, and the mark tells nothing of the key.
+void auth_key_id(const auth_key *k, uint8_t id[AUTH_MAC_SIZE]);
+
 enum auth_result { AUTH_OK = 0, AUTH_MISSING = 1, AUTH_MALFORMED = 2, AUTH_BAD_MAC = 3 };
 
 // Checks the datagram of received bytes whose header gives length, read
@@ -61,6 +65,9 @@ int auth_verify(const auth_key *k, const uint8_t *packet, int length, int receiv
 // identifier, highest sequence number and time of the packets it took.
 struct auth_state {
     auth_key *key;
+    uint8_t key_id[AUTH_MAC_SIZE]; // auth_key_id's
+    char *key_file;                // where the key was read
+
     uint8_t boot[AUTH_BOOT_SIZE];
     int seen; // a packet was taken: boot, highest and last_time hold
     uint64_t highest;
@@ -68,6 +75,7 @@ struct auth_state {
     long lost; // sequence numbers skipped since the last summary
 };
 
-auth_state *auth_state_new(auth_key *key);
+// The state of a source with the key read from key_file (copied).
+auth_state *auth_state_new(auth_key *key, const char *key_file = "");
 // Frees the state and its key.
 void auth_state_free(auth_state *s);
