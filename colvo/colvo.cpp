@@ -95,13 +95,13 @@ static int open_fifo()
 }
 
 // With -F a supervisor (daemon(8) -r) has detached us and set up the
-// standard streams; all else is as after daemon().
-static void detach(pidfile *pid)
+// standard streams; all else is as when detached. The pid file is
+// written once colvo receives (daemon_ready).
+static void detach()
 {
-    if (foreground ? chdir("/") != 0 : daemon(0, 0) != 0)
+    if (daemon_detach(foreground) != 0)
         fatal("daemonize failed");
     daemonized = 1;
-    pidfile_write(pid);
     log_connect();
 }
 
@@ -259,7 +259,7 @@ int main(int argc, char **argv)
     static live_server live;
     live_open(&live, COLVO_SOCKET);
     if (!debug_mode)
-        detach(&pid);
+        detach();
     info("colvo version %s", VERSION);
     if (debug_mode)
         info("program id=%d", static_cast<int>(getpid()));
@@ -275,6 +275,7 @@ int main(int argc, char **argv)
     // All that needs root is done: no datagram is read as root.
     drop_privileges(&user);
     warn_unwritable_databases(muxes.first);
+    daemon_ready(&pid);
 
     output_state out;
     output_init(&out, fifo);

@@ -239,10 +239,9 @@ int main(int argc, char **argv)
     if (debug_mode) {
         pidfile_remove(&pid);
     } else {
-        if (daemon(0, 0) != 0)
+        if (daemon_detach(0) != 0)
             fatal("daemonize failed: %.200s", strerror(errno));
         daemonized = 1;
-        pidfile_write(&pid);
         log_connect();
     }
 
@@ -254,6 +253,8 @@ int main(int argc, char **argv)
     install_signals(&wait_mask);
     crc32_init_table();
     setup_muxes(&muxes);
+    // Sockets bound and the timer armed: whoever started probo may go on.
+    daemon_ready(&pid);
 
     time_t last_measurement = time(nullptr);
     for (;;) {

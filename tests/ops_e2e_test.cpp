@@ -217,6 +217,48 @@ TEST(ProboOps, StartedWithStandardDescriptorsClosedSendsAsUsual)
     }
 }
 
+// When the starting command returns, the pid file names the daemon, which
+// takes a datagram sent at once (colvo) or ends cleanly on a signal sent at
+// once (probo): a script or rc.d's stop may act on it straight away.
+TEST(ColvoOps, ReadyWhenTheStartingCommandReturns)
+{
+    temp_dir dir;
+    int port = free_udp_port();
+    std::string out, conf = dir.write("colvo.conf", "mux 127.0.0.1 port " + std::to_string(port) +
+                                                        "\nsource 127.0.0.1 { accept { load } }\n");
+    udp_socket sender("127.0.0.1");
+    for (uint64_t t = 1000; t < 1010; t++) {
+        ASSERT_EQ(0, run_command(COLVO, {"-u", "-f", conf}, &out)) << out;
+        detached daemon = {COLVO_PIDFILE};
+        pid_t pid = pid_in(COLVO_PIDFILE);
+        EXPECT_GT(pid, 0) << t;
+        sender.send_to("127.0.0.1", port, make_packet(t, {load_record(1, 2, 3)}));
+        fifo_reader fifo(COLVO_FIFO);
+        EXPECT_EQ("127.0.0.1;load::" + std::to_string(t) + ":1.00:2.00:3.00;", fifo.next_line(2000));
+        if (pid <= 0)
+            return;
+        EXPECT_TRUE(stop_process(pid));
+        EXPECT_NE(0, access(COLVO_PIDFILE, F_OK));
+    }
+}
+
+TEST(ProboOps, ReadyWhenTheStartingCommandReturns)
+{
+    temp_dir dir;
+    udp_socket listener("127.0.0.1");
+    std::string out, conf = dir.write("probo.conf", "monitor { load } every second stream to 127.0.0.1 port " +
+                                                        std::to_string(listener.port()) + "\n");
+    for (int i = 0; i < 10; i++) {
+        ASSERT_EQ(0, run_command(PROBO, {"-u", "-f", conf}, &out)) << out;
+        detached daemon = {PROBO_PIDFILE};
+        pid_t pid = pid_in(PROBO_PIDFILE);
+        ASSERT_GT(pid, 0) << i;
+        // Its handlers are in place: it ends by its own path, removing the file.
+        EXPECT_TRUE(stop_process(pid));
+        EXPECT_NE(0, access(PROBO_PIDFILE, F_OK)) << i;
+    }
+}
+
 // Default mode for real, in a mount namespace of its own: a private
 // /etc/passwd describing "_probo", and a private /dev whose log socket is
 // the test's. Nothing outside the namespace changes.
