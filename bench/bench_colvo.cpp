@@ -532,19 +532,32 @@ static void scale(const std::string &bin, const std::string &dir)
 
 }
 
-// Packets signed as probo signs them, each source with its own sequence,
-// stamped now (colvo refuses times far from its clock). Unsigned, the same
-// work is done and the packet goes without its authenticator, so both
-// runs send at the same pace.
+// Packets signed as probo signs them, each source with its own key and
+// sequence, stamped now (colvo refuses times far from its clock).
+// Unsigned, the same work is done and the packet goes without its
+// authenticator, so both runs send at the same pace.
 static const uint8_t BENCH_KEY[KEY_SIZE] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
                                             17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
 static const char BENCH_KEY_HEX[] = "0102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f20";
+
+// Source i's key: the bench key with its first byte i + 1 (a key belongs
+// to one source).
+static void source_key(int i, uint8_t key[KEY_SIZE])
+{
+    memcpy(key, BENCH_KEY, KEY_SIZE);
+    key[0] = static_cast<uint8_t>(i + 1);
+}
 
 static void signing_sender(int port, int sources, std::atomic<bool> *stop, bool send_signed)
 {
     std::vector<int> fds = source_sockets(sources);
     sockaddr_in to = loopback("127.0.0.1", port);
-    auth_key *key = auth_key_new(BENCH_KEY);
+    std::vector<auth_key *> keys;
+    for (int i = 0; i < sources; i++) {
+        uint8_t key[KEY_SIZE];
+        source_key(i, key);
+        keys.push_back(auth_key_new(key));
+    }
     std::vector<uint64_t> sequence(static_cast<size_t>(sources));
     while (!stop->load()) {
         std::vector<uint8_t> p = if_packet(static_cast<uint64_t>(time(nullptr)));
@@ -554,14 +567,15 @@ static void signing_sender(int port, int sources, std::atomic<bool> *stop, bool 
             memset(p.data(), 0, 4);
             authenticator a = {AUTH_KIND_HMAC_SHA256_128, {1, 2, 3, 4, 5, 6, 7, 8},
                                sequence[static_cast<size_t>(i)]++};
-            auth_sign(key, p.data(), length, &a);
+            auth_sign(keys[static_cast<size_t>(i)], p.data(), length, &a);
             size_t size = send_signed ? p.size() : static_cast<size_t>(length);
             encode_fixed32(p.data(), crc32_compute(p.data(), size));
             sendto(fds[static_cast<size_t>(i)], p.data(), size, 0, reinterpret_cast<sockaddr *>(&to),
                    sizeof(to));
         }
     }
-    auth_key_free(key);
+    for (auth_key *key : keys)
+        auth_key_free(key);
     for (int fd : fds)
         close(fd);
 }
@@ -579,14 +593,18 @@ static void unsigned_sender(int port, int sources, std::atomic<bool> *stop)
 // The FIFO-only configuration with a key for every source.
 static std::string keyed_conf(const std::string &dir, const std::string &plain)
 {
-    std::string key = dir + "/bench.key";
-    std::ofstream(key) << BENCH_KEY_HEX << "\n";
-    chmod(key.c_str(), 0600);
     std::ifstream in(plain);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), keyed;
+    int source = 0;
     for (char c : text) {
-        if (c == '}' && !keyed.empty() && keyed.back() == '\n')
+        if (c == '}' && !keyed.empty() && keyed.back() == '\n') {
+            char first[12];
+            snprintf(first, sizeof(first), "%02x", source + 1);
+            std::string key = dir + "/bench" + std::to_string(source++) + ".key";
+            std::ofstream(key) << first << (BENCH_KEY_HEX + 2) << "\n";
+            chmod(key.c_str(), 0600);
             keyed += " key \"" + key + "\"\n";
+        }
         keyed += c;
     }
     std::string path = dir + "/keyed.conf";
