@@ -20,8 +20,17 @@
 
 #include <cstdint>
 
+// What a value's wire integer stands for: a count as it is, or a number the
+// monitor measured with fractions, sent in fixed point.
+enum value_kind {
+    VALUE_INTEGER = 0,    // unsigned, byte_width bytes
+    VALUE_HUNDREDTHS = 1, // two bytes, unsigned
+    VALUE_MILLIONTHS = 2, // eight bytes, signed
+};
+
 struct value_format {
     char id;
+    int kind;
     const char *field_format;  // ":"-separated, for database updates and FIFO lines
     const char *pretty_format; // blank-separated, fixed width
     int text_width;            // room for one rendered value, separator and NUL included
@@ -132,16 +141,43 @@ struct stream_row {
 
 namespace catalogue {
 
-// Looked up in this order; the zero character ends the table.
+// The one place a format character is known: packing, unpacking and
+// rendering take its width and kind from here. An integer's texts print an
+// unsigned long long, a fixed-point value's a double. Looked up in this
+// order; the zero character ends the table.
 inline constexpr value_format VALUE_FORMATS[] = {
-    {'L', ":%llu", " %20llu", 22, 8, 18446744073709551615ULL},
-    {'D', ":%7.6f", " %7.6f", 23, 8, 18446744073709551615ULL},
-    {'l', ":%lu", " %10lu", 12, 4, 4294967295ULL},
-    {'s', ":%u", " %5u", 7, 2, 65535},
-    {'c', ":%3.2f", " %3.2f", 8, 2, 100},
-    {'b', ":%u", " %3u", 5, 1, 255},
-    {'\0', nullptr, nullptr, 0, 0, 0},
+    {'L', VALUE_INTEGER, ":%llu", " %20llu", 22, 8, 18446744073709551615ULL},
+    {'D', VALUE_MILLIONTHS, ":%7.6f", " %7.6f", 23, 8, 18446744073709551615ULL},
+    {'l', VALUE_INTEGER, ":%llu", " %10llu", 12, 4, 4294967295ULL},
+    {'s', VALUE_INTEGER, ":%llu", " %5llu", 7, 2, 65535},
+    {'c', VALUE_HUNDREDTHS, ":%3.2f", " %3.2f", 8, 2, 100},
+    {'b', VALUE_INTEGER, ":%llu", " %3llu", 5, 1, 255},
+    {'\0', 0, nullptr, nullptr, 0, 0, 0},
 };
+
+// The row of a format character; null for another character.
+constexpr const value_format *format_of(char id)
+{
+    for (const value_format *v = VALUE_FORMATS; v->id != '\0'; v++)
+        if (v->id == id)
+            return v;
+    return nullptr;
+}
+
+constexpr bool formats_are_sound()
+{
+    for (const value_format *v = VALUE_FORMATS; v->id != '\0'; v++) {
+        int w = v->byte_width;
+        if (v->kind == VALUE_INTEGER ? !(w == 1 || w == 2 || w == 4 || w == 8)
+                                     : w != (v->kind == VALUE_HUNDREDTHS ? 2 : 8))
+            return false;
+        if (static_cast<unsigned char>(v->id) >= 128)
+            return false;
+    }
+    return true;
+}
+static_assert(formats_are_sound(), "integers 1, 2, 4 or 8 bytes wide, hundredths 2 and "
+                                   "millionths 8, each named by an ASCII character");
 
 constexpr data_source gauge(const char *name, const char *help, value_unit unit = UNIT_NONE,
                             double scale = 1)
@@ -439,10 +475,7 @@ constexpr bool same(const char *a, const char *b)
 
 constexpr bool known_format(char c)
 {
-    for (const value_format *v = VALUE_FORMATS; v->id != '\0'; v++)
-        if (v->id == c)
-            return true;
-    return false;
+    return format_of(c) != nullptr;
 }
 
 constexpr bool in_range(int type)

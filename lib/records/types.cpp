@@ -95,10 +95,7 @@ int stream_send_type(int type)
 
 static const value_format *find_format(char id)
 {
-    for (const value_format *v = catalogue::VALUE_FORMATS; v->id != '\0'; v++)
-        if (v->id == id)
-            return v;
-    return nullptr;
+    return catalogue::format_of(id);
 }
 
 static const value_format *checked_format(char id, const char *file, int line)

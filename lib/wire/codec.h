@@ -28,6 +28,24 @@ inline void encode_fixed64(uint8_t *p, uint64_t v)
     encode_fixed32(p + 4, static_cast<uint32_t>(v));
 }
 
+// The low width bytes of v (1, 2, 4 or 8).
+inline void encode_width(uint8_t *p, uint64_t v, int width)
+{
+    switch (width) {
+    case 8:
+        encode_fixed64(p, v);
+        break;
+    case 4:
+        encode_fixed32(p, static_cast<uint32_t>(v));
+        break;
+    case 2:
+        encode_fixed16(p, static_cast<uint16_t>(v));
+        break;
+    default:
+        p[0] = static_cast<uint8_t>(v);
+    }
+}
+
 inline uint16_t decode_fixed16(const uint8_t *p)
 {
     return static_cast<uint16_t>((p[0] << 8) | p[1]);

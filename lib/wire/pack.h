@@ -20,32 +20,16 @@
 
 namespace packing {
 
-// What pack_stream's variable arguments read for a format character.
+// What pack_stream's variable arguments read for a format character, by
+// its kind and width: a double for a fixed-point value, an unsigned long
+// long for an eight-byte integer, an unsigned int for a narrower one.
 template <char F>
-struct wire_value;
-template <>
-struct wire_value<'L'> {
-    using type = unsigned long long;
-};
-template <>
-struct wire_value<'D'> {
-    using type = double;
-};
-template <>
-struct wire_value<'l'> {
-    using type = unsigned int;
-};
-template <>
-struct wire_value<'s'> {
-    using type = unsigned int;
-};
-template <>
-struct wire_value<'c'> {
-    using type = double;
-};
-template <>
-struct wire_value<'b'> {
-    using type = unsigned int;
+struct wire_value {
+    static constexpr const value_format *row = catalogue::format_of(F);
+    static_assert(row != nullptr, "a format character of the table");
+    using type = std::conditional_t<row->kind != VALUE_INTEGER, double,
+                                    std::conditional_t<row->byte_width == 8, unsigned long long,
+                                                       unsigned int>>;
 };
 
 template <char F, typename V>

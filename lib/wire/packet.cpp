@@ -83,33 +83,22 @@ int pack_stream_list(uint8_t *buf, int capacity, const char *argument, int type,
     int pos = n + 2;
 
     for (const char *f = stream_type_format(type); *f; f++) {
-        int w = value_byte_width(*f);
+        const value_format *row = format_row(*f);
+        int w = row->byte_width;
         if (buffer_would_overflow(capacity, pos, w))
             return pos;
-        uint8_t *p = buf + pos;
-        switch (*f) {
-        case 'L':
-            encode_fixed64(p, va_arg(ap, unsigned long long));
+        uint64_t wire;
+        switch (row->kind) {
+        case VALUE_MILLIONTHS:
+            wire = static_cast<uint64_t>(truncate_to<int64_t>(va_arg(ap, double) * 1000 * 1000));
             break;
-        case 'D':
-            encode_fixed64(p, static_cast<uint64_t>(truncate_to<int64_t>(va_arg(ap, double) * 1000 * 1000)));
-            break;
-        case 'l':
-            encode_fixed32(p, va_arg(ap, unsigned int));
-            break;
-        case 's':
-            encode_fixed16(p, static_cast<uint16_t>(va_arg(ap, unsigned int)));
-            break;
-        case 'c':
-            encode_fixed16(p, static_cast<uint16_t>(truncate_to<int32_t>(va_arg(ap, double) * 100)));
-            break;
-        case 'b':
-            p[0] = static_cast<uint8_t>(va_arg(ap, unsigned int));
+        case VALUE_HUNDREDTHS:
+            wire = static_cast<uint64_t>(truncate_to<int32_t>(va_arg(ap, double) * 100));
             break;
         default:
-            warning("unknown stream format identifier %c in type %d", *f, type);
-            return 0;
+            wire = w == 8 ? va_arg(ap, unsigned long long) : va_arg(ap, unsigned int);
         }
+        encode_width(buf + pos, wire, w);
         pos += w;
     }
     return pos;
@@ -139,6 +128,21 @@ template <typename T> static T next_value(const uint8_t **d)
     memcpy(&v, *d, sizeof(v));
     *d += sizeof(v);
     return v;
+}
+
+// An unsigned integer value of the width.
+static uint64_t next_unsigned(const uint8_t **d, int width)
+{
+    switch (width) {
+    case 8:
+        return next_value<uint64_t>(d);
+    case 4:
+        return next_value<uint32_t>(d);
+    case 2:
+        return next_value<uint16_t>(d);
+    default:
+        return *(*d)++;
+    }
 }
 
 // The wire width of a stream type's values, looked up once: one check
@@ -197,24 +201,18 @@ int unpack_stream(int capacity, const uint8_t *record, int available, unpacked_s
     const uint8_t *p = record + pos;
     uint8_t *d = result->data;
     for (const char *f = stream_type_format(type); *f; f++) {
-        switch (*f) {
-        case 'L':
-        case 'D':
+        switch (format_row(*f)->byte_width) {
+        case 8:
             p += put_value(&d, decode_fixed64(p));
             break;
-        case 'l':
+        case 4:
             p += put_value(&d, decode_fixed32(p));
             break;
-        case 's':
-        case 'c':
+        case 2:
             p += put_value(&d, decode_fixed16(p));
             break;
-        case 'b':
-            *d++ = *p++;
-            break;
         default:
-            warning("unknown stream format identifier %c in type %d", *f, type);
-            return 0;
+            *d++ = *p++;
         }
     }
     return static_cast<int>(p - record);
@@ -436,29 +434,24 @@ static int render_fields(const unpacked_stream *s, char *buf)
     char *out = buf;
     const uint8_t *d = s->data;
     for (const char *f = stream_type_format(s->type); *f; f++) {
-        switch (*f) {
-        case 'L':
-            out += field_unsigned(out, next_value<uint64_t>(&d));
-            break;
-        case 'D': {
-            const value_format *row = format_row(*f);
+        const value_format *row = format_row(*f);
+        switch (row->kind) {
+        case VALUE_MILLIONTHS: {
             int n = field_millionths(out, next_value<int64_t>(&d), static_cast<size_t>(row->text_width),
                                      row->field_format);
             out += n < row->text_width ? n : row->text_width - 1;
             break;
         }
-        case 'l':
-            out += field_unsigned(out, next_value<uint32_t>(&d));
-            break;
-        case 's':
-            out += field_small(out, next_value<uint16_t>(&d));
-            break;
-        case 'c':
+        case VALUE_HUNDREDTHS:
             out += field_hundredths(out, next_value<uint16_t>(&d));
             break;
-        case 'b':
-            out += field_small(out, *d++);
-            break;
+        default: {
+            // Up to two bytes the short way; the widths keep every store
+            // within the value's text.
+            int w = row->byte_width;
+            uint64_t v = next_unsigned(&d, w);
+            out += w > 2 ? field_unsigned(out, v) : field_small(out, static_cast<uint32_t>(v));
+        }
         }
     }
     return static_cast<int>(out - buf);
@@ -492,44 +485,25 @@ int render_stream(const unpacked_stream *s, char *buf, int capacity, int style)
         size_t room = static_cast<size_t>(w);
         int n = 0;
         int fields = style == RENDER_FIELDS;
-        switch (*f) {
-        case 'L': {
-            uint64_t v;
-            memcpy(&v, d, sizeof(v));
-            n = fields ? field_unsigned(out, v)
-                       : snprintf(out, room, fmt, static_cast<unsigned long long>(v));
-            break;
-        }
-        case 'D': {
-            int64_t v;
-            memcpy(&v, d, sizeof(v));
+        switch (row->kind) {
+        case VALUE_MILLIONTHS: {
+            int64_t v = next_value<int64_t>(&d);
             n = fields ? field_millionths(out, v, room, fmt)
                        : snprintf(out, room, fmt, static_cast<double>(v) / 1000 / 1000);
             break;
         }
-        case 'l': {
-            uint32_t v;
-            memcpy(&v, d, sizeof(v));
-            n = fields ? field_unsigned(out, v) : snprintf(out, room, fmt, static_cast<unsigned long>(v));
-            break;
-        }
-        case 's': {
-            uint16_t v;
-            memcpy(&v, d, sizeof(v));
-            n = fields ? field_small(out, v) : snprintf(out, room, fmt, static_cast<unsigned>(v));
-            break;
-        }
-        case 'c': {
-            uint16_t v;
-            memcpy(&v, d, sizeof(v));
+        case VALUE_HUNDREDTHS: {
+            uint16_t v = next_value<uint16_t>(&d);
             n = fields ? field_hundredths(out, v)
                        : snprintf(out, room, fmt, static_cast<double>(v) / 100.0);
             break;
         }
-        case 'b':
-            n = fields ? field_small(out, d[0])
-                       : snprintf(out, room, fmt, static_cast<unsigned>(d[0]));
-            break;
+        default: {
+            uint64_t v = next_unsigned(&d, row->byte_width);
+            n = fields ? (row->byte_width > 2 ? field_unsigned(out, v)
+                                              : field_small(out, static_cast<uint32_t>(v)))
+                       : snprintf(out, room, fmt, static_cast<unsigned long long>(v));
+        }
         }
         // The widths fit every value; a cut would only come from a bad table.
         written += n < w ? n : w - 1;
