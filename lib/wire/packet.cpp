@@ -104,6 +104,70 @@ int pack_stream_list(uint8_t *buf, int capacity, const char *argument, int type,
     return pos;
 }
 
+// Each type's values as steps of the walks that unpack and render them,
+// made from the value-format table while compiling: one byte per value,
+// as cheap to dispatch on as the format character itself.
+enum value_step : uint8_t {
+    STEP_END = 0,
+    STEP_U8,
+    STEP_U16,
+    STEP_U32,
+    STEP_U64,
+    STEP_HUNDREDTHS,
+    STEP_MILLIONTHS,
+};
+enum { TYPE_VALUES_MAX = 32 };
+
+struct type_steps {
+    uint8_t step[TYPE_VALUES_MAX + 1];
+};
+
+static constexpr uint8_t step_of(const value_format *v)
+{
+    if (v->kind == VALUE_HUNDREDTHS)
+        return STEP_HUNDREDTHS;
+    if (v->kind == VALUE_MILLIONTHS)
+        return STEP_MILLIONTHS;
+    return v->byte_width == 8 ? STEP_U64 : v->byte_width == 4 ? STEP_U32 : v->byte_width == 2 ? STEP_U16 : STEP_U8;
+}
+
+struct all_steps {
+    type_steps types[STREAM_TYPE_COUNT];
+};
+
+static constexpr all_steps make_steps()
+{
+    all_steps all = {};
+    for (int t = 0; t < STREAM_TYPE_COUNT; t++) {
+        int i = 0;
+        for (const char *f = catalogue::ROWS[t].format; *f && i < TYPE_VALUES_MAX; f++)
+            all.types[t].step[i++] = step_of(catalogue::format_of(*f));
+    }
+    return all;
+}
+
+static constexpr bool formats_fit()
+{
+    for (const stream_row &r : catalogue::ROWS)
+        if (catalogue::length(r.format) > TYPE_VALUES_MAX)
+            return false;
+    return true;
+}
+static_assert(formats_fit(), "every type's values have their steps");
+
+static constexpr all_steps STEPS = make_steps();
+
+// The one format of a fixed-point kind, for its texts; -1 when none.
+static constexpr int row_of_kind(int kind)
+{
+    for (int i = 0; catalogue::VALUE_FORMATS[i].id != '\0'; i++)
+        if (catalogue::VALUE_FORMATS[i].kind == kind)
+            return i;
+    return -1;
+}
+static_assert(row_of_kind(VALUE_MILLIONTHS) >= 0, "a millionths format");
+static constexpr const value_format *MILLIONTHS_ROW = &catalogue::VALUE_FORMATS[row_of_kind(VALUE_MILLIONTHS)];
+
 int pack_stream(uint8_t *buf, int capacity, const char *argument, int type, ...)
 {
     va_list ap;
@@ -200,15 +264,17 @@ int unpack_stream(int capacity, const uint8_t *record, int available, unpacked_s
 
     const uint8_t *p = record + pos;
     uint8_t *d = result->data;
-    for (const char *f = stream_type_format(type); *f; f++) {
-        switch (format_row(*f)->byte_width) {
-        case 8:
+    for (const uint8_t *step = STEPS.types[type].step; *step; step++) {
+        switch (*step) {
+        case STEP_U64:
+        case STEP_MILLIONTHS:
             p += put_value(&d, decode_fixed64(p));
             break;
-        case 4:
+        case STEP_U32:
             p += put_value(&d, decode_fixed32(p));
             break;
-        case 2:
+        case STEP_U16:
+        case STEP_HUNDREDTHS:
             p += put_value(&d, decode_fixed16(p));
             break;
         default:
@@ -433,25 +499,29 @@ static int render_fields(const unpacked_stream *s, char *buf)
 {
     char *out = buf;
     const uint8_t *d = s->data;
-    for (const char *f = stream_type_format(s->type); *f; f++) {
-        const value_format *row = format_row(*f);
-        switch (row->kind) {
-        case VALUE_MILLIONTHS: {
+    for (const uint8_t *step = STEPS.types[s->type].step; *step; step++) {
+        switch (*step) {
+        case STEP_U64:
+            out += field_unsigned(out, next_value<uint64_t>(&d));
+            break;
+        case STEP_MILLIONTHS: {
+            const value_format *row = MILLIONTHS_ROW;
             int n = field_millionths(out, next_value<int64_t>(&d), static_cast<size_t>(row->text_width),
                                      row->field_format);
             out += n < row->text_width ? n : row->text_width - 1;
             break;
         }
-        case VALUE_HUNDREDTHS:
+        case STEP_U32:
+            out += field_unsigned(out, next_value<uint32_t>(&d));
+            break;
+        case STEP_U16:
+            out += field_small(out, next_value<uint16_t>(&d));
+            break;
+        case STEP_HUNDREDTHS:
             out += field_hundredths(out, next_value<uint16_t>(&d));
             break;
-        default: {
-            // Up to two bytes the short way; the widths keep every store
-            // within the value's text.
-            int w = row->byte_width;
-            uint64_t v = next_unsigned(&d, w);
-            out += w > 2 ? field_unsigned(out, v) : field_small(out, static_cast<uint32_t>(v));
-        }
+        default:
+            out += field_small(out, *d++);
         }
     }
     return static_cast<int>(out - buf);
