@@ -18,7 +18,11 @@
 #include <unistd.h>
 
 #include "alloc_count.h"
-#include "colvo.h"
+#include "auth_check.h"
+#include "intake.h"
+#include "output.h"
+#include "readconf.h"
+#include "receiver.h"
 #include "colvo_run.h"
 #include "crc32.h"
 #include "error.h"
@@ -102,20 +106,23 @@ static double spread_ns(const std::string &dir, int sources, int null)
     }
     output_state out;
     output_init(&out, null);
+    std::vector<uint8_t> slot(static_cast<size_t>(m->packet_size));
     uint32_t pick = 12345;
     const int packets = 200000;
     auto start = bench_clock::now();
     for (int i = 0; i < packets; i++) {
         pick = pick * 1103515245u + 12345u;
-        memcpy(m->packet, packet.data(), packet.size());
+        memcpy(slot.data(), packet.data(), packet.size());
         source *found = nullptr;
-        int received = static_cast<int>(packet.size());
-        if (accept_datagram(m, received, &from[(pick >> 8) % static_cast<uint32_t>(sources)], &found))
-            process_packet(m, found, received, churn, churn_size, &out);
-        output_flush(&out);
+        datagram d = {slot.data(), static_cast<int>(packet.size()),
+                      &from[(pick >> 8) % static_cast<uint32_t>(sources)], {}, 0};
+        if (accept_datagram(m, &d, &found))
+            process_packet(found, &d, churn, churn_size, &out);
+        fifo_flush(&out.fifo);
+        output_summarise(&out);
     }
     double ns = seconds_since(start) / packets * 1e9;
-    output_free(&out);
+    output_finish(&out);
     free(churn);
     mux_list_free(&muxes);
     return ns;
@@ -186,15 +193,19 @@ int main()
     int null = open("/dev/null", O_WRONLY);
     output_state out;
     output_init(&out, null);
+    std::vector<uint8_t> slot(static_cast<size_t>(m->packet_size));
     before = allocation_count();
     start = bench_clock::now();
-    sockaddr_storage from = source_socket_address(src);
+    sockaddr_storage from = {};
+    memcpy(&from, &src->socket_address, sizeof(src->socket_address));
     for (int i = 0; i < packets / 4; i++) {
-        memcpy(m->packet, packet, static_cast<size_t>(size));
+        memcpy(slot.data(), packet, static_cast<size_t>(size));
         source *found = nullptr;
-        if (accept_datagram(m, size, &from, &found))
-            process_packet(m, found, size, churn, churn_size, &out);
-        output_flush(&out);
+        datagram d = {slot.data(), size, &from, {}, 0};
+        if (accept_datagram(m, &d, &found))
+            process_packet(found, &d, churn, churn_size, &out);
+        fifo_flush(&out.fifo);
+        output_summarise(&out);
     }
     s = seconds_since(start);
     printf("colvo accept and process 20-stream packet: %.0f ns/packet (%zu allocations)\n",

@@ -7,19 +7,23 @@
 #include <climits>
 #include <cstring>
 
-#include "colvo.h"
+#include "auth_check.h"
+
 #include "error.h"
 #include "figures.h"
 #include "net.h"
+#include "output.h"
 
 time_t auth_last_summary;
 
-// Each refusal has its own message, so each is limited on its own.
-static int refuse(int figure, const sockaddr_storage *from, const char *format)
+// Each refusal has its own message, so each is limited on its own, per
+// source.
+static int refuse(int figure, const source *src, const datagram *d, const char *format)
 {
     figure_add(figure);
-    numeric_names(from);
-    warning(format, numeric_host, numeric_service);
+    numeric_name from;
+    name_address(d->from, &from);
+    limited_warning(src, format, from.host, from.service);
     return 0;
 }
 
@@ -30,40 +34,42 @@ static void add_lost(long *count, uint64_t skipped)
     *count = skipped > room ? LONG_MAX : *count + static_cast<long>(skipped);
 }
 
-int check_authenticator(mux *m, source *src, int received, const sockaddr_storage *from)
+int check_authenticator(source *src, const datagram *d)
 {
     auth_state *st = src->auth;
     authenticator a;
-    switch (auth_verify(st->key, m->packet, m->header.length, received, &a)) {
+    switch (auth_verify(st->key, d->bytes, d->header.length, d->length, &a)) {
     case AUTH_OK:
         break;
     case AUTH_MISSING:
-        return refuse(FIG_UNSIGNED, from,
+        return refuse(FIG_UNSIGNED, src, d,
                       "ignored packet without authenticator from %.200s:%.200s");
     case AUTH_MALFORMED:
-        return refuse(FIG_BAD_AUTHENTICATOR, from,
+        return refuse(FIG_BAD_AUTHENTICATOR, src, d,
                       "ignored packet with bad authenticator from %.200s:%.200s");
     default:
-        return refuse(FIG_BAD_MAC, from, "ignored packet with bad mac from %.200s:%.200s");
+        return refuse(FIG_BAD_MAC, src, d, "ignored packet with bad mac from %.200s:%.200s");
     }
     // Signed, so the time is the sender's: too far from ours, it would be
     // stored nowhere or lock its databases.
     // Unsigned: any 64-bit time compares without overflow.
-    uint64_t t = m->header.timestamp, ours = static_cast<uint64_t>(log_clock(nullptr));
+    uint64_t t = d->header.timestamp, ours = static_cast<uint64_t>(log_clock(nullptr));
     int ahead = t > ours + AUTH_SKEW_MAX;
     if (ahead || (t < ours && ours - t > AUTH_SKEW_MAX)) {
         figure_add(FIG_OFF_TIME);
-        numeric_names(from);
-        warning("ignored packet from %.200s:%.200s: its time is %llu s %s ours", numeric_host,
-                numeric_service, static_cast<unsigned long long>(ahead ? t - ours : ours - t),
-                ahead ? "ahead of" : "behind");
+        numeric_name from;
+        name_address(d->from, &from);
+        limited_warning(src, "ignored packet from %.200s:%.200s: its time is %llu s %s ours",
+                        from.host, from.service,
+                        static_cast<unsigned long long>(ahead ? t - ours : ours - t),
+                        ahead ? "ahead of" : "behind");
         return 0;
     }
     int same_boot = st->seen && memcmp(st->boot, a.boot, sizeof(a.boot)) == 0;
     if (same_boot && a.sequence <= st->highest)
-        return refuse(FIG_REPLAYED, from, "ignored replayed packet from %.200s:%.200s");
-    if (st->seen && !same_boot && m->header.timestamp <= st->last_time)
-        return refuse(FIG_EARLIER_START, from,
+        return refuse(FIG_REPLAYED, src, d, "ignored replayed packet from %.200s:%.200s");
+    if (st->seen && !same_boot && d->header.timestamp <= st->last_time)
+        return refuse(FIG_EARLIER_START, src, d,
                       "ignored packet of an earlier start from %.200s:%.200s");
     // A new start counts from 0: the numbers before this one were lost.
     // The first packet after our own start tells nothing of losses.
@@ -72,16 +78,17 @@ int check_authenticator(mux *m, source *src, int received, const sockaddr_storag
     // refused as a replay.
     if (skipped > SEQUENCE_SKIP_MAX) {
         figure_add(FIG_SEQUENCE_JUMP);
-        numeric_names(from);
-        warning("ignored packet from %.200s:%.200s: it skips %llu sequence numbers", numeric_host,
-                numeric_service, static_cast<unsigned long long>(skipped));
+        numeric_name from;
+        name_address(d->from, &from);
+        limited_warning(src, "ignored packet from %.200s:%.200s: it skips %llu sequence numbers",
+                        from.host, from.service, static_cast<unsigned long long>(skipped));
         return 0;
     }
     add_lost(&st->lost, skipped);
     figure_add(FIG_LOST, skipped);
     memcpy(st->boot, a.boot, sizeof(st->boot));
     st->highest = a.sequence;
-    st->last_time = m->header.timestamp;
+    st->last_time = d->header.timestamp;
     st->seen = 1;
     return 1;
 }

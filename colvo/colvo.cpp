@@ -10,14 +10,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "colvo.h"
+#include "auth_check.h"
+#include "colvo_user.h"
 #include "config.h"
 #include "crc32.h"
 #include "error.h"
 #include "figures.h"
+#include "intake.h"
+#include "confread.h"
 #include "lexer.h"
 #include "live.h"
+#include "output.h"
 #include "pidfile.h"
+#include "readconf.h"
+#include "receiver.h"
 #include "signals.h"
 #include "start.h"
 #include "xmalloc.h"
@@ -127,82 +133,76 @@ static void size_churnbuffer(churn *c, const mux *m)
         size = 1;
     if (c->buffer && size == c->size)
         return;
-    if (c->buffer)
-        xfree(c->buffer);
+    xfree(c->buffer);
     debug("size of churnbuffer = %d", size);
     c->buffer = static_cast<char *>(xmalloc(static_cast<size_t>(size)));
     c->size = size;
 }
 
 // The datagrams of the batch, checked and processed under the mux they
-// came to.
-static void process_batch(mux *m, receive_batch *b, churn *c, output_state *out)
+// came to, each where the kernel put it.
+static void process_batch(const mux *m, receive_batch *b, churn *c, output_state *out)
 {
     out->socket_dropped += b->dropped;
     figure_add(FIG_KERNEL_DROPS, b->dropped);
     for (int i = 0; i < b->count; i++) {
-        int received = take_datagram(m, b, i);
+        datagram d = batch_datagram(b, i);
         source *src = nullptr;
-        if (accept_datagram(m, received, &b->from[i], &src))
-            process_packet(m, src, received, c->buffer, c->size, out);
+        if (accept_datagram(m, &d, &src))
+            process_packet(src, &d, c->buffer, c->size, out);
     }
 }
 
 // What a socket about to close still holds goes out under the
 // configuration it came for. Bounded: a flood cannot hold the reload.
-static void drain_socket(mux *m, int slot, receive_batch *b, churn *c, output_state *out)
+static void drain_socket(const mux *m, receiver *r, int slot, churn *c, output_state *out)
 {
-    for (int round = 0; round < DRAIN_ROUNDS && take_waiting(m, slot, b) > 0; round++)
-        process_batch(m, b, c, out);
+    for (int round = 0; round < DRAIN_ROUNDS && take_waiting(r, slot) > 0; round++)
+        process_batch(m, &r->batch, c, out);
 }
 
-// Sockets that both hold stay with keeper alone.
-static void unshare_sockets(mux *from, const mux *keeper)
+static int read_fresh(mux_list *fresh, const char *path, const void *running)
 {
-    for (int slot = 0; slot < MUX_SOCKET_SLOTS; slot++)
-        if (from->sockets[slot] != 0 && from->sockets[slot] == keeper->sockets[slot])
-            from->sockets[slot] = 0;
+    return load_config(fresh, path, 1, static_cast<const mux *>(running));
 }
 
 // Read, prepare, swap: the new configuration replaces the running one only
 // once all of it is ready, its sockets bound beside the running ones (or
 // carried over); until then nothing of the running one changes. 1 when the
 // new configuration is in force.
-static int reload(const char *path, mux_list *current, churn *c, receive_batch *b, output_state *out)
+static int reload(const char *path, mux_list *current, receiver *r, churn *c, output_state *out)
 {
     mux *running = current->first;
-    mux_list fresh = {};
-    lexer_limits_fatal = 0;
-    if (!load_config(&fresh, path, 1, running)) {
-        info("new configuration contains errors; keeping old configuration");
-        mux_list_free(&fresh);
+    mux_list fresh;
+    if (!reread_config(&fresh, path, read_fresh, running))
         return 0;
-    }
     // The receive buffer's size sizes the sockets' buffers.
     mux_init_receive_packet(fresh.first);
+    socket_set sockets;
     int failures = 0;
-    open_mux_sockets(fresh.first, running, &failures);
+    open_sockets(&sockets, fresh.first, &r->sockets, &failures);
     if (failures) {
         info("new configuration cannot open its sockets; keeping old configuration");
-        unshare_sockets(fresh.first, running);
+        close_sockets(&sockets, &r->sockets);
         mux_list_free(&fresh);
         return 0;
     }
     info("read configuration file '%.100s' successfully", path);
     auth_carry_over(fresh.first, running);
     for (int slot = 0; slot < MUX_SOCKET_SLOTS; slot++) {
-        if (running->sockets[slot] == fresh.first->sockets[slot])
+        if (r->sockets.fd[slot] == sockets.fd[slot])
             continue;
-        if (running->sockets[slot] != 0)
-            drain_socket(running, slot, b, c, out);
+        if (r->sockets.fd[slot] != NO_FD)
+            drain_socket(running, r, slot, c, out);
         // A new socket counts the kernel's drops from 0.
-        b->socket_drops[slot] = 0;
+        r->batch.socket_drops[slot] = 0;
     }
-    unshare_sockets(running, fresh.first);
+    close_sockets(&r->sockets, &sockets);
+    r->sockets = sockets;
     mux_list_free(current);
     *current = fresh;
     size_churnbuffer(c, current->first);
-    receive_batch_size(b, current->first->packet_size);
+    receive_batch_size(&r->batch, current->first->packet_size);
     warn_unwritable_databases(current->first);
     return 1;
 }
@@ -270,18 +270,21 @@ int main(int argc, char **argv)
     signal_gate signals;
     install_signals(&signals);
     crc32_init_table();
-    if (open_mux_sockets(muxes.first) == 0)
+    static receiver r;
+    receiver_init(&r);
+    if (open_sockets(&r.sockets, muxes.first) == 0)
         fatal("no sockets could be opened for incoming probo traffic");
     // All that needs root is done: no datagram is read as root.
     drop_privileges(&user);
+    if (user.change)
+        info("running as user %s", COLVO_USER);
     warn_unwritable_databases(muxes.first);
     daemon_ready(&pid);
 
     output_state out;
     output_init(&out, fifo);
     out.fifo.live = &live;
-    receive_batch batch = {};
-    receive_batch_size(&batch, muxes.first->packet_size);
+    receive_batch_size(&r.batch, muxes.first->packet_size);
     for (;;) {
         // Lines of packets close in time share one write, none waits long.
         timespec left;
@@ -292,7 +295,7 @@ int main(int argc, char **argv)
         }
         output_summarise(&out);
         auth_summarise(muxes.first, 0);
-        wait_for_datagrams(muxes.first, &batch, &signals, timeout, &live);
+        wait_for_datagrams(&r, &signals, timeout, &live);
         if (quit_signal) {
             info("received signal %d - quitting", static_cast<int>(quit_signal));
             output_finish(&out);
@@ -302,11 +305,11 @@ int main(int argc, char **argv)
             pidfile_remove(&pid);
             exit(EXIT_QUIT);
         }
-        process_batch(muxes.first, &batch, &c, &out);
+        process_batch(muxes.first, &r.batch, &c, &out);
         if (reload_requested) {
             reload_requested = 0;
             info("hup received");
-            reload(path, &muxes, &c, &batch, &out);
+            reload(path, &muxes, &r, &c, &out);
         }
     }
 }

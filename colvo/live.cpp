@@ -16,6 +16,8 @@
 
 #include "config.h"
 #include "error.h"
+#include "events.h"
+#include "whole_lines.h"
 #include "figures.h"
 #include "xmalloc.h"
 
@@ -24,6 +26,9 @@ enum { QUEUE_FIRST = 64 * 1024, READ_ROOM = 64 };
 void live_open(live_server *s, const char *path)
 {
     memset(s, 0, sizeof(*s));
+    s->fd = NO_FD;
+    for (live_client &c : s->clients)
+        c.fd = NO_FD;
     sockaddr_un address = {};
     address.sun_family = AF_UNIX;
     if (strlen(path) >= sizeof(address.sun_path))
@@ -53,21 +58,11 @@ void live_open(live_server *s, const char *path)
 static void forget(live_server *s, live_client *c)
 {
     close(c->fd);
-    if (c->queue)
-        xfree(c->queue);
+    xfree(c->queue);
     memset(c, 0, sizeof(*c));
+    c->fd = NO_FD;
     s->connected--;
     colvo_figures[FIG_CLIENTS] = static_cast<uint64_t>(s->connected);
-}
-
-static long count_lines(const char *text, int length)
-{
-    long n = 0;
-    for (const char *p = text, *end = text + length;
-         (p = static_cast<const char *>(memchr(p, '\n', static_cast<size_t>(end - p))));
-         p++)
-        n++;
-    return n;
 }
 
 static void dropped(live_server *s, long lines)
@@ -142,12 +137,7 @@ static void send_to(live_server *s, live_client *c, const char *text, int length
     if (n == length)
         return;
     // The line it stopped in goes on first, whole.
-    int kept = 0;
-    if (n > 0 && text[n - 1] != '\n') {
-        const char *end = static_cast<const char *>(
-            memchr(text + n, '\n', static_cast<size_t>(length - n)));
-        kept = end ? static_cast<int>(end - (text + n)) + 1 : length - n;
-    }
+    int kept = n > 0 ? cut_line_rest(text, length, n) : 0;
     queue_lines(s, c, text + n, length - n, kept);
 }
 
@@ -156,7 +146,7 @@ void live_send(live_server *s, const char *text, int length)
     if (s == nullptr || s->connected == 0 || length <= 0)
         return;
     for (live_client &c : s->clients)
-        if (c.fd != 0)
+        if (c.fd != NO_FD)
             send_to(s, &c, text, length);
 }
 
@@ -176,23 +166,18 @@ void live_send_figures(live_server *s)
     live_send(s, line, length);
 }
 
-int live_watch(const live_server *s, fd_set *readable, fd_set *writable, int highest)
+void live_watch(const live_server *s, event_set *e)
 {
-    if (s == nullptr || s->fd == 0)
-        return highest;
-    FD_SET(s->fd, readable);
-    if (s->fd > highest)
-        highest = s->fd;
+    if (s == nullptr || s->fd == NO_FD)
+        return;
+    events_read(e, s->fd);
     for (const live_client &c : s->clients) {
-        if (c.fd == 0)
+        if (c.fd == NO_FD)
             continue;
-        FD_SET(c.fd, readable);
+        events_read(e, c.fd);
         if (c.length > 0)
-            FD_SET(c.fd, writable);
-        if (c.fd > highest)
-            highest = c.fd;
+            events_write(e, c.fd);
     }
-    return highest;
 }
 
 static void refuse(live_server *s, int fd)
@@ -200,9 +185,7 @@ static void refuse(live_server *s, int fd)
     close(fd);
     figure_add(FIG_CLIENTS_REFUSED);
     // Anyone who may connect can repeat it: limited as the network's are.
-    log_limit_owner = s;
-    warning("live client refused: %d clients connected already", s->connected);
-    log_limit_owner = nullptr;
+    limited_warning(s, "live client refused: %d clients connected already", s->connected);
 }
 
 static void accept_clients(live_server *s)
@@ -213,7 +196,7 @@ static void accept_clients(live_server *s)
             return;
         live_client *slot = nullptr;
         for (live_client &c : s->clients)
-            if (c.fd == 0) {
+            if (c.fd == NO_FD) {
                 slot = &c;
                 break;
             }
@@ -244,9 +227,7 @@ static void read_client(live_server *s, live_client *c)
         return;
     }
     figure_add(FIG_CLIENTS_DROPPED);
-    log_limit_owner = s;
-    warning("live client dropped: it wrote to the socket; clients only read");
-    log_limit_owner = nullptr;
+    limited_warning(s, "live client dropped: it wrote to the socket; clients only read");
 }
 
 static void write_queue(live_server *s, live_client *c)
@@ -262,17 +243,17 @@ static void write_queue(live_server *s, live_client *c)
         c->head = 0;
 }
 
-void live_serve(live_server *s, const fd_set *readable, const fd_set *writable)
+void live_serve(live_server *s, const event_set *e)
 {
-    if (s == nullptr || s->fd == 0)
+    if (s == nullptr || s->fd == NO_FD)
         return;
     for (live_client &c : s->clients) {
-        if (c.fd != 0 && FD_ISSET(c.fd, readable))
+        if (c.fd != NO_FD && events_readable(e, c.fd))
             read_client(s, &c);
-        if (c.fd != 0 && c.length > 0 && FD_ISSET(c.fd, writable))
+        if (c.fd != NO_FD && c.length > 0 && events_writable(e, c.fd))
             write_queue(s, &c);
     }
-    if (FD_ISSET(s->fd, readable))
+    if (events_readable(e, s->fd))
         accept_clients(s);
 }
 
@@ -281,13 +262,13 @@ void live_finish(live_server *s)
     if (s == nullptr)
         return;
     for (live_client &c : s->clients) {
-        if (c.fd == 0)
+        if (c.fd == NO_FD)
             continue;
         if (c.length > 0)
             write_queue(s, &c);
-        if (c.fd != 0 && c.length > 0)
+        if (c.fd != NO_FD && c.length > 0)
             dropped(s, count_lines(c.queue + c.head, c.length));
-        if (c.fd != 0)
+        if (c.fd != NO_FD)
             forget(s, &c);
     }
 }

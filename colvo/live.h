@@ -10,7 +10,9 @@
 #pragma once
 
 #include <ctime>
-#include <sys/select.h>
+
+#include "events.h"
+#include "unique_fd.h"
 
 enum {
     LIVE_CLIENTS_MAX = 64,
@@ -19,7 +21,7 @@ enum {
 };
 
 struct live_client {
-    int fd;      // 0: a free slot
+    int fd;      // NO_FD: a free slot
     char *queue; // lines waiting for the client: queue[head, head + length)
     int head;
     int length;
@@ -27,7 +29,7 @@ struct live_client {
 };
 
 struct live_server {
-    int fd; // listening; 0 when none
+    int fd; // listening; NO_FD when none
     int connected;
     long dropped; // lines dropped for clients since the last summary
     live_client clients[LIVE_CLIENTS_MAX];
@@ -44,9 +46,8 @@ void live_send_figures(live_server *s);
 // Adds the descriptors to watch: the listening socket and each client
 // (readable: it closed its end or wrote), and writable those with lines
 // waiting.
-// The highest descriptor, at least highest.
-int live_watch(const live_server *s, fd_set *readable, fd_set *writable, int highest);
+void live_watch(const live_server *s, event_set *e);
 // New clients, ended ones, and queued lines that can go now.
-void live_serve(live_server *s, const fd_set *readable, const fd_set *writable);
+void live_serve(live_server *s, const event_set *e);
 // At exit: what can go without waiting goes, the rest is counted dropped.
 void live_finish(live_server *s);

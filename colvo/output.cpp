@@ -5,6 +5,7 @@
 // line is queued for the FIFO, where it goes whole. The walk over the records never reads past
 // the bytes received, and a line never outgrows its buffer: an entry that
 // does not fit ends the line there, newline kept, and is not stored.
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,12 +13,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "colvo.h"
+#include "output.h"
+
 #include "error.h"
 #include "fifoline.h"
 #include "figures.h"
 #include "live.h"
 #include "types.h"
+#include "whole_lines.h"
 #include "xmalloc.h"
 
 // The bytes the FIFO holds, where the system tells (Linux); 0 elsewhere.
@@ -50,18 +53,6 @@ void output_init(output_state *out, int fifo)
     fifo_init(&out->fifo, fifo);
     const char *cache = getenv("RRDCACHED_ADDRESS");
     out->through_cache = cache && cache[0];
-}
-
-void output_free(output_state *out)
-{
-    rrd_failures_free(&out->failures);
-    fifo_writer *w = &out->fifo;
-    xfree(w->batch.text);
-    w->batch = {};
-    xfree(w->pending);
-    w->pending = nullptr;
-    w->pending_size = 0;
-    w->pending_length = 0;
 }
 
 // Writes what is left of a line taken in part; 1 once nothing is left.
@@ -107,17 +98,13 @@ static void write_lines(fifo_writer *w, const char *text, int length, int lines)
         dropped(w, lines);
         return;
     }
-    const char *cut = text + n, *end = text + length, *next = cut;
-    if (cut[-1] != '\n') {
-        const void *newline = memchr(cut, '\n', static_cast<size_t>(end - cut));
-        next = newline ? static_cast<const char *>(newline) + 1 : end;
-        keep_rest(w, cut, static_cast<int>(next - cut));
-    }
-    int lost = 0;
-    for (const char *p = next; p < end; p++)
-        lost += *p == '\n';
+    int written = static_cast<int>(n);
+    int rest = cut_line_rest(text, length, written);
+    if (rest)
+        keep_rest(w, text + written, rest);
+    long lost = count_lines(text + written + rest, length - written - rest);
     if (lost)
-        dropped(w, lost);
+        dropped(w, static_cast<int>(lost));
 }
 
 void fifo_flush(fifo_writer *w)
@@ -193,8 +180,6 @@ static void store(const stream *accepted, char *update_text, output_state *out)
 {
     char *argv[] = {RRD_ARG0, RRD_ARG1, accepted->rrd_file, update_text, nullptr};
     // Not limited per source: the failures are the files', counted apart.
-    const void *owner = log_limit_owner;
-    log_limit_owner = nullptr;
     if (update(argv, out)) {
         figure_add(FIG_RRD_UPDATES);
         debug("%.200s %.200s %.200s %.200s", argv[0], argv[1], argv[2], argv[3]);
@@ -215,13 +200,6 @@ static void store(const stream *accepted, char *update_text, output_state *out)
             out->rrd_failed++;
         rrd_backend_current->clear_error();
     }
-    log_limit_owner = owner;
-}
-
-void output_flush(output_state *out)
-{
-    fifo_flush(&out->fifo);
-    output_summarise(out);
 }
 
 static void summarise(output_state *out, time_t now)
@@ -265,6 +243,14 @@ void output_finish(output_state *out)
     fifo_flush(&out->fifo);
     live_finish(out->fifo.live);
     summarise(out, log_clock(nullptr));
+    rrd_failures_free(&out->failures);
+    fifo_writer *w = &out->fifo;
+    xfree(w->batch.text);
+    w->batch = {};
+    xfree(w->pending);
+    w->pending = nullptr;
+    w->pending_size = 0;
+    w->pending_length = 0;
 }
 
 static void ignore(const unpacked_stream *u, const source *src)
@@ -279,38 +265,34 @@ static void ignore(const unpacked_stream *u, const source *src)
           u->argument[0] ? u->argument : "0", src->name);
 }
 
-void process_packet(mux *m, const source *src, int received, char *churnbuffer, int churn_size,
+void process_packet(const source *src, const datagram *d, char *churnbuffer, int churn_size,
                     output_state *out)
 {
-    log_limit_owner = src;
+    const packet_header *h = &d->header;
     time_t now = log_clock(nullptr);
-    int storable = m->header.timestamp <= static_cast<uint64_t>(now) + FUTURE_SKEW_MAX;
+    int storable = h->timestamp <= static_cast<uint64_t>(now) + FUTURE_SKEW_MAX;
     if (!storable) {
         figure_add(FIG_FUTURE);
-        warning("not storing data from %.200s: its time is %llu s ahead of ours", src->name,
-                static_cast<unsigned long long>(m->header.timestamp - static_cast<uint64_t>(now)));
+        limited_warning(src, "not storing data from %.200s: its time is %llu s ahead of ours",
+                        src->name,
+                        static_cast<unsigned long long>(h->timestamp - static_cast<uint64_t>(now)));
     }
 
     line_writer w;
-    line_begin(&w, churnbuffer, churn_size, src->name);
+    line_begin(&w, churnbuffer, churn_size, src->name, src);
     char stamp[16];
-    snprintf(stamp, sizeof(stamp), "%u", static_cast<unsigned>(m->header.timestamp));
+    snprintf(stamp, sizeof(stamp), "%u", static_cast<unsigned>(h->timestamp));
 
-    // The header's length, but never past what arrived or the buffer.
-    int end = m->header.length;
-    if (end > received)
-        end = received;
-    if (end > m->packet_size)
-        end = m->packet_size;
-
-    int offset = m->offset;
+    // The header's length, but never past what arrived.
+    int end = h->length < d->length ? h->length : d->length;
+    int offset = d->records;
     while (offset < end) {
         unpacked_stream u;
         int used;
-        if (m->header.version == 2) {
-            used = unpack_stream_v2(m->packet + offset, end - offset, &u);
-        } else if (m->header.version == 1) {
-            used = unpack_stream_v1(m->packet + offset, end - offset, &u);
+        if (h->version == 2) {
+            used = unpack_stream_v2(d->bytes + offset, end - offset, &u, src);
+        } else if (h->version == 1) {
+            used = unpack_stream_v1(d->bytes + offset, end - offset, &u, src);
         } else {
             debug("unsupported packet version - ignoring data");
             break;
@@ -336,5 +318,4 @@ void process_packet(mux *m, const source *src, int received, char *churnbuffer, 
     int length = line_finish(&w);
     fifo_queue_line(&out->fifo, churnbuffer, length);
     debug("churnbuffer used: %d", length);
-    log_limit_owner = nullptr;
 }

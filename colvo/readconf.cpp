@@ -11,13 +11,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "colvo.h"
+#include "readconf.h"
+
 #include "config.h"
 #include "confread.h"
 #include "error.h"
 #include "keyfile.h"
 #include "lexer.h"
 #include "net.h"
+#include "privdrop.h"
 #include "types.h"
 #include "xmalloc.h"
 

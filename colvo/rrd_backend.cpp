@@ -3,7 +3,7 @@
 // The database backend used by the daemon: RRDtool's library.
 #include <rrd.h>
 
-#include "colvo.h"
+#include "rrd_backend.h"
 
 static int librrd_update(int argc, char **argv)
 {

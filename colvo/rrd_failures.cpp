@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "colvo.h"
 #include "error.h"
+#include "rrd_failures.h"
 #include "xmalloc.h"
 
 static uint32_t name_hash(const char *name)

@@ -20,7 +20,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "colvo.h"
+#include "intake.h"
+#include "output.h"
 #include "auth.h"
 #include "codec.h"
 #include "crc32.h"
@@ -61,6 +62,7 @@ struct setup {
     source *src = nullptr;
     source *keyed = nullptr;
     auth_key *signer = nullptr;
+    uint8_t *slot = nullptr; // a receive batch's slot
     char *churn = nullptr;
     int churn_size = 0;
     int sink = -1;
@@ -92,6 +94,7 @@ struct setup {
             }
         source_list_index_addresses(&m->sources);
         mux_init_receive_packet(m);
+        slot = static_cast<uint8_t *>(malloc(static_cast<size_t>(m->packet_size)));
         churn_size = source_list_max_text_size(&m->sources);
         churn = static_cast<char *>(malloc(static_cast<size_t>(churn_size)));
         int ends[2];
@@ -116,7 +119,7 @@ struct setup {
 static void sign(setup *s, int received)
 {
     int length = received - AUTH_SIZE;
-    uint8_t *p = s->m->packet;
+    uint8_t *p = s->slot;
     encode_fixed16(p + 12, static_cast<uint16_t>(length));
     memset(p, 0, 4);
     authenticator a = {AUTH_KIND_HMAC_SHA256_128, {}, decode_fixed64(p + length + AUTH_SEQUENCE)};
@@ -133,28 +136,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     data++;
     size--;
     int received = static_cast<int>(size < static_cast<size_t>(s.m->packet_size) ? size : s.m->packet_size);
-    memcpy(s.m->packet, data, static_cast<size_t>(received));
+    memcpy(s.slot, data, static_cast<size_t>(received));
     signed_here = signed_here && received >= PACKET_HEADER_SIZE + AUTH_SIZE;
     if (signed_here)
         sign(&s, received);
     if (fix_crc && received >= PACKET_HEADER_SIZE) {
-        memset(s.m->packet, 0, 4);
-        uint32_t crc = crc32_compute(s.m->packet, static_cast<size_t>(received));
+        memset(s.slot, 0, 4);
+        uint32_t crc = crc32_compute(s.slot, static_cast<size_t>(received));
         for (int i = 0; i < 4; i++)
-            s.m->packet[i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+            s.slot[i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
     }
     // Older, longer packets stay in the buffer; reading them is the bug
     // this poisoning catches.
-    ASAN_POISON_MEMORY_REGION(s.m->packet + received, static_cast<size_t>(s.m->packet_size - received));
-    sockaddr_storage from = source_socket_address(from_keyed ? s.keyed : s.src);
+    ASAN_POISON_MEMORY_REGION(s.slot + received, static_cast<size_t>(s.m->packet_size - received));
+    sockaddr_storage from = {};
+    const source *sender = from_keyed ? s.keyed : s.src;
+    memcpy(&from, &sender->socket_address, sizeof(sender->socket_address));
     source *found = nullptr;
     update_texts.clear();
     update_formats.clear();
-    if (accept_datagram(s.m, received, &from, &found)) {
+    datagram d = {s.slot, received, &from, {}, 0};
+    if (accept_datagram(s.m, &d, &found)) {
         if (found == s.keyed && !signed_here)
             abort(); // taken without the key
-        process_packet(s.m, found, received, s.churn, s.churn_size, &s.out);
-        output_flush(&s.out);
+        process_packet(found, &d, s.churn, s.churn_size, &s.out);
+        fifo_flush(&s.out.fifo);
+        output_summarise(&s.out);
         char line[70000];
         ssize_t n = read(s.sink, line, sizeof(line));
         if (n <= 0 || memchr(line, '\n', static_cast<size_t>(n)) != line + n - 1)
@@ -168,6 +175,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 abort(); // a cut update text
         }
     }
-    ASAN_UNPOISON_MEMORY_REGION(s.m->packet, static_cast<size_t>(s.m->packet_size));
+    ASAN_UNPOISON_MEMORY_REGION(s.slot, static_cast<size_t>(s.m->packet_size));
     return 0;
 }

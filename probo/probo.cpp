@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <grp.h>
 #include <pwd.h>
 #include <sys/select.h>
 #include <sys/socket.h>
@@ -16,11 +15,13 @@
 #include <unistd.h>
 
 #include "config.h"
+#include "confread.h"
 #include "crc32.h"
 #include "error.h"
 #include "lexer.h"
 #include "net.h"
 #include "pidfile.h"
+#include "privdrop.h"
 #include "signals.h"
 #include "start.h"
 #include "probo.h"
@@ -76,29 +77,17 @@ static privsep_user lookup_privsep_user()
     return {pw->pw_uid, pw->pw_gid, xstrdup(pw->pw_dir)};
 }
 
-static void drop_privileges(const privsep_user *user)
+// Into the user's home, then the user (privdrop.h).
+static void become_privsep_user(const privsep_user *user)
 {
-    if (unprivileged_mode) {
-        if (setegid(getgid()) != 0 || setgid(getgid()) != 0 || seteuid(getuid()) != 0 ||
-            setuid(getuid()) != 0)
-            fatal("can't drop privileges: %.200s", strerror(errno));
-        return;
+    if (!unprivileged_mode) {
+        if (chroot(user->home) != 0)
+            fatal("chroot failed: %.200s", strerror(errno));
+        if (chdir("/") != 0)
+            fatal("chdir / failed: %.200s", strerror(errno));
     }
-    if (chroot(user->home) != 0)
-        fatal("chroot failed: %.200s", strerror(errno));
-    if (chdir("/") != 0)
-        fatal("chdir / failed: %.200s", strerror(errno));
-    gid_t group = user->group;
-    if (setgroups(1, &group) != 0)
-        fatal("can't setgroups: %.200s", strerror(errno));
-    if (setgid(group) != 0)
-        fatal("can't set group id: %.200s", strerror(errno));
-    if (setegid(group) != 0)
-        fatal("can't set effective group id: %.200s", strerror(errno));
-    if (setuid(user->uid) != 0)
-        fatal("can't set user id: %.200s", strerror(errno));
-    if (seteuid(user->uid) != 0)
-        fatal("can't set effective user id: %.200s", strerror(errno));
+    run_as as = {!unprivileged_mode, user->uid, user->group, PROBO_USER};
+    drop_privileges(&as);
 }
 
 // Local addresses as numbers: a name cannot be resolved inside the chroot.
@@ -148,25 +137,27 @@ static void setup_muxes(mux_list *list)
         fatal("alarm setup failed: %.200s", strerror(errno));
 }
 
+static int read_fresh(mux_list *fresh, const char *path, const void *)
+{
+    if (!read_config(fresh, path))
+        return 0;
+    // A file caught half-written may hold no statement yet.
+    if (fresh->first == nullptr) {
+        warning("empty mux list");
+        return 0;
+    }
+    return 1;
+}
+
 static void reload(const char *path, mux_list *current)
 {
     if (!unprivileged_mode) {
         info("configuration unreachable because of privsep; keeping old configuration");
         return;
     }
-    mux_list fresh = {};
-    lexer_limits_fatal = 0;
-    int ok = read_config(&fresh, path);
-    // A file caught half-written may hold no statement yet.
-    if (ok && fresh.first == nullptr) {
-        warning("empty mux list");
-        ok = 0;
-    }
-    if (!ok) {
-        info("new configuration contains errors; keeping old configuration");
-        mux_list_free(&fresh);
+    mux_list fresh;
+    if (!reread_config(&fresh, path, read_fresh, nullptr))
         return;
-    }
     // A destination that stays keeps its place in its interval, and its
     // send failures.
     for (mux *m = fresh.first; m; m = m->next) {
@@ -245,7 +236,7 @@ int main(int argc, char **argv)
         log_connect();
     }
 
-    drop_privileges(&user);
+    become_privsep_user(&user);
     info("probo version %s", VERSION);
     if (debug_mode)
         info("program id=%d", static_cast<int>(getpid()));

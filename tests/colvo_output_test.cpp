@@ -9,7 +9,11 @@
 #include <unistd.h>
 #include <vector>
 
-#include "colvo.h"
+#include "auth_check.h"
+#include "intake.h"
+#include "output.h"
+#include "readconf.h"
+#include "receiver.h"
 #include "crc32.h"
 #include "error.h"
 #include "figures.h"
@@ -43,8 +47,17 @@ void record_clear_error()
 const rrd_backend recorder = {record_update, record_test_error, record_get_error,
                               record_clear_error};
 
+// The source's configured address, as a sender's.
+sockaddr_storage source_socket_address(const source *s)
+{
+    sockaddr_storage address = {};
+    memcpy(&address, &s->socket_address, sizeof(s->socket_address));
+    return address;
+}
+
 struct Output : ::testing::Test {
     log_capture log;
+    std::vector<uint8_t> slot; // where a receive batch would hold the datagram
     mux_list muxes = {};
     mux *m;
     source *src;
@@ -69,7 +82,7 @@ struct Output : ::testing::Test {
     ~Output() override
     {
         rrd_backend_current = &librrd_backend;
-        output_free(&out);
+        output_finish(&out);
         mux_list_free(&muxes);
         close(fifo[0]);
         close(fifo[1]);
@@ -86,6 +99,7 @@ struct Output : ::testing::Test {
     void ready()
     {
         mux_init_receive_packet(m);
+        slot.assign(static_cast<size_t>(m->packet_size), 0);
         churn.assign(static_cast<size_t>(source_list_max_text_size(&m->sources)), 'x');
     }
 
@@ -93,15 +107,17 @@ struct Output : ::testing::Test {
     std::string feed(const std::vector<uint8_t> &bytes)
     {
         if (!bytes.empty())
-            memcpy(m->packet, bytes.data(), std::min<size_t>(bytes.size(), m->packet_size));
+            memcpy(slot.data(), bytes.data(), std::min<size_t>(bytes.size(), m->packet_size));
         sockaddr_storage from = source_socket_address(src);
         reinterpret_cast<sockaddr_in *>(&from)->sin_port = htons(40000);
         source *found = nullptr;
         int received = static_cast<int>(std::min<size_t>(bytes.size(), m->packet_size));
-        if (!accept_datagram(m, received, &from, &found))
+        datagram d = {slot.data(), received, &from, {}, 0};
+        if (!accept_datagram(m, &d, &found))
             return "<rejected>";
-        process_packet(m, found, received, churn.data(), static_cast<int>(churn.size()), &out);
-        output_flush(&out);
+        process_packet(found, &d, churn.data(), static_cast<int>(churn.size()), &out);
+        fifo_flush(&out.fifo);
+        output_summarise(&out);
         char buf[70000];
         ssize_t n = read(fifo[0], buf, sizeof(buf));
         return n > 0 ? std::string(buf, static_cast<size_t>(n)) : "";
@@ -236,11 +252,13 @@ TEST_F(Output, FullFifoDropsLines)
     while (write(fifo[1], junk, sizeof(junk)) > 0) {
     }
     log.clear();
-    memcpy(m->packet, make_packet(1, {load_record(1, 1, 1)}).data(), 23);
+    memcpy(slot.data(), make_packet(1, {load_record(1, 1, 1)}).data(), 23);
     sockaddr_storage from = source_socket_address(src);
-    accept_datagram(m, 23, &from, &src);
-    process_packet(m, src, 23, churn.data(), static_cast<int>(churn.size()), &out);
-    output_flush(&out);
+    datagram d = {slot.data(), 23, &from, {}, 0};
+    accept_datagram(m, &d, &src);
+    process_packet(src, &d, churn.data(), static_cast<int>(churn.size()), &out);
+    fifo_flush(&out.fifo);
+    output_summarise(&out);
     EXPECT_TRUE(log.has("write is short -- no client listening?"));
 }
 
@@ -272,7 +290,8 @@ TEST_F(Intake, ChecksSenderLengthCrcAndVersion)
     sockaddr_storage stranger = source_socket_address(src);
     inet_pton(AF_INET, "10.0.0.6", &reinterpret_cast<sockaddr_in *>(&stranger)->sin_addr);
     source *found = src;
-    EXPECT_EQ(0, accept_datagram(m, static_cast<int>(good.size()), &stranger, &found));
+    datagram d = {good.data(), static_cast<int>(good.size()), &stranger, {}, 0};
+    EXPECT_EQ(0, accept_datagram(m, &d, &found));
     EXPECT_EQ(nullptr, found);
     EXPECT_TRUE(log.has("ignored data from 10.0.0.6:0"));
 }
@@ -435,14 +454,16 @@ TEST(KernelDrops, AreCountedOncePerSocket)
     source_list_add(&m->sources, "127.0.0.1");
     source_list_add(&m->sources, "::1");
     mux_init_receive_packet(m);
-    ASSERT_EQ(2, open_mux_sockets(m));
-    receive_batch batch = {};
+    receiver r;
+    receiver_init(&r);
+    ASSERT_EQ(2, open_sockets(&r.sockets, m));
+    receive_batch &batch = r.batch;
     receive_batch_size(&batch, m->packet_size);
     std::vector<uint8_t> bytes(1000, 'x');
     for (const char *host : {"127.0.0.1", "::1", "127.0.0.1"}) {
         int family = strchr(host, ':') ? AF_INET6 : AF_INET;
         int tiny = 1; // the kernel's least
-        setsockopt(m->sockets[family], SOL_SOCKET, SO_RCVBUF, &tiny, sizeof(tiny));
+        setsockopt(r.sockets.fd[family], SOL_SOCKET, SO_RCVBUF, &tiny, sizeof(tiny));
         udp_socket sender(host);
         long received = 0, dropped = 0;
         // A burst the buffer cannot hold, then one datagram that tells.
@@ -450,7 +471,7 @@ TEST(KernelDrops, AreCountedOncePerSocket)
             for (int i = 0; i < burst; i++)
                 sender.send_to(host, atoi(m->port), bytes);
             timespec moment = {0, 50 * 1000 * 1000};
-            for (int n; (n = wait_for_datagrams(m, &batch, nullptr, &moment)) > 0;) {
+            for (int n; (n = wait_for_datagrams(&r, nullptr, &moment)) > 0;) {
                 received += n;
                 dropped += batch.dropped;
             }
@@ -459,6 +480,7 @@ TEST(KernelDrops, AreCountedOncePerSocket)
         EXPECT_EQ(41, received + dropped) << host;
     }
     xfree(batch.buffers);
+    close_sockets(&r.sockets, nullptr);
     mux_list_free(&muxes);
 }
 

@@ -4,7 +4,11 @@
 #include <sys/stat.h>
 #include <string>
 
-#include "colvo.h"
+#include "auth_check.h"
+#include "intake.h"
+#include "output.h"
+#include "readconf.h"
+#include "receiver.h"
 #include "log_capture.h"
 #include "temp_dir.h"
 #include "types.h"

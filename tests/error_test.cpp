@@ -134,21 +134,16 @@ TEST(LogLimits, NetworkWarningsAreCountedPastTheBurst)
     fake_now = 1000;
     int peer_a, peer_b;
     for (int i = 0; i < 20; i++) {
-        log_limit_owner = &peer_a;
-        warning("bad %s", "a");
-        log_limit_owner = &peer_b;
-        warning("bad %s", "b");
+        limited_warning(&peer_a, "bad %s", "a");
+        limited_warning(&peer_b, "bad %s", "b");
     }
-    log_limit_owner = nullptr;
     warning("bad %s", "unlimited");
     warning("bad %s", "unlimited");
     EXPECT_EQ(LOG_LIMIT_BURST, log.count("bad a"));
     EXPECT_EQ(LOG_LIMIT_BURST, log.count("bad b"));
     EXPECT_EQ(2, log.count("bad unlimited"));
     fake_now += LOG_LIMIT_WINDOW + 5;
-    log_limit_owner = &peer_a;
-    warning("bad %s", "a");
-    log_limit_owner = nullptr;
+    limited_warning(&peer_a, "bad %s", "a");
     EXPECT_TRUE(log.has("bad a: 15 more in the last 65 s")) << log.dump();
     EXPECT_EQ(LOG_LIMIT_BURST + 1, log.count("bad a"));
     log_clock = time;

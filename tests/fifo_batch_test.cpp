@@ -4,6 +4,7 @@
 // a quarter of the FIFO's size, and what a reader sees when a write is
 // taken only in part: whole lines in order, the line the write stopped in
 // finished before anything else, the lines after it dropped and counted.
+#include <climits>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
@@ -11,7 +12,11 @@
 #include <unistd.h>
 #include <vector>
 
-#include "colvo.h"
+#include "auth_check.h"
+#include "intake.h"
+#include "output.h"
+#include "readconf.h"
+#include "receiver.h"
 
 namespace {
 
@@ -26,7 +31,7 @@ struct FifoBatch : ::testing::Test {
     }
     ~FifoBatch() override
     {
-        output_free(&out);
+        output_finish(&out);
         close(ends[0]);
         close(ends[1]);
     }

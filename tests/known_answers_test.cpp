@@ -21,7 +21,12 @@
 #include <vector>
 
 #include "auth.h"
-#include "colvo.h"
+#include "auth_check.h"
+#include "intake.h"
+#include "output.h"
+#include "readconf.h"
+#include "receiver.h"
+#include "xmalloc.h"
 #include "crc32.h"
 #include "error.h"
 #include "live.h"
@@ -156,7 +161,7 @@ bytes signed_datagram(const bytes &body, uint64_t timestamp, uint64_t boot, uint
 struct harness {
     mux_list muxes = {};
     mux *m = nullptr;
-    receive_batch batch = {};
+    receiver r;
     output_state out;
     live_server live;
     char *churn = nullptr;
@@ -164,11 +169,12 @@ struct harness {
     int fifo[2] = {-1, -1};
     int client = -1;
 
+    harness() { receiver_init(&r); }
     ~harness()
     {
-        output_free(&out);
+        close_sockets(&r.sockets, nullptr);
+        xfree(r.batch.buffers);
         mux_list_free(&muxes);
-        xfree(batch.buffers);
         free(churn);
     }
 
@@ -176,17 +182,18 @@ struct harness {
     void feed(const char *sender, const bytes &d)
     {
         sockaddr_storage from = socket_address(sender, 4000);
-        receive_batch_size(&batch, m->packet_size);
-        size_t room = static_cast<size_t>(batch.slot_size);
-        memcpy(batch.buffers, d.data(), d.size() < room ? d.size() : room);
-        batch.lengths[0] = static_cast<int>(d.size() < room ? d.size() : room);
-        batch.from[0] = from;
-        batch.count = 1;
-        for (int i = 0; i < batch.count; i++) {
-            int received = take_datagram(m, &batch, i);
+        receive_batch *batch = &r.batch;
+        receive_batch_size(batch, m->packet_size);
+        size_t room = static_cast<size_t>(batch->slot_size);
+        memcpy(batch->buffers, d.data(), d.size() < room ? d.size() : room);
+        batch->lengths[0] = static_cast<int>(d.size());
+        batch->from[0] = from;
+        batch->count = 1;
+        for (int i = 0; i < batch->count; i++) {
+            struct datagram one = batch_datagram(batch, i);
             source *src = nullptr;
-            if (accept_datagram(m, received, &batch.from[i], &src))
-                process_packet(m, src, received, churn, churn_size, &out);
+            if (accept_datagram(m, &one, &src))
+                process_packet(src, &one, churn, churn_size, &out);
         }
     }
 };
@@ -248,7 +255,7 @@ TEST(KnownAnswers, ColvoLinesUpdatesAndMessages)
     ASSERT_EQ(1, load_config(&h.muxes, conf.c_str(), 1));
     h.m = h.muxes.first;
     mux_init_receive_packet(h.m);
-    ASSERT_EQ(1, open_mux_sockets(h.m));
+    ASSERT_EQ(1, open_sockets(&h.r.sockets, h.m));
     h.churn_size = source_list_max_text_size(&h.m->sources);
     h.churn = static_cast<char *>(malloc(static_cast<size_t>(h.churn_size)));
     ASSERT_EQ(0, pipe2(h.fifo, O_NONBLOCK));
@@ -260,11 +267,10 @@ TEST(KnownAnswers, ColvoLinesUpdatesAndMessages)
     address.sun_family = AF_UNIX;
     strcpy(address.sun_path, tmp.file("live.sock").c_str());
     ASSERT_EQ(0, connect(h.client, reinterpret_cast<sockaddr *>(&address), sizeof(address)));
-    fd_set readable, writable;
-    FD_ZERO(&readable);
-    FD_ZERO(&writable);
-    FD_SET(h.live.fd, &readable);
-    live_serve(&h.live, &readable, &writable);
+    event_set ready;
+    events_clear(&ready);
+    events_read(&ready, h.live.fd);
+    live_serve(&h.live, &ready);
     size_t told = 0;
     auto tell = [&](const char *what) {
         for (; told < log.lines().size(); told++)

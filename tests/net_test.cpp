@@ -35,6 +35,11 @@ TEST(Net, NamesResolveToNumericText)
     EXPECT_EQ(0, getip("no-such-host.invalid", AF_INET));
 }
 
+static int same_address(const sockaddr_storage *a, const sockaddr_storage *b)
+{
+    return same_host(reinterpret_cast<const sockaddr *>(a), reinterpret_cast<const sockaddr *>(b));
+}
+
 TEST(Net, SameAddressComparesFamilyAndHostOnly)
 {
     sockaddr_storage a = socket_address("127.0.0.1", 1), b = socket_address("127.0.0.1", 2), c = socket_address("127.0.0.2", 1);

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include "error.h"
+#include "lists.h"
 #include "net.h"
 #include "types.h"
 #include "xmalloc.h"
@@ -55,5 +56,18 @@ int resolve_host_token(const lexer *lx)
     if (getip(lx->token, AF_INET) || getip(lx->token, AF_INET6))
         return 1;
     warning("%.200s:%d: could not resolve '%.200s'", lx->filename, lx->line, lx->token);
+    return 0;
+}
+
+int reread_config(mux_list *fresh, const char *path,
+                  int (*read)(mux_list *fresh, const char *path, const void *context),
+                  const void *context)
+{
+    *fresh = {};
+    lexer_limits_fatal = 0;
+    if (read(fresh, path, context))
+        return 1;
+    info("new configuration contains errors; keeping old configuration");
+    mux_list_free(fresh);
     return 0;
 }

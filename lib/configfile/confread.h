@@ -72,3 +72,12 @@ char *read_port(lexer *lx);
 // Resolves the current token as IPv4, else IPv6, leaving the numeric text
 // in numeric_host; warns and gives 0 when neither works.
 int resolve_host_token(const lexer *lx);
+
+struct mux_list;
+// The start of every reload: read fills fresh from path (context is the
+// reader's) with the file's limits no longer fatal, as a running daemon
+// goes on; when it fails, nothing of it is kept and the running
+// configuration stays, as the message says. 1 with fresh filled.
+int reread_config(mux_list *fresh, const char *path,
+                  int (*read)(mux_list *fresh, const char *path, const void *context),
+                  const void *context);

@@ -11,7 +11,6 @@
 int debug_mode = 0;
 int daemonized = 0;
 void (*log_syslog)(int, const char *, ...) = syslog;
-const void *log_limit_owner = nullptr;
 time_t (*log_clock)(time_t *) = time;
 
 const log_level log_levels[] = {
@@ -101,11 +100,12 @@ static void summarise(const log_level *row, const limit_slot *slot, time_t now)
 
 // The slot of (owner, format): its own, else a free one, else the one
 // seen least recently, whose count is reported before it is reused.
-static limit_slot *limit_slot_for(const log_level *row, const char *format, time_t now)
+static limit_slot *limit_slot_for(const log_level *row, const void *owner, const char *format,
+                                  time_t now)
 {
     limit_slot *oldest = &limit_slots[0];
     for (limit_slot &slot : limit_slots) {
-        if (slot.owner == log_limit_owner && slot.format == format)
+        if (slot.owner == owner && slot.format == format)
             return &slot;
         if (slot.format == nullptr || slot.last_seen < oldest->last_seen)
             oldest = &slot;
@@ -115,17 +115,18 @@ static limit_slot *limit_slot_for(const log_level *row, const char *format, time
     if (oldest->format)
         summarise(row, oldest, now);
     memset(oldest, 0, sizeof(*oldest));
-    oldest->owner = log_limit_owner;
+    oldest->owner = owner;
     oldest->format = format;
     oldest->window_start = now;
     return oldest;
 }
 
 // 1 when the message is to be shown.
-static int within_limit(const log_level *row, const char *format, const char *message)
+static int within_limit(const log_level *row, const void *owner, const char *format,
+                        const char *message)
 {
     time_t now = log_clock(nullptr);
-    limit_slot *slot = limit_slot_for(row, format, now);
+    limit_slot *slot = limit_slot_for(row, owner, format, now);
     slot->last_seen = now;
     if (now - slot->window_start >= LOG_LIMIT_WINDOW || now < slot->window_start) {
         summarise(row, slot, now);
@@ -142,7 +143,7 @@ static int within_limit(const log_level *row, const char *format, const char *me
     return 0;
 }
 
-void log_message(int level, const char *format, va_list ap)
+static void log_owned(int level, const void *owner, const char *format, va_list ap)
 {
     if (level == LOG_LEVEL_DEBUG && !debug_mode)
         return;
@@ -157,9 +158,22 @@ void log_message(int level, const char *format, va_list ap)
     if (row->level == -1)
         fatal("%s:%d:internal error: illegal loglevel encountered", __FILE__, __LINE__);
 
-    if (level == LOG_LEVEL_WARNING && log_limit_owner && !within_limit(row, format, message))
+    if (level == LOG_LEVEL_WARNING && owner && !within_limit(row, owner, format, message))
         return;
     emit(row, message);
+}
+
+void log_message(int level, const char *format, va_list ap)
+{
+    log_owned(level, nullptr, format, ap);
+}
+
+void limited_warning(const void *owner, const char *format, ...)
+{
+    va_list ap;
+    va_start(ap, format);
+    log_owned(LOG_LEVEL_WARNING, owner, format, ap);
+    va_end(ap);
 }
 
 static void emit(const log_level *row, const char *message)

@@ -35,14 +35,13 @@ extern void (*log_syslog)(int priority, const char *format, ...);
 // facility: called before a chroot, which would leave the log unreachable.
 void log_connect();
 
-// Warnings that anyone on the network can cause are rate-limited: while
-// log_limit_owner is set (colvo sets it to the source of the datagram in
-// hand), each (owner, message format) pair shows LOG_LIMIT_BURST messages
-// per window; the rest are counted, and one line "<message>: %d more in the
-// last %d s" reports them when that warning comes again after the window
-// (or when its slot is needed for another pair).
+// Warnings that anyone on the network can cause are rate-limited, by the
+// owner they are told for (colvo: the source of the datagram in hand, the
+// live socket): each (owner, message format) pair shows LOG_LIMIT_BURST
+// messages per window; the rest are counted, and one line "<message>: %d
+// more in the last %d s" reports them when that warning comes again after
+// the window (or when its slot is needed for another pair).
 enum { LOG_LIMIT_BURST = 5, LOG_LIMIT_WINDOW = 60, LOG_LIMIT_SLOTS = 64 };
-extern const void *log_limit_owner;
 // The clock of the limits; tests set it.
 extern time_t (*log_clock)(time_t *);
 // Forgets every window (tests).
@@ -54,6 +53,9 @@ enum { EXIT_USAGE = 64 };
 
 [[noreturn]] void fatal(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void warning(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// A warning limited for its owner; a null owner is not limited.
+void limited_warning(const void *owner, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
 void info(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void debug(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void log_message(int level, const char *format, va_list ap);

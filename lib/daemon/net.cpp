@@ -120,23 +120,27 @@ void copy_sockaddr(const sockaddr *from, sockaddr_storage *to)
     store_address(to, from, sockaddr_length(reinterpret_cast<const sockaddr_storage *>(from)));
 }
 
-int numeric_names(const sockaddr_storage *address)
+int name_address(const sockaddr_storage *address, numeric_name *out)
 {
-    strcpy(numeric_host, "<unknown>");
-    strcpy(numeric_service, "<unknown>");
+    strcpy(out->host, "<unknown>");
+    strcpy(out->service, "<unknown>");
     int rc = getnameinfo(reinterpret_cast<const sockaddr *>(address), sockaddr_length(address),
-                         numeric_host, sizeof(numeric_host), numeric_service,
-                         sizeof(numeric_service), NI_NUMERICHOST | NI_NUMERICSERV);
+                         out->host, sizeof(out->host), out->service, sizeof(out->service),
+                         NI_NUMERICHOST | NI_NUMERICSERV);
     if (rc != 0) {
-        strcpy(numeric_host, "<unknown>");
-        strcpy(numeric_service, "<unknown>");
+        strcpy(out->host, "<unknown>");
+        strcpy(out->service, "<unknown>");
     }
     return rc;
 }
 
-int same_address(const sockaddr_storage *a, const sockaddr_storage *b)
+int numeric_names(const sockaddr_storage *address)
 {
-    return same_host(reinterpret_cast<const sockaddr *>(a), reinterpret_cast<const sockaddr *>(b));
+    numeric_name name;
+    int rc = name_address(address, &name);
+    memcpy(numeric_host, name.host, sizeof(numeric_host));
+    memcpy(numeric_service, name.service, sizeof(numeric_service));
+    return rc;
 }
 
 int same_host(const sockaddr *a, const sockaddr *b)

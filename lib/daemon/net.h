@@ -19,10 +19,17 @@ int getaddr(const char *host, const char *service, int socktype, int flags);
 void get_sockaddr(sockaddr_storage *out, int family, int socktype, int flags, const char *host,
                   const char *service);
 void copy_sockaddr(const sockaddr *from, sockaddr_storage *to);
+// An address as numeric texts, "<unknown>" both where it has none; 0 when
+// it has them.
+struct numeric_name {
+    char host[NUMERIC_HOST_SIZE];
+    char service[NUMERIC_SERVICE_SIZE];
+};
+int name_address(const sockaddr_storage *address, numeric_name *out);
+// The same into numeric_host and numeric_service.
 int numeric_names(const sockaddr_storage *address);
-// Same family and host address, ports ignored; same_host takes any socket
-// address, a source's compact one included.
-int same_address(const sockaddr_storage *a, const sockaddr_storage *b);
+// Same family and host address, ports ignored; any socket address, a
+// source's compact one included.
 int same_host(const sockaddr *a, const sockaddr *b);
 // The length of the address held in a storage, by its family.
 socklen_t sockaddr_length(const sockaddr_storage *address);

@@ -5,9 +5,12 @@
 
 #include <unistd.h>
 
+// No descriptor, wherever a descriptor may be missing.
+enum { NO_FD = -1 };
+
 struct unique_fd {
     int fd;
-    explicit unique_fd(int descriptor = -1) : fd(descriptor) {}
+    explicit unique_fd(int descriptor = NO_FD) : fd(descriptor) {}
     ~unique_fd()
     {
         if (fd >= 0)
@@ -18,7 +21,7 @@ struct unique_fd {
     int release()
     {
         int kept = fd;
-        fd = -1;
+        fd = NO_FD;
         return kept;
     }
 };

@@ -137,14 +137,6 @@ void lookup_mux_address(mux *m, int socktype)
     memcpy(&m->socket_address, &resolved_address, sizeof(resolved_address));
 }
 
-sockaddr_storage source_socket_address(const source *src)
-{
-    sockaddr_storage address;
-    memset(&address, 0, sizeof(address));
-    memcpy(&address, &src->socket_address, sizeof(src->socket_address));
-    return address;
-}
-
 stream *stream_new(int type, const char *argument)
 {
     if (type < 0 || type >= STREAM_TYPE_COUNT)
@@ -390,9 +382,6 @@ void mux_list_free(mux_list *list)
         if (m->send_socket != 0)
             close(m->send_socket);
         xfree(m->packet);
-        for (int fd : m->sockets)
-            if (fd != 0)
-                close(fd);
         stream_list_free(&m->streams);
         source_list_free(&m->sources);
         auth_key_free(m->key);
@@ -479,6 +468,6 @@ void mux_init_receive_packet(mux *m)
     // Any packet may carry an authenticator after its records: a source
     // without a key checks the CRC over all of it too.
     int size = 2 * base + AUTH_SIZE < PACKET_SIZE_MAX ? 2 * base + AUTH_SIZE : PACKET_SIZE_MAX;
-    allocate_packet(m, size);
+    m->packet_size = size;
     debug("colvo packet size=%d", size);
 }

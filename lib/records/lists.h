@@ -75,7 +75,6 @@ struct mux {
     char *port;
     char *from_address;
     source_list sources;
-    int sockets[MUX_SOCKET_SLOTS];
     int send_socket;
     int elapsed;
     int interval;
@@ -111,7 +110,6 @@ stream *mux_add_stream(mux *m, int type, const char *argument);
 // Sets the source's address from an IPv4 or IPv6 one (0 for another family,
 // leaving it unset); the address as a sender's is reported.
 int source_set_address(source *src, const sockaddr_storage *address);
-sockaddr_storage source_socket_address(const source *src);
 // The source's address resolved from its name (net.h's getip): 1, or 0
 // leaving it unset.
 int lookup_source_address(source *src, int family);
@@ -143,4 +141,7 @@ int stream_list_send_size(const stream_list *list);
 int source_list_max_wire_size(const source_list *list);
 int source_list_max_text_size(const source_list *list);
 void mux_init_send_packet(mux *m);
+// The receive buffer's size for the mux's sources: twice the largest
+// packet of theirs (a larger one is told apart from a bad one), with room
+// for an authenticator.
 void mux_init_receive_packet(mux *m);

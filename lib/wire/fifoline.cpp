@@ -36,7 +36,7 @@ static char *line_at(line_writer *w)
 // 0 when the text would leave no room for the newline and terminator.
 static int append(line_writer *w, const char *text, int length)
 {
-    if (buffer_would_overflow(w->size - 1, w->used, length + 1))
+    if (buffer_would_overflow(w->size - 1, w->used, length + 1, w->log_owner))
         return 0;
     memcpy(line_at(w), text, static_cast<size_t>(length));
     w->used += length;
@@ -54,9 +54,9 @@ static int append_char(line_writer *w, char c)
     return append(w, &c, 1);
 }
 
-void line_begin(line_writer *w, char *buffer, int size, const char *host)
+void line_begin(line_writer *w, char *buffer, int size, const char *host, const void *log_owner)
 {
-    *w = {buffer, size, 0};
+    *w = {buffer, size, 0, log_owner};
     append_text(w, host);
     append_char(w, LINE_HOST_END);
 }
@@ -70,11 +70,12 @@ char *line_entry(line_writer *w, const char *type_name, const char *argument,
         append_char(w, LINE_FIELD)) {
         update = line_at(w);
         int n = append_text(w, timestamp)
-                    ? render_stream(values, line_at(w), w->size - 1 - w->used, RENDER_FIELDS)
+                    ? render_stream(values, line_at(w), w->size - 1 - w->used, RENDER_FIELDS,
+                                    w->log_owner)
                     : 0;
         w->used += n;
         // The entry's end must fit behind the values.
-        if (n == 0 || buffer_would_overflow(w->size - 1, w->used, 2))
+        if (n == 0 || buffer_would_overflow(w->size - 1, w->used, 2, w->log_owner))
             update = nullptr;
     }
     if (update == nullptr) {

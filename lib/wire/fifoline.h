@@ -41,10 +41,12 @@ struct line_writer {
     char *start;
     int size;
     int used;
+    const void *log_owner; // whose warnings a line's lack of room counts as
 };
 
 // Starts the line with the host.
-void line_begin(line_writer *w, char *buffer, int size, const char *host);
+void line_begin(line_writer *w, char *buffer, int size, const char *host,
+                const void *log_owner = nullptr);
 // Appends an entry up to its values and gives its update text, terminated
 // where the entry's end will go; null when the entry does not fit, and the
 // line is then as before.

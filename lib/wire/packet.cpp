@@ -29,11 +29,11 @@ int header_from_wire(const uint8_t *wire, packet_header *header)
     return PACKET_HEADER_SIZE;
 }
 
-int buffer_would_overflow(int max, int current, int extra)
+int buffer_would_overflow(int max, int current, int extra, const void *log_owner)
 {
     if (current + extra < max)
         return 0;
-    warning("buffer overflow: max=%d, current=%d, extra=%d", max, current, extra);
+    limited_warning(log_owner, "buffer overflow: max=%d, current=%d, extra=%d", max, current, extra);
     return 1;
 }
 
@@ -221,17 +221,18 @@ static int type_byte_width(int type)
 
 // Only what a caller reads is set: the type, the argument and the values
 // the type has; the rest of the record is not cleared, every packet.
-int unpack_stream(int capacity, const uint8_t *record, int available, unpacked_stream *result)
+int unpack_stream(int capacity, const uint8_t *record, int available, unpacked_stream *result,
+                  const void *log_owner)
 {
     result->type = 0;
     result->argument[0] = '\0';
     if (available < 2) {
-        warning("unpack failure: stream record runs past the end of the packet (%d bytes left)", available);
+        limited_warning(log_owner, "unpack failure: stream record runs past the end of the packet (%d bytes left)", available);
         return 0;
     }
     int type = static_cast<int8_t>(record[0]);
     if (type < 0 || type >= STREAM_TYPE_COUNT) {
-        warning("unpack failure: stream type (%d) out of range", type);
+        limited_warning(log_owner, "unpack failure: stream type (%d) out of range", type);
         return -1;
     }
     result->type = type;
@@ -247,7 +248,7 @@ int unpack_stream(int capacity, const uint8_t *record, int available, unpacked_s
             length++;
         }
         if (length < capacity && length == available - 1) {
-            warning("unpack failure: stream record runs past the end of the packet (%d bytes left)", available);
+            limited_warning(log_owner, "unpack failure: stream record runs past the end of the packet (%d bytes left)", available);
             return 0;
         }
         // A longer argument is cut to capacity - 1 characters, and the
@@ -258,7 +259,7 @@ int unpack_stream(int capacity, const uint8_t *record, int available, unpacked_s
         pos = 2 + length;
     }
     if (pos + type_byte_width(type) > available) {
-        warning("unpack failure: stream record runs past the end of the packet (%d bytes left)", available);
+        limited_warning(log_owner, "unpack failure: stream record runs past the end of the packet (%d bytes left)", available);
         return 0;
     }
 
@@ -284,14 +285,16 @@ int unpack_stream(int capacity, const uint8_t *record, int available, unpacked_s
     return static_cast<int>(p - record);
 }
 
-int unpack_stream_v2(const uint8_t *record, int available, unpacked_stream *result)
+int unpack_stream_v2(const uint8_t *record, int available, unpacked_stream *result,
+                     const void *log_owner)
 {
-    return unpack_stream(UNPACK_ARGUMENT_V2, record, available, result);
+    return unpack_stream(UNPACK_ARGUMENT_V2, record, available, result, log_owner);
 }
 
-int unpack_stream_v1(const uint8_t *record, int available, unpacked_stream *result)
+int unpack_stream_v1(const uint8_t *record, int available, unpacked_stream *result,
+                     const void *log_owner)
 {
-    return unpack_stream(UNPACK_ARGUMENT_V1, record, available, result);
+    return unpack_stream(UNPACK_ARGUMENT_V1, record, available, result, log_owner);
 }
 
 // The daemon renders every value of every packet, and printf was most of
@@ -527,7 +530,8 @@ static int render_fields(const unpacked_stream *s, char *buf)
     return static_cast<int>(out - buf);
 }
 
-int render_stream(const unpacked_stream *s, char *buf, int capacity, int style)
+int render_stream(const unpacked_stream *s, char *buf, int capacity, int style,
+                  const void *log_owner)
 {
     if (style == RENDER_FIELDS && s->type >= 0 && s->type < STREAM_TYPE_COUNT &&
         type_text_width(s->type) < capacity) {
@@ -543,7 +547,7 @@ int render_stream(const unpacked_stream *s, char *buf, int capacity, int style)
         // One lookup serves the widths and the format of this value.
         const value_format *row = format_row(*f);
         int w = row->text_width;
-        if (buffer_would_overflow(capacity, written, w))
+        if (buffer_would_overflow(capacity, written, w, log_owner))
             return 0;
         if (style != RENDER_PRETTY && style != RENDER_FIELDS) {
             warning("%s:%d: unknown pretty identifier", __FILE__, __LINE__);

@@ -45,10 +45,18 @@ int pack_stream_list(uint8_t *buf, int capacity, const char *argument, int type,
 
 // Reads one record of at most available bytes. Returns its size, -1 for a
 // bad type, 0 for a bad format or a record that would run past available.
-int unpack_stream(int capacity, const uint8_t *record, int available, unpacked_stream *result);
-int unpack_stream_v2(const uint8_t *record, int available, unpacked_stream *result);
-int unpack_stream_v1(const uint8_t *record, int available, unpacked_stream *result);
+// The warnings are limited for log_owner (error.h; the sender of the
+// datagram, or null).
+int unpack_stream(int capacity, const uint8_t *record, int available, unpacked_stream *result,
+                  const void *log_owner = nullptr);
+int unpack_stream_v2(const uint8_t *record, int available, unpacked_stream *result,
+                     const void *log_owner = nullptr);
+int unpack_stream_v1(const uint8_t *record, int available, unpacked_stream *result,
+                     const void *log_owner = nullptr);
 
-int render_stream(const unpacked_stream *s, char *buf, int capacity, int style);
+int render_stream(const unpacked_stream *s, char *buf, int capacity, int style,
+                  const void *log_owner = nullptr);
 
-int buffer_would_overflow(int max, int current, int extra);
+// 1, with a warning (limited for log_owner), when extra bytes at current
+// reach max.
+int buffer_would_overflow(int max, int current, int extra, const void *log_owner = nullptr);

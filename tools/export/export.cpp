@@ -25,7 +25,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "colvo.h"
+#include "colvo_user.h"
 #include "config.h"
 #include "error.h"
 #include "export_store.h"

@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "colvo.h"
+#include "readconf.h"
 #include "config.h"
 #include "error.h"
 #include "graph_html.h"

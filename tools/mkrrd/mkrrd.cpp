@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "colvo.h"
+#include "readconf.h"
 #include "config.h"
 #include "error.h"
 #include "net.h"

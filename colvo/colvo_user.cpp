@@ -7,19 +7,17 @@
 // exporter does the same once it has bound its port.
 #include <cerrno>
 #include <cstring>
-#include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
 
-#include "colvo.h"
+#include "colvo_user.h"
+
 #include "config.h"
 #include "error.h"
 
-int privileges_dropped;
-
 run_as lookup_run_as(int keep_user, const char *program)
 {
-    run_as user = {0, getuid(), getgid()};
+    run_as user = {0, getuid(), getgid(), program};
     if (keep_user || geteuid() != 0)
         return user;
     errno = 0;
@@ -30,38 +28,7 @@ run_as lookup_run_as(int keep_user, const char *program)
               COLVO_USER, program);
     if (pw->pw_uid == 0)
         fatal("user '%s' is root: give it a user id of its own", COLVO_USER);
-    return {1, pw->pw_uid, pw->pw_gid};
-}
-
-static int groups_are(gid_t gid)
-{
-    gid_t groups[2];
-    int n = getgroups(2, groups);
-    return n == 0 || (n == 1 && groups[0] == gid);
-}
-
-void drop_privileges(const run_as *user)
-{
-    if (!user->change) {
-        // Give up a set-group-id privilege; the user id stays.
-        if (setegid(getgid()) != 0 || setgid(getgid()) != 0) {
-        }
-        return;
-    }
-    gid_t gid = user->gid;
-    if (setgroups(1, &gid) != 0)
-        fatal("can't setgroups: %.200s", strerror(errno));
-    if (setgid(gid) != 0)
-        fatal("can't set group id: %.200s", strerror(errno));
-    if (setuid(user->uid) != 0)
-        fatal("can't set user id: %.200s", strerror(errno));
-    // Read back: every id the user's, no other group, and root out of reach.
-    if (getuid() != user->uid || geteuid() != user->uid || getgid() != gid ||
-        getegid() != gid || !groups_are(gid) || setuid(0) == 0)
-        fatal("can't drop privileges: still holding some of root's after becoming %s",
-              COLVO_USER);
-    privileges_dropped = 1;
-    info("running as user %s", COLVO_USER);
+    return {1, pw->pw_uid, pw->pw_gid, COLVO_USER};
 }
 
 void warn_unwritable_databases(const mux *m)

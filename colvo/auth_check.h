@@ -1,0 +1,31 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
+// Keyed sources: a datagram of a source with a key is taken only with an
+// authenticator that verifies, from the same boot with a higher sequence
+// number or from a later boot, stamped within AUTH_SKEW_MAX of our clock,
+// skipping at most SEQUENCE_SKIP_MAX numbers. What the intake refuses of
+// keyed sources, by reason, and the packets they lose are colvo's figures
+// (figures.h): FIG_SEQUENCE_JUMP to FIG_LOST.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+#include "datagram.h"
+#include "lists.h"
+
+enum { AUTH_SKEW_MAX = 600 };
+// Four billion packets: more than a century of them at one a second.
+constexpr uint64_t SEQUENCE_SKIP_MAX = uint64_t{1} << 32;
+
+// Called after the CRC and version checks, before any record is read; 1
+// when the datagram is taken.
+int check_authenticator(source *src, const datagram *d);
+// A keyed source of the new configuration goes on where the running one
+// stopped (boot, sequence, losses not yet told); losses of sources that
+// leave are told now.
+void auth_carry_over(mux *fresh, const mux *running);
+// The losses per source, once a minute, and always when at_exit is set.
+void auth_summarise(const mux *m, int at_exit);
+// When the losses were last summed up (tests set it).
+extern time_t auth_last_summary;
