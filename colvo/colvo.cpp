@@ -275,9 +275,7 @@ int main(int argc, char **argv)
     if (open_sockets(&r.sockets, muxes.first) == 0)
         fatal("no sockets could be opened for incoming probo traffic");
     // All that needs root is done: no datagram is read as root.
-    drop_privileges(&user);
-    if (user.change)
-        info("running as user %s", COLVO_USER);
+    become_colvo_user(&user);
     warn_unwritable_databases(muxes.first);
     daemon_ready(&pid);
 

@@ -31,6 +31,13 @@ run_as lookup_run_as(int keep_user, const char *program)
     return {1, pw->pw_uid, pw->pw_gid, COLVO_USER};
 }
 
+void become_colvo_user(const run_as *user)
+{
+    drop_privileges(user);
+    if (user->change)
+        info("running as user %s", COLVO_USER);
+}
+
 void warn_unwritable_databases(const mux *m)
 {
     if (m == nullptr)

@@ -12,6 +12,8 @@
 // keep its user), a missing user is fatal, saying what to do (program: the
 // name told to start with -u).
 run_as lookup_run_as(int keep_user, const char *program);
+// Gives up root for the user (privdrop.h), and says so.
+void become_colvo_user(const run_as *user);
 // Warns once per file about each configured database this process cannot
 // write.
 void warn_unwritable_databases(const mux *m);

@@ -324,7 +324,7 @@ int main(int argc, char **argv)
     unsigned int connections = connection_limit();
     // Bound: nothing else needs root. Before any thread starts, so every
     // thread is the user's.
-    drop_privileges(&user);
+    become_colvo_user(&user);
     static const signal_action actions[] = {{SIGINT, on_quit}, {SIGTERM, on_quit}, {SIGHUP, on_quit}};
     signal_gate gate;
     // Blocked from here on in every thread it starts: only the main thread
