@@ -54,8 +54,7 @@ void measure(mux_list *list, time_t now, int tick)
             continue;
         m->elapsed = 0;
         begin_packet(m, now);
-        for (stream *s = m->streams.first; s; s = s->next)
-            add_stream_to_packet(s, m);
+        add_streams_to_packet(m);
         finish_packet(m);
         send_packet(m);
     }

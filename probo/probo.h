@@ -16,6 +16,8 @@ int read_config(mux_list *list, const char *path);
 void open_mux_socket(mux *m);
 void begin_packet(mux *m, time_t timestamp);
 void add_stream_to_packet(stream *s, mux *m);
+// Every stream of the mux, those of types every collector knows first.
+void add_streams_to_packet(mux *m);
 // Muxes with a key to the same destination from the same local address
 // share one boot identifier and sequence (the receiver follows one per
 // sender). On reload, running is the list in force: its counters go on.

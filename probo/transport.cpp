@@ -11,6 +11,7 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include "catalogue.h"
 #include "crc32.h"
 #include "error.h"
 #include "net.h"
@@ -44,6 +45,16 @@ void begin_packet(mux *m, time_t timestamp)
 void add_stream_to_packet(stream *s, mux *m)
 {
     m->offset += probe_table[s->type].pack(m->packet + m->offset, m->packet_size - m->offset, s);
+}
+
+// A collector stops reading a packet at a type it does not know: records
+// every collector knows go first, so an older one still takes them all.
+void add_streams_to_packet(mux *m)
+{
+    for (int later = 0; later < 2; later++)
+        for (stream *s = m->streams.first; s; s = s->next)
+            if ((catalogue::ROWS[s->type].sent_as >= STREAM_KNOWN_EVERYWHERE) == later)
+                add_stream_to_packet(s, m);
 }
 
 static void sign_packet(mux *m)

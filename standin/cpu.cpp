@@ -113,3 +113,14 @@ extern "C" long long strtonum(const char *numstr, long long minval, long long ma
     errno = error ? code : saved;
     return error ? 0 : value;
 }
+
+int standin_cpu_listed(long cpu)
+{
+    if (standin_read_all(SF_STAT, &text, &text_size) < 0)
+        return 0;
+    const char *rest;
+    for (const char *line = text; line; line = standin_next_line(line))
+        if (cpu_number(line, &rest) == cpu)
+            return 1;
+    return 0;
+}

@@ -16,6 +16,8 @@
 int standin_deliver(const void *value, size_t size, void *oldp, size_t *oldlenp);
 // errno = error; -1.
 int standin_fail(int error);
+// The file's descriptor, opened now if it was not; -1 with errno set.
+int standin_fd(standin_file file);
 // The whole file into a buffer of the caller's that grows as needed and
 // never shrinks (malloc'ed, as the C library's own); its length, or -1.
 int standin_read_all(standin_file file, char **buffer, size_t *size);
@@ -42,8 +44,12 @@ int standin_recent(const timespec *when);
 
 // open(), on a descriptor above 2 (daemon() reuses 0 to 2), close-on-exec.
 int standin_open_high(const char *path, int flags);
+// The same, relative to a directory's descriptor.
+int standin_openat_high(int dir, const char *path, int flags);
 // The same, for a path below the stand-in's root ("/proc").
 int standin_open_at_root(const char *path, int flags);
+// The root the stand-in reads below: "" for the real one.
+const char *standin_root();
 
 // One sysctl MIB: name and its length, result area and its length.
 typedef int mib_reader(const int *name, u_int namelen, void *oldp, size_t *oldlenp);
@@ -53,8 +59,23 @@ mib_reader read_ifdata;    // ifmib.cpp
 mib_reader read_clockrate; // proc.cpp
 mib_reader read_maxproc;   // proc.cpp
 mib_reader read_proc_all;  // proc.cpp
+mib_reader read_sensor;    // sensor.cpp
+mib_reader read_arcstat;   // kstat.cpp
+
+// The argument of a sysctl of a family ("dev.cpu.", then the rest of the
+// name) that names one of its members, or -1 when none is there.
+typedef int name_resolver(const char *rest);
+name_resolver resolve_cpu_sensor;  // sensor.cpp: "N.temperature"
+name_resolver resolve_zone_sensor; // sensor.cpp: "tzN.temperature"
+name_resolver resolve_arcstat;     // kstat.cpp: "hits"
+// sensor.cpp: closes the sensors' files, for another root.
+void standin_forget_sensors();
+
+// cpu.cpp: whether /proc/stat lists the CPU.
+int standin_cpu_listed(long cpu);
 
 // ioctl requests of FreeBSD drivers that Linux does not have.
 typedef int ioctl_handler(int fd, unsigned long request, void *argument);
 ioctl_handler standin_pf_ioctl;  // pf.cpp
+ioctl_handler standin_pf_status; // pf.cpp
 ioctl_handler standin_ata_ioctl; // cam.cpp

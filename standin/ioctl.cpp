@@ -18,6 +18,7 @@ struct ioctl_row {
 };
 
 static const ioctl_row ioctl_table[] = {
+    {DIOCGETSTATUS, standin_pf_status},
     {DIOCGETALTQS, standin_pf_ioctl},
     {DIOCGETALTQ, standin_pf_ioctl},
     {DIOCGETQSTATS, standin_pf_ioctl},

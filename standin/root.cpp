@@ -12,28 +12,43 @@
 #include "internal.h"
 #include "standin.h"
 
+enum { READ_ON = 0, WHOLE = 1, DIRECTORY = 2, FIXTURE = 4 };
+
 struct kernel_file {
     const char *path;
-    // The kernel builds the whole text for each read (so one read of a
-    // large enough buffer is all of it); other files come a page of
-    // records at a time and are read on to their end.
-    int whole;
+    // WHOLE: the kernel builds the whole text for each read (so one read
+    // of a large enough buffer is all of it); other files come a page of
+    // records at a time and are read on to their end. DIRECTORY: kept for
+    // opening files below it. FIXTURE: FreeBSD's record, which no Linux
+    // file holds, looked for only below a test's fixture tree.
+    int how;
 };
 
 static const kernel_file files[SF_COUNT] = {
-    {"/proc/meminfo", 1},
-    {"/proc/swaps", 0},
-    {"/proc/loadavg", 1},
-    {"/proc/stat", 1},
-    {"/proc/net/dev", 0},
-    {"/proc/diskstats", 0},
+    {"/proc/meminfo", WHOLE},
+    {"/proc/swaps", READ_ON},
+    {"/proc/loadavg", WHOLE},
+    {"/proc/stat", WHOLE},
+    {"/proc/net/dev", READ_ON},
+    {"/proc/diskstats", READ_ON},
     // Read through a descriptor opened at start, it keeps describing the
     // mounts as this process saw them then, from the real root.
-    {"/proc/self/mountinfo", 0},
+    {"/proc/self/mountinfo", READ_ON},
+    {"/proc/spl/kstat/zfs/arcstats", WHOLE},
+    // The sensors are found when the probe starts, after the chroot:
+    // through this directory, opened before it.
+    {"/sys/class", DIRECTORY},
+    {"/sysctl/vm.zone_stats", FIXTURE},
+    {"/sysctl/kern.ipc.sfstat", FIXTURE},
 };
 
 static char root[PATH_MAX];
 static int fds[SF_COUNT];
+
+const char *standin_root()
+{
+    return root;
+}
 
 int standin_open_at_root(const char *path, int flags)
 {
@@ -44,12 +59,29 @@ int standin_open_at_root(const char *path, int flags)
 
 static void open_file(int i)
 {
-    fds[i] = standin_open_at_root(files[i].path, O_RDONLY);
+    if ((files[i].how & FIXTURE) && root[0] == '\0') {
+        fds[i] = -1;
+        errno = ENOENT;
+    } else
+        fds[i] = standin_open_at_root(files[i].path,
+                                      O_RDONLY | (files[i].how & DIRECTORY ? O_DIRECTORY : 0));
+}
+
+int standin_fd(standin_file file)
+{
+    if (fds[file] < 0)
+        open_file(file);
+    return fds[file];
 }
 
 int standin_open_high(const char *path, int flags)
 {
-    int fd = open(path, flags | O_CLOEXEC);
+    return standin_openat_high(AT_FDCWD, path, flags);
+}
+
+int standin_openat_high(int dir, const char *path, int flags)
+{
+    int fd = openat(dir, path, flags | O_CLOEXEC);
     if (fd < 0 || fd > 2)
         return fd;
     // Keep clear of 0 to 2: daemon() points them at the null device.
@@ -61,6 +93,7 @@ int standin_open_high(const char *path, int flags)
 void standin_set_root(const char *dir)
 {
     snprintf(root, sizeof(root), "%s", dir);
+    standin_forget_sensors();
     for (int i = 0; i < SF_COUNT; i++) {
         if (fds[i] >= 0)
             close(fds[i]);
@@ -93,9 +126,7 @@ extern "C" void closefrom(int lowfd) noexcept
 
 int standin_read(standin_file file, char *buffer, size_t size)
 {
-    if (fds[file] < 0)
-        open_file(file);
-    if (fds[file] < 0)
+    if (standin_fd(file) < 0)
         return -1;
     size_t total = 0;
     while (total + 1 < size) {
@@ -105,7 +136,7 @@ int standin_read(standin_file file, char *buffer, size_t size)
         if (n == 0)
             break;
         total += static_cast<size_t>(n);
-        if (files[file].whole && total + 1 < size)
+        if ((files[file].how & WHOLE) && total + 1 < size)
             break;
     }
     buffer[total] = '\0';

@@ -17,10 +17,17 @@ enum standin_file {
     SF_NETDEV,     // the interface MIB
     SF_DISKSTATS,  // libdevstat
     SF_MOUNTINFO,  // getmntinfo
+    SF_ARCSTATS,   // kstat.zfs.misc.arcstats (OpenZFS on Linux)
+    SF_CLASSES,    // the directory of the temperature sensors' classes
+    SF_ZONE_STATS, // vm.zone_stats: only in a fixture tree
+    SF_SFSTAT,     // kern.ipc.sfstat: only in a fixture tree
     SF_COUNT,
 };
 
 // Closes every file and opens them again below dir ("" for the real root).
+// A fixture tree may also hold what Linux has no source for, as FreeBSD's
+// records: sysctl/vm.zone_stats, sysctl/kern.ipc.sfstat and dev/pf (the
+// packet filter's status).
 void standin_set_root(const char *dir);
 // The whole file, NUL-terminated; its length, or -1 with errno set.
 int standin_read(standin_file file, char *buffer, size_t size);

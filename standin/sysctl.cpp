@@ -23,9 +23,21 @@ enum {
     // FreeBSD numbers its dynamic nodes from 0x100; so do we.
     OID_NSWAPDEV = 0x100,
     OID_SWAP_INFO = 0x101,
+    OID_ZONE_STATS = 0x102,
     OID_CP_TIMES = 0x100,
+    OID_IPC = 0x101,
+    OID_SFSTAT = 0x100,
+    OID_DEV = 0x102,
+    OID_KSTAT = 0x103,
+    OID_CPU = 0x100,
+    OID_ACPI = 0x100,
+    OID_THERMAL = 0x100,
+    OID_ZFS = 0x100,
+    OID_MISC = 0x100,
+    OID_ARCSTATS = 0x100,
     TEXT_BUFFER = 16384,
     MIB_PREFIX_MAX = 6,
+    FORMAT_SIZE = 32,
 };
 
 // A "Key:  value kB" line of /proc/meminfo, in bytes.
@@ -156,55 +168,128 @@ static int read_swap_info(const int *name, u_int, void *oldp, size_t *oldlenp)
     return standin_deliver(&x, sizeof(x), oldp, oldlenp);
 }
 
+// FreeBSD's records that no Linux file holds, from a fixture tree's files.
+static int read_record(standin_file file, void *oldp, size_t *oldlenp)
+{
+    static char *text;
+    static size_t size;
+    int length = standin_read_all(file, &text, &size);
+    if (length < 0)
+        return standin_fail(ENOENT);
+    return standin_deliver(text, static_cast<size_t>(length), oldp, oldlenp);
+}
+
+static int read_zone_stats(const int *, u_int, void *oldp, size_t *oldlenp)
+{
+    return read_record(SF_ZONE_STATS, oldp, oldlenp);
+}
+
+static int read_sfstat(const int *, u_int, void *oldp, size_t *oldlenp)
+{
+    return read_record(SF_SFSTAT, oldp, oldlenp);
+}
+
 struct mib_row {
-    const char *name;
+    const char *name; // or, ending in '.', a family's: its members are named by resolve
     int mib[MIB_PREFIX_MAX];
     u_int length;    // components of the name
-    u_int arguments; // components after the name (a device index)
+    u_int arguments; // components after the name (a device index, a member)
     mib_reader *read;
+    u_int kind;         // CTLTYPE_*, for the format query
+    const char *format; // as FreeBSD's
+    name_resolver *resolve;
+    int only_with; // 1 + a file without which the name is unknown; 0 for none
 };
 
 static const mib_row mib_table[] = {
-    {"vm.vmtotal", {CTL_VM, VM_TOTAL}, 2, 0, read_vmtotal},
-    {"hw.physmem", {CTL_HW, HW_PHYSMEM}, 2, 0, read_physmem},
-    {"vm.nswapdev", {CTL_VM, OID_NSWAPDEV}, 2, 0, read_nswapdev},
-    {"vm.swap_info", {CTL_VM, OID_SWAP_INFO}, 2, 1, read_swap_info},
-    {"kern.cp_times", {CTL_KERN, OID_CP_TIMES}, 2, 0, read_cp_times},
-    {"kern.clockrate", {CTL_KERN, KERN_CLOCKRATE}, 2, 0, read_clockrate},
-    {"kern.maxproc", {CTL_KERN, KERN_MAXPROC}, 2, 0, read_maxproc},
-    {"kern.proc.all", {CTL_KERN, KERN_PROC, KERN_PROC_ALL}, 3, 0, read_proc_all},
+    {"vm.vmtotal", {CTL_VM, VM_TOTAL}, 2, 0, read_vmtotal, CTLTYPE_OPAQUE, "S,vmtotal"},
+    {"hw.physmem", {CTL_HW, HW_PHYSMEM}, 2, 0, read_physmem, CTLTYPE_ULONG, "LU"},
+    {"vm.nswapdev", {CTL_VM, OID_NSWAPDEV}, 2, 0, read_nswapdev, CTLTYPE_INT, "I"},
+    {"vm.swap_info", {CTL_VM, OID_SWAP_INFO}, 2, 1, read_swap_info, CTLTYPE_NODE, "N"},
+    {"kern.cp_times", {CTL_KERN, OID_CP_TIMES}, 2, 0, read_cp_times, CTLTYPE_LONG, "LU"},
+    {"kern.clockrate", {CTL_KERN, KERN_CLOCKRATE}, 2, 0, read_clockrate, CTLTYPE_OPAQUE,
+     "S,clockinfo"},
+    {"kern.maxproc", {CTL_KERN, KERN_MAXPROC}, 2, 0, read_maxproc, CTLTYPE_INT, "I"},
+    {"kern.proc.all", {CTL_KERN, KERN_PROC, KERN_PROC_ALL}, 3, 0, read_proc_all, CTLTYPE_NODE,
+     "N"},
     {"net.link.generic.system.ifcount",
-     {CTL_NET, PF_LINK, NETLINK_GENERIC, IFMIB_SYSTEM, IFMIB_IFCOUNT}, 5, 0, read_ifcount},
+     {CTL_NET, PF_LINK, NETLINK_GENERIC, IFMIB_SYSTEM, IFMIB_IFCOUNT}, 5, 0, read_ifcount,
+     CTLTYPE_INT, "I"},
     // Then the row and IFDATA_GENERAL.
     {"net.link.generic.ifdata", {CTL_NET, PF_LINK, NETLINK_GENERIC, IFMIB_IFDATA}, 4, 2,
-     read_ifdata},
+     read_ifdata, CTLTYPE_NODE, "N"},
+    {"vm.zone_stats", {CTL_VM, OID_ZONE_STATS}, 2, 0, read_zone_stats, CTLTYPE_STRUCT,
+     "s,struct uma_type_header", nullptr, SF_ZONE_STATS + 1},
+    {"kern.ipc.sfstat", {CTL_KERN, OID_IPC, OID_SFSTAT}, 3, 0, read_sfstat, CTLTYPE_OPAQUE,
+     "S,sfstat", nullptr, SF_SFSTAT + 1},
+    // Then the sensor or the figure.
+    {"dev.cpu.", {OID_DEV, OID_CPU}, 2, 1, read_sensor, CTLTYPE_INT, "IK3", resolve_cpu_sensor},
+    {"hw.acpi.thermal.", {CTL_HW, OID_ACPI, OID_THERMAL}, 3, 1, read_sensor, CTLTYPE_INT, "IK3",
+     resolve_zone_sensor},
+    {"kstat.zfs.misc.arcstats.", {OID_KSTAT, OID_ZFS, OID_MISC, OID_ARCSTATS}, 4, 1,
+     read_arcstat, CTLTYPE_U64, "QU", resolve_arcstat},
 };
+
+static const mib_row *find_row(const int *name, u_int namelen)
+{
+    for (const mib_row &row : mib_table)
+        if (namelen == row.length + row.arguments &&
+            memcmp(name, row.mib, row.length * sizeof(int)) == 0)
+            return &row;
+    return nullptr;
+}
+
+// The kind and the format text, as FreeBSD's answer has them.
+static int read_format(const int *name, u_int namelen, void *oldp, size_t *oldlenp)
+{
+    const mib_row *row = find_row(name, namelen);
+    if (row == nullptr || (row->arguments && name[row->length] < 0))
+        return standin_fail(ENOENT);
+    struct {
+        u_int kind;
+        char format[FORMAT_SIZE];
+    } answer = {row->kind | CTLFLAG_RD, {}};
+    size_t length = strlen(row->format);
+    memcpy(answer.format, row->format, length + 1);
+    return standin_deliver(&answer, sizeof(answer.kind) + length + 1, oldp, oldlenp);
+}
 
 extern "C" int sysctl(const int *name, u_int namelen, void *oldp, size_t *oldlenp,
                       const void *newp, size_t newlen)
 {
     if (newp != nullptr || newlen != 0)
         return standin_fail(EPERM);
-    for (const mib_row &row : mib_table) {
-        if (namelen != row.length + row.arguments ||
-            memcmp(name, row.mib, row.length * sizeof(int)) != 0)
-            continue;
-        if (row.arguments && name[row.length] < 0)
-            return standin_fail(ENOENT);
-        return row.read(name, namelen, oldp, oldlenp);
-    }
-    return standin_fail(ENOENT);
+    if (namelen > 2 && name[0] == CTL_SYSCTL && name[1] == CTL_SYSCTL_OIDFMT)
+        return read_format(name + 2, namelen - 2, oldp, oldlenp);
+    const mib_row *row = find_row(name, namelen);
+    if (row == nullptr || (row->arguments && name[row->length] < 0))
+        return standin_fail(ENOENT);
+    return row->read(name, namelen, oldp, oldlenp);
 }
 
 extern "C" int sysctlnametomib(const char *name, int *mibp, size_t *sizep)
 {
     for (const mib_row &row : mib_table) {
-        if (strcmp(name, row.name) != 0)
+        size_t length = strlen(row.name);
+        int member = 0;
+        if (row.resolve) {
+            if (strncmp(name, row.name, length) != 0)
+                continue;
+            member = row.resolve(name + length);
+            if (member < 0)
+                return standin_fail(ENOENT);
+        } else if (strcmp(name, row.name) != 0) {
             continue;
-        if (*sizep < row.length)
+        }
+        if (row.only_with && standin_fd(static_cast<standin_file>(row.only_with - 1)) < 0)
+            return standin_fail(ENOENT);
+        size_t components = row.length + (row.resolve ? 1 : 0);
+        if (*sizep < components)
             return standin_fail(ENOMEM);
         memcpy(mibp, row.mib, row.length * sizeof(int));
-        *sizep = row.length;
+        if (row.resolve)
+            mibp[row.length] = member;
+        *sizep = components;
         return 0;
     }
     return standin_fail(ENOENT);

@@ -96,7 +96,7 @@ TEST_F(ColvoConfig, AcceptBlocks)
     EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { banana } }"));
     EXPECT_TRUE(log.has(at(1) +
                         "expected '{cpu|cpuiow|df|if|if1|io|io1|mem|mem1|pf|pfq|mbuf|debug|proc|"
-                        "sensor|smart|load|flukso}' found 'banana'"));
+                        "sensor|smart|load|flukso|zfs}' found 'banana'"));
     EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept load }"));
     EXPECT_TRUE(log.has(at(1) + "expected '{' found 'load'"));
     EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { banana }"));

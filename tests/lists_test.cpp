@@ -181,7 +181,7 @@ TEST_F(Lists, FreeAcceptsAbsentListsAndClosesSockets)
 
 TEST(ListsDeath, UnknownStreamTypeIsFatal)
 {
-    EXPECT_EXIT(stream_new(19, ""), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(stream_new(20, ""), ::testing::ExitedWithCode(1),
                 "internal error: stream type unknown");
 }
 

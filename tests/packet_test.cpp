@@ -180,8 +180,8 @@ TEST_F(Packet, CapacityEqualToRecordSizeFailsOnLastValue)
 TEST_F(Packet, PackRejectsBadTypesAndTinyRoom)
 {
     uint8_t buf[32] = {};
-    EXPECT_EQ(0, pack_stream(buf, sizeof(buf), "", 19));
-    EXPECT_TRUE(log.has("stream type (19) out of range"));
+    EXPECT_EQ(0, pack_stream(buf, sizeof(buf), "", 20));
+    EXPECT_TRUE(log.has("stream type (20) out of range"));
     EXPECT_EQ(0, pack_stream(buf, sizeof(buf), "", -1));
     // Argument that does not fit: only the type byte counts.
     EXPECT_EQ(1, pack_stream(buf, 4, "abc", STREAM_LOAD, 1.0, 1.0, 1.0));
@@ -338,9 +338,9 @@ TEST_F(Packet, UnpackRejectsTypesOutOfRange)
     unpacked_stream u;
     EXPECT_EQ(-1, unpack_stream_v2(ff, sizeof(ff), &u));
     EXPECT_TRUE(log.has("unpack failure: stream type (-1) out of range"));
-    const uint8_t t19[] = {19, 0, 0, 0};
-    EXPECT_EQ(-1, unpack_stream_v2(t19, sizeof(t19), &u));
-    EXPECT_TRUE(log.has("unpack failure: stream type (19) out of range"));
+    const uint8_t t20[] = {20, 0, 0, 0};
+    EXPECT_EQ(-1, unpack_stream_v2(t20, sizeof(t20), &u));
+    EXPECT_TRUE(log.has("unpack failure: stream type (20) out of range"));
 }
 
 TEST_F(Packet, VersionOneKeepsFifteenArgumentCharacters)

@@ -76,7 +76,7 @@ TEST_F(ProboConfig, StreamListErrors)
     EXPECT_EQ(0, read("monitor { banana } stream to 127.0.0.1"));
     EXPECT_TRUE(log.has(at(1) +
                         "expected '{cpu|cpuiow|df|if|if1|io|io1|load|mem|mem1|pf|pfq|mbuf|debug|"
-                        "proc|sensor|smart|load|flukso}' found 'banana'"));
+                        "proc|sensor|smart|load|flukso|zfs}' found 'banana'"));
     EXPECT_EQ(0, read("monitor { if(em0) if2(em0) } stream to 127.0.0.1"));
     EXPECT_TRUE(log.has(at(1) + "stream if2(em0) redefined"));
     ASSERT_EQ(1, read("monitor { if(em0) if(em1) io(ada0) io1(ada0) } stream to 127.0.0.1"));

@@ -45,7 +45,7 @@ TEST(Types, EveryKeywordTypeRoundTrips)
         int type = stream_type_from_token(code);
         EXPECT_EQ(code, keyword_lookup(stream_type_name(type)));
     }
-    EXPECT_EQ(18, stream_tokens);
+    EXPECT_EQ(19, stream_tokens);
 }
 
 TEST(Types, NarrowTypesTravelWide)

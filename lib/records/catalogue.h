@@ -58,7 +58,12 @@ enum stream_type {
     STREAM_LOAD = 16,
     STREAM_FLUKSO = 17,
     STREAM_ALLFORMATS = 18,
-    STREAM_TYPE_COUNT = 19,
+    STREAM_ZFS = 19,
+    STREAM_TYPE_COUNT = 20,
+    // Types 0 to 18 are known to every collector. A collector stops
+    // reading a packet at a type it does not know, so the records of later
+    // types travel after all of those.
+    STREAM_KNOWN_EVERYWHERE = 19,
 };
 
 // The lexer's codes for the stream keywords; its other codes are lexer.h's.
@@ -81,13 +86,20 @@ enum stream_token {
     TOK_PROC = 29,
     TOK_SENSOR = 32,
     TOK_SMART = 33,
+    TOK_ZFS = 39,
 };
 
 // A running total (stored as a rate) or a level.
 enum ds_kind { DS_GAUGE = 0, DS_COUNTER = 1 };
 
 // What a value is counted in once multiplied by its scale.
-enum value_unit { UNIT_NONE = 0, UNIT_BYTES = 1, UNIT_SECONDS = 2, UNIT_RATIO = 3 };
+enum value_unit {
+    UNIT_NONE = 0,
+    UNIT_BYTES = 1,
+    UNIT_SECONDS = 2,
+    UNIT_RATIO = 3,
+    UNIT_CELSIUS = 4,
+};
 
 struct data_source {
     const char *name; // the database's data source name
@@ -247,14 +259,33 @@ inline constexpr data_source IF_SOURCES[] = {
     counter("collisions", "collisions on the interface"),
     counter("iqdrops", "packets dropped on input"),
 };
-#define PF_VALUE(n) gauge("v" #n, "packet filter statistic (no probe on this platform)")
+// pf's status: its two tables' sizes, the state table's lookups and
+// changes, then the packets counted under each reason, in pf's reason
+// order, and the overload tables' insertions.
 inline constexpr data_source PF_SOURCES[] = {
-    PF_VALUE(1),  PF_VALUE(2),  PF_VALUE(3),  PF_VALUE(4),  PF_VALUE(5),  PF_VALUE(6),
-    PF_VALUE(7),  PF_VALUE(8),  PF_VALUE(9),  PF_VALUE(10), PF_VALUE(11), PF_VALUE(12),
-    PF_VALUE(13), PF_VALUE(14), PF_VALUE(15), PF_VALUE(16), PF_VALUE(17), PF_VALUE(18),
-    PF_VALUE(19), PF_VALUE(20), PF_VALUE(21), PF_VALUE(22),
+    gauge("states", "entries in the state table"),
+    gauge("src_nodes", "entries in the source tracking table"),
+    counter("searches", "state table lookups"),
+    counter("inserts", "states inserted"),
+    counter("removals", "states removed"),
+    counter("match", "packets that matched a rule"),
+    counter("bad_offset", "packets dropped for a bad header offset"),
+    counter("fragment", "packets dropped as fragments"),
+    counter("short", "packets dropped as too short"),
+    counter("normalize", "packets dropped by the normalizer (scrub)"),
+    counter("memory", "packets dropped for want of memory"),
+    counter("bad_timestamp", "packets dropped for a bad TCP timestamp"),
+    counter("congestion", "packets dropped for congestion"),
+    counter("ip_option", "packets dropped for IP options"),
+    counter("proto_cksum", "packets dropped for a bad protocol checksum"),
+    counter("state_mismatch", "packets dropped as not matching their state"),
+    counter("state_insert", "packets dropped as their state could not be inserted"),
+    counter("state_limit", "packets dropped at a state limit"),
+    counter("src_limit", "packets dropped at a source node or connection limit"),
+    counter("synproxy", "packets answered by the SYN proxy"),
+    counter("map_failed", "packets dropped as no translation address was found"),
+    counter("overload", "addresses put into an overload table by a connection limit"),
 };
-#undef PF_VALUE
 #define DEBUG_VALUE(n) gauge("debug" #n, "kernel debug variable " #n " ({CTL_DEBUG, " #n "})")
 inline constexpr data_source DEBUG_SOURCES[] = {
     DEBUG_VALUE(0),  DEBUG_VALUE(1),  DEBUG_VALUE(2),  DEBUG_VALUE(3),  DEBUG_VALUE(4),
@@ -273,15 +304,27 @@ inline constexpr data_source PROC_SOURCES[] = {
     gauge("size", "virtual size of those processes", UNIT_BYTES),
     gauge("rss", "resident size of those processes", UNIT_BYTES),
 };
-#define MBUF_VALUE(n) gauge("v" #n, "network buffer statistic (no probe on this platform)")
+// Network buffers as netstat -m counts them.
 inline constexpr data_source MBUF_SOURCES[] = {
-    MBUF_VALUE(1),  MBUF_VALUE(2),  MBUF_VALUE(3),  MBUF_VALUE(4),  MBUF_VALUE(5),
-    MBUF_VALUE(6),  MBUF_VALUE(7),  MBUF_VALUE(8),  MBUF_VALUE(9),  MBUF_VALUE(10),
-    MBUF_VALUE(11), MBUF_VALUE(12), MBUF_VALUE(13), MBUF_VALUE(14), MBUF_VALUE(15),
+    gauge("mbufs", "mbufs in use"),
+    gauge("mbufs_cached", "mbufs allocated and free, in the allocator's caches"),
+    gauge("mbufs_total", "mbufs allocated"),
+    gauge("clusters", "mbuf clusters in use"),
+    gauge("clusters_cached", "mbuf clusters allocated and free, in the allocator's caches"),
+    gauge("clusters_total", "mbuf clusters allocated"),
+    gauge("clusters_max", "mbuf clusters the kernel allows (kern.ipc.nmbclusters)"),
+    gauge("jumbo_page", "page-size jumbo clusters in use"),
+    gauge("jumbo_9k", "9 KiB jumbo clusters in use"),
+    gauge("jumbo_16k", "16 KiB jumbo clusters in use"),
+    counter("denied", "requests for mbufs, clusters and jumbo clusters denied"),
+    counter("delayed", "requests for mbufs, clusters and jumbo clusters delayed"),
+    counter("sendfile", "sendfile calls"),
+    counter("sendfile_io", "sendfile requests that had to read from disk"),
+    counter("sendfile_pages", "pages sendfile read from disk"),
 };
-#undef MBUF_VALUE
 inline constexpr data_source SENSOR_SOURCES[] = {
-    gauge("value", "the sensor's reading (no probe on this platform)"),
+    gauge("value", "the sensor's reading: degrees Celsius for a temperature, else the integer",
+          UNIT_CELSIUS),
 };
 inline constexpr data_source IO_SOURCES[] = {
     counter("rtransfers", "read transfers"),
@@ -333,6 +376,28 @@ inline constexpr data_source LOAD_SOURCES[] = {
     gauge("load5", "load average over 5 minutes"),
     gauge("load15", "load average over 15 minutes"),
 };
+// ZFS's adaptive replacement cache (ARC) and its second level (L2ARC).
+inline constexpr data_source ZFS_SOURCES[] = {
+    gauge("size", "ARC size", UNIT_BYTES),
+    gauge("target", "size the ARC aims at", UNIT_BYTES),
+    gauge("min", "least size the ARC keeps", UNIT_BYTES),
+    gauge("max", "most size the ARC may have", UNIT_BYTES),
+    gauge("mfu_size", "ARC data and metadata used more than once lately", UNIT_BYTES),
+    gauge("mru_size", "ARC data and metadata used once lately", UNIT_BYTES),
+    gauge("metadata_size", "ARC metadata", UNIT_BYTES),
+    counter("hits", "ARC hits"),
+    counter("misses", "ARC misses"),
+    counter("demand_hits", "ARC hits for data asked for"),
+    counter("demand_misses", "ARC misses for data asked for"),
+    counter("prefetch_hits", "ARC hits for data read ahead"),
+    counter("prefetch_misses", "ARC misses for data read ahead"),
+    gauge("l2_size", "L2ARC size", UNIT_BYTES),
+    counter("l2_hits", "L2ARC hits"),
+    counter("l2_misses", "L2ARC misses"),
+    counter("evictions", "buffers evicted from the ARC"),
+    gauge("compressed_size", "ARC data as stored, compressed", UNIT_BYTES),
+    gauge("uncompressed_size", "ARC data uncompressed", UNIT_BYTES),
+};
 inline constexpr data_source FLUKSO_SOURCES[] = {
     gauge("value", "the meter's reading (no probe on this platform)"),
 };
@@ -381,6 +446,43 @@ inline constexpr graph_item PROC_MEMORY[] = {{"rss", "resident", "#73d216", DRAW
 inline constexpr graph_item PFQ_BYTES[] = {{"sent_bytes", "sent", "#4e9a06", DRAW_AREA},
                                            {"drop_bytes", "dropped", "#cc0000", DRAW_LINE}};
 
+inline constexpr graph_item SENSOR_LINE[] = {{"value", "reading", "#cc0000", DRAW_LINE}};
+inline constexpr graph_item ZFS_SIZE[] = {{"mru_size", "MRU", "#3465a4", DRAW_AREA},
+                                          {"mfu_size", "MFU", "#73d216", DRAW_STACK},
+                                          {"size", "size", "#204a87", DRAW_LINE},
+                                          {"target", "target", "#f57900", DRAW_LINE},
+                                          {"max", "max", "#555753", DRAW_LINE}};
+inline constexpr graph_item ZFS_ACCESSES[] = {{"hits", "hits", "#4e9a06", DRAW_AREA},
+                                              {"misses", "misses", "#cc0000", DRAW_AREA | DRAW_BELOW},
+                                              {"l2_hits", "L2 hits", "#3465a4", DRAW_LINE},
+                                              {"l2_misses", "L2 misses", "#f57900", DRAW_LINE}};
+inline constexpr graph_item ZFS_RATIO[] = {
+    {"hits,hits,misses,+,/,100,*", "ARC", "#204a87", DRAW_LINE},
+    {"demand_hits,demand_hits,demand_misses,+,/,100,*", "demand data", "#4e9a06", DRAW_LINE},
+    {"prefetch_hits,prefetch_hits,prefetch_misses,+,/,100,*", "prefetch data", "#c4a000",
+     DRAW_LINE}};
+inline constexpr graph_item PF_STATES[] = {{"states", "states", "#3465a4", DRAW_AREA},
+                                           {"src_nodes", "source nodes", "#75507b", DRAW_LINE}};
+inline constexpr graph_item PF_TABLE[] = {{"searches", "searches", "#555753", DRAW_LINE},
+                                          {"inserts", "inserts", "#4e9a06", DRAW_LINE},
+                                          {"removals", "removals", "#cc0000", DRAW_LINE}};
+inline constexpr graph_item PF_REASONS[] = {
+    {"match", "match", "#3465a4", DRAW_LINE},
+    {"bad_offset,fragment,+,short,+,normalize,+,memory,+,bad_timestamp,+,congestion,+,"
+     "ip_option,+,proto_cksum,+,state_insert,+,map_failed,+",
+     "dropped, other reasons", "#f57900", DRAW_AREA},
+    {"state_mismatch", "state mismatch", "#c4a000", DRAW_STACK},
+    {"state_limit,src_limit,+", "limits", "#cc0000", DRAW_STACK}};
+inline constexpr graph_item MBUF_MBUFS[] = {{"mbufs", "in use", "#3465a4", DRAW_AREA},
+                                            {"mbufs_cached", "cached", "#babdb6", DRAW_STACK}};
+inline constexpr graph_item MBUF_CLUSTERS[] = {
+    {"clusters", "in use", "#3465a4", DRAW_AREA},
+    {"clusters_cached", "cached", "#babdb6", DRAW_STACK},
+    {"jumbo_page,jumbo_9k,+,jumbo_16k,+", "jumbo in use", "#75507b", DRAW_LINE},
+    {"clusters_max", "max", "#cc0000", DRAW_LINE}};
+inline constexpr graph_item MBUF_FAILURES[] = {{"denied", "denied", "#cc0000", DRAW_LINE},
+                                               {"delayed", "delayed", "#f57900", DRAW_LINE}};
+
 inline constexpr graph_def CPU_GRAPHS[] = {
     graph("share", "CPU time", "%", GRAPH_PERCENT, CPU_SHARE)};
 inline constexpr graph_def CPUIOW_GRAPHS[] = {
@@ -407,6 +509,20 @@ inline constexpr graph_def PFQ_GRAPHS[] = {
     graph("bytes", "queue", "bytes/s", GRAPH_ZERO, PFQ_BYTES)};
 inline constexpr graph_def SMART_GRAPHS[] = {
     lines("attributes", "SMART attributes", "normalized value")};
+inline constexpr graph_def SENSOR_GRAPHS[] = {
+    graph("value", "reading", "degrees Celsius", 0, SENSOR_LINE)};
+inline constexpr graph_def ZFS_GRAPHS[] = {
+    graph("size", "ARC size", "bytes", GRAPH_BINARY | GRAPH_ZERO, ZFS_SIZE),
+    graph("accesses", "ARC accesses", "accesses/s", 0, ZFS_ACCESSES),
+    graph("ratio", "ARC hit ratio", "%", GRAPH_PERCENT, ZFS_RATIO)};
+inline constexpr graph_def PF_GRAPHS[] = {
+    graph("states", "state table", "entries", GRAPH_ZERO, PF_STATES),
+    graph("table", "state table changes", "per second", GRAPH_ZERO, PF_TABLE),
+    graph("packets", "packets by reason", "packets/s", GRAPH_ZERO, PF_REASONS)};
+inline constexpr graph_def MBUF_GRAPHS[] = {
+    graph("mbufs", "mbufs", "mbufs", GRAPH_ZERO, MBUF_MBUFS),
+    graph("clusters", "mbuf clusters", "clusters", GRAPH_ZERO, MBUF_CLUSTERS),
+    graph("failures", "requests failed", "requests/s", GRAPH_ZERO, MBUF_FAILURES)};
 inline constexpr graph_def VALUE_GRAPHS[] = {lines("values", "values", "")};
 
 #define DESCRIBED(sources, graphs) sources, count(sources), graphs, count(graphs)
@@ -422,15 +538,15 @@ inline constexpr stream_row ROWS[] = {
     {STREAM_IF1, "if1", nullptr, TOK_IF1, 4, "llllllllll", STREAM_IF, 1, "if_",
      DESCRIBED(IF_SOURCES, IF_GRAPHS)},
     {STREAM_PF, "pf", nullptr, TOK_PF, 9, "LLLLLLLLLLLLLLLLLLLLLL", STREAM_PF, 0, "pf",
-     DESCRIBED(PF_SOURCES, VALUE_GRAPHS)},
+     DESCRIBED(PF_SOURCES, PF_GRAPHS)},
     {STREAM_DEBUG, "debug", nullptr, TOK_DEBUG, 12, "llllllllllllllllllll", STREAM_DEBUG, 0,
      "debug", DESCRIBED(DEBUG_SOURCES, VALUE_GRAPHS)},
     {STREAM_PROC, "proc", nullptr, TOK_PROC, 13, "lLLLlcll", STREAM_PROC, 1, "proc_",
      DESCRIBED(PROC_SOURCES, PROC_GRAPHS)},
     {STREAM_MBUF, "mbuf", nullptr, TOK_MBUF, 11, "lllllllllllllll", STREAM_MBUF, 0, "mbuf",
-     DESCRIBED(MBUF_SOURCES, VALUE_GRAPHS)},
+     DESCRIBED(MBUF_SOURCES, MBUF_GRAPHS)},
     {STREAM_SENSOR, "sensor", nullptr, TOK_SENSOR, 14, "D", STREAM_SENSOR, 1, "sensor_",
-     DESCRIBED(SENSOR_SOURCES, VALUE_GRAPHS)},
+     DESCRIBED(SENSOR_SOURCES, SENSOR_GRAPHS)},
     {STREAM_IO, "io", "io2", TOK_IO, 5, "LLLLL", STREAM_IO, 1, "io_",
      DESCRIBED(IO_SOURCES, IO_GRAPHS)},
     {STREAM_PFQ, "pfq", nullptr, TOK_PFQ, 10, "LLLL", STREAM_PFQ, 1, "pfq_",
@@ -452,6 +568,8 @@ inline constexpr stream_row ROWS[] = {
     // Every format once, for tests of the codec; no configuration names it.
     {STREAM_ALLFORMATS, nullptr, nullptr, 0, -1, "LLLLDDDDllllssssccccbbbb", STREAM_ALLFORMATS,
      0, nullptr, nullptr, 0, nullptr, 0},
+    {STREAM_ZFS, "zfs", nullptr, TOK_ZFS, 18, "LLLLLLLLLLLLLLLLLLL", STREAM_ZFS, 0, "zfs",
+     DESCRIBED(ZFS_SOURCES, ZFS_GRAPHS)},
 };
 
 #undef DESCRIBED

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-enum { CPU_STATE_COUNT = 5, DF_SOURCE_SIZE = 64 };
+enum { CPU_STATE_COUNT = 5, DF_SOURCE_SIZE = 64, SENSOR_MIB_SIZE = 24 };
 
 // cpu: one CPU's counters and shares, primed at start.
 struct cpu_probe_state {
@@ -31,11 +31,23 @@ struct smart_probe_state {
     int32_t drive;
 };
 
+// sensor: the sysctl the argument names, resolved once, and how its
+// integer reads.
+struct sensor_probe_state {
+    int32_t mib[SENSOR_MIB_SIZE];
+    uint32_t length;  // components; 0 while the sysctl is not there
+    int32_t kind;     // the sysctl's integer type
+    int32_t kelvin;   // decimals of a temperature in kelvin; -1: a plain integer
+    int64_t retry_at; // when to look for a missing sysctl again
+    uint8_t missing_told;
+};
+
 union probe_states {
     uint64_t align;
     cpu_probe_state cpu;
     df_probe_state df;
     smart_probe_state smart;
+    sensor_probe_state sensor;
     unsigned char bytes[256];
 };
 

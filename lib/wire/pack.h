@@ -95,3 +95,12 @@ int pack_typed_array(uint8_t *buffer, int capacity, const char *argument, const 
     else
         return 0;
 }
+
+// The D value that packs to exactly this many millionths. Packing
+// multiplies by a million and truncates, and the nearest double to a
+// count of millionths can land a hair below it after the multiplication:
+// half a millionth away from zero keeps every count whole.
+constexpr double millionths(int64_t count)
+{
+    return (static_cast<double>(count) + (count < 0 ? -0.5 : 0.5)) / 1000000;
+}

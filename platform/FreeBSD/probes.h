@@ -22,6 +22,8 @@ PROBE_OPS(pfq)
 PROBE_OPS(smart)
 PROBE_OPS(load)
 PROBE_OPS(pf)
+PROBE_OPS(mbuf)
+PROBE_OPS(zfs)
 PROBE_OPS(cpuiow)
 PROBE_OPS(flukso)
 #undef PROBE_OPS
@@ -29,11 +31,8 @@ PROBE_OPS(flukso)
 void proc_prepare();
 void pfq_prepare();
 void pf_prepare();
-void sensor_prepare();
 void sensor_start(stream *s);
 int32_t sensor_pack(uint8_t *buffer, int32_t space, stream *s);
-void mbuf_start(stream *s);
-int32_t mbuf_pack(uint8_t *buffer, int32_t space, stream *s);
 void debug_start(stream *s);
 int32_t debug_pack(uint8_t *buffer, int32_t space, stream *s);
 
@@ -46,5 +45,12 @@ int32_t percentages(int count, int64_t *shares, const int64_t *current, int64_t 
 
 // The pfq snapshot's room in queue records (it only grows); for tests.
 uint32_t pfq_capacity();
+// The decimals of a sysctl's temperature in kelvin by its format ("IK"
+// tenths, "IKn" n decimals), or -1 for any other integer.
+int sensor_kelvin_decimals(const char *format);
+// A sensor's integer in millionths of what it is sent as: degrees
+// Celsius for kelvin with those decimals, the integer itself for -1;
+// past the range of a D value, its nearest end.
+int64_t sensor_millionths(int64_t value, int kelvin);
 // Twelve normalized attribute values from 512 bytes of SMART data.
 void smart_decode(const uint8_t *data, int32_t values[12]);

@@ -11,17 +11,13 @@
 #include <unistd.h>
 
 #include "error.h"
+#include "mib.h"
 #include "pack.h"
 #include "probes.h"
 #include "types.h"
 
 // The line numbers these checks have always been reported with.
 enum { LINE_VMTOTAL = 124, LINE_PHYSMEM = 130, LINE_NSWAPDEV = 143 };
-
-struct mib {
-    int name[CTL_MAXNAME + 1]; // one spare component for a device index
-    size_t length;
-};
 
 static unsigned shift;
 static mib physmem_mib, nswapdev_mib, swap_info_mib;
@@ -45,11 +41,8 @@ unsigned page_shift(long page_size)
 
 static void resolve(const char *name, mib *m)
 {
-    m->length = CTL_MAXNAME;
-    if (sysctlnametomib(name, m->name, &m->length) != 0) {
+    if (!mib_resolve(name, m))
         warning("sysctlnametomib for %.200s failed", name);
-        m->length = 0;
-    }
 }
 
 void mem_start(stream *s)

@@ -11,24 +11,9 @@
         fatal(#name " module not available");                                                    \
     }
 
-UNAVAILABLE(pf)
-UNAVAILABLE(mbuf)
-UNAVAILABLE(sensor)
 UNAVAILABLE(cpuiow)
 UNAVAILABLE(flukso)
 #undef UNAVAILABLE
-
-void pf_prepare() { pf_unavailable(); }
-void pf_start(stream *) { pf_unavailable(); }
-void pf_sample() { pf_unavailable(); }
-int32_t pf_pack(uint8_t *, int32_t, stream *) { pf_unavailable(); }
-
-void mbuf_start(stream *) { mbuf_unavailable(); }
-int32_t mbuf_pack(uint8_t *, int32_t, stream *) { mbuf_unavailable(); }
-
-void sensor_prepare() { sensor_unavailable(); }
-void sensor_start(stream *) { sensor_unavailable(); }
-int32_t sensor_pack(uint8_t *, int32_t, stream *) { sensor_unavailable(); }
 
 void cpuiow_start(stream *) { cpuiow_unavailable(); }
 void cpuiow_sample() { cpuiow_unavailable(); }

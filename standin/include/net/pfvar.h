@@ -1,14 +1,15 @@
 // SPDX-FileCopyrightText: the probo-colvo authors
 // SPDX-License-Identifier: BSD-2-Clause
-// Stand-in for FreeBSD's <net/pfvar.h>: the packet filter's version-0 ALTQ
-// requests and records, as FreeBSD's amd64 headers give them when
-// PFIOC_USE_LATEST is not defined.
+// Stand-in for FreeBSD's <net/pfvar.h>: the packet filter's status
+// request, and its version-0 ALTQ requests and records, as FreeBSD's
+// amd64 headers give them when PFIOC_USE_LATEST is not defined.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 #include <sys/types.h>
 #include <net/if.h>
+#include <netpfil/pf/pf.h>
 
 #define PF_QNAME_SIZE 64
 
@@ -57,6 +58,8 @@ struct pfioc_qstats_v0 {
 #define pfioc_qstats pfioc_qstats_v0
 #endif
 
+// _IOWR('D', 21, struct pf_status)
+#define DIOCGETSTATUS 0xC1A04415UL
 // _IOWR('D', 47, struct pfioc_altq_v0) and its neighbours.
 #define DIOCGETALTQS 0xC100442FUL
 #define DIOCGETALTQ 0xC1004430UL
