@@ -68,8 +68,10 @@ typedef int name_resolver(const char *rest);
 name_resolver resolve_cpu_sensor;  // sensor.cpp: "N.temperature"
 name_resolver resolve_zone_sensor; // sensor.cpp: "tzN.temperature"
 name_resolver resolve_arcstat;     // kstat.cpp: "hits"
-// sensor.cpp: closes the sensors' files, for another root.
+// For another root: sensor.cpp closes the sensors' files, kstat.cpp
+// drops the text it keeps.
 void standin_forget_sensors();
+void standin_forget_arcstats();
 
 // cpu.cpp: whether /proc/stat lists the CPU.
 int standin_cpu_listed(long cpu);

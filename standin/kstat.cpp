@@ -52,6 +52,11 @@ static int figure(const char *text, const char *name, unsigned long long *value)
     return 0;
 }
 
+void standin_forget_arcstats()
+{
+    arcstats.valid = 0;
+}
+
 int resolve_arcstat(const char *rest)
 {
     unsigned long long value;

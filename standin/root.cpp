@@ -94,6 +94,7 @@ void standin_set_root(const char *dir)
 {
     snprintf(root, sizeof(root), "%s", dir);
     standin_forget_sensors();
+    standin_forget_arcstats();
     for (int i = 0; i < SF_COUNT; i++) {
         if (fds[i] >= 0)
             close(fds[i]);
@@ -102,8 +103,8 @@ void standin_set_root(const char *dir)
 }
 
 // At process start, while the monitor still has its privileges and sees
-// the whole file system.
-__attribute__((constructor)) static void open_at_start()
+// the whole file system; before other constructors, which may use them.
+__attribute__((constructor(101))) static void open_at_start()
 {
     for (int i = 0; i < SF_COUNT; i++)
         fds[i] = -1;

@@ -26,19 +26,6 @@ const std::string PROMETHEUS = "/usr/bin/prometheus";
 const std::string PROMTOOL = "/usr/bin/promtool";
 const std::string CURL = "/usr/bin/curl";
 
-int free_tcp_port()
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a));
-    socklen_t length = sizeof(a);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
 std::string get(const std::string &url)
 {
     std::string out;

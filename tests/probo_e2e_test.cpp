@@ -77,17 +77,8 @@ TEST_F(Probo, UnavailableProbesStopTheMonitor)
 {
     unlink(PROBO_PIDFILE);
     std::string out;
-    // Before detaching: the message reaches the terminal, no pid file.
-    write_conf("monitor { load pf } " + to(listener));
-    EXPECT_EQ(1, run_command(PROBO, {"-u", "-f", conf}, &out));
-    EXPECT_EQ("fatal: pf module not available\n", out);
-    write_conf("monitor { sensor(x) } " + to(listener));
-    EXPECT_EQ(1, run_command(PROBO, {"-u", "-f", conf}, &out));
-    EXPECT_EQ("fatal: sensor module not available\n", out);
-    struct stat st;
-    EXPECT_NE(0, stat(PROBO_PIDFILE, &st));
     // At stream start.
-    for (const char *name : {"mbuf", "cpuiow", "flukso"}) {
+    for (const char *name : {"cpuiow", "flukso"}) {
         write_conf(std::string("monitor { ") + name + " load } " + to(listener));
         EXPECT_EQ(1, run_command(PROBO, {"-d", "-u", "-f", conf}, &out));
         EXPECT_NE(std::string::npos, out.find(std::string("fatal: ") + name + " module not available"))

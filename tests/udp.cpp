@@ -37,6 +37,19 @@ int free_udp_port(int family)
     return s.port();
 }
 
+int free_tcp_port()
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a));
+    socklen_t length = sizeof(a);
+    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
 udp_socket::udp_socket(const std::string &host, int port)
 {
     sockaddr_storage s;

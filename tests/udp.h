@@ -9,6 +9,8 @@
 #include <vector>
 
 int free_udp_port(int family = 2);
+// A TCP port on loopback no one listens on now.
+int free_tcp_port();
 
 class udp_socket {
   public:

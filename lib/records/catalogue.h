@@ -308,10 +308,10 @@ inline constexpr data_source PROC_SOURCES[] = {
 inline constexpr data_source MBUF_SOURCES[] = {
     gauge("mbufs", "mbufs in use"),
     gauge("mbufs_cached", "mbufs allocated and free, in the allocator's caches"),
-    gauge("mbufs_total", "mbufs allocated"),
+    gauge("mbufs_allocated", "mbufs allocated, in use or cached"),
     gauge("clusters", "mbuf clusters in use"),
     gauge("clusters_cached", "mbuf clusters allocated and free, in the allocator's caches"),
-    gauge("clusters_total", "mbuf clusters allocated"),
+    gauge("clusters_allocated", "mbuf clusters allocated, in use or cached"),
     gauge("clusters_max", "mbuf clusters the kernel allows (kern.ipc.nmbclusters)"),
     gauge("jumbo_page", "page-size jumbo clusters in use"),
     gauge("jumbo_9k", "9 KiB jumbo clusters in use"),

@@ -38,8 +38,7 @@ struct sensor_probe_state {
     uint32_t length;  // components; 0 while the sysctl is not there
     int32_t kind;     // the sysctl's integer type
     int32_t kelvin;   // decimals of a temperature in kelvin; -1: a plain integer
-    int64_t retry_at; // when to look for a missing sysctl again
-    uint8_t missing_told;
+    uint8_t told; // what was told of a stream that sends nothing
 };
 
 union probe_states {

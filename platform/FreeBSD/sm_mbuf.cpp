@@ -43,7 +43,7 @@ struct zone_found {
 };
 
 enum {
-    V_MBUFS, V_MBUFS_CACHED, V_MBUFS_TOTAL, V_CLUSTERS, V_CLUSTERS_CACHED, V_CLUSTERS_TOTAL,
+    V_MBUFS, V_MBUFS_CACHED, V_MBUFS_ALLOCATED, V_CLUSTERS, V_CLUSTERS_CACHED, V_CLUSTERS_ALLOCATED,
     V_CLUSTERS_MAX, V_JUMBOP, V_JUMBO9, V_JUMBO16, V_DENIED, V_DELAYED, V_SENDFILE,
     V_SENDFILE_IO, V_SENDFILE_PAGES, V_COUNT
 };
@@ -164,10 +164,10 @@ void mbuf_sample()
     uint64_t figures[V_COUNT] = {};
     figures[V_MBUFS] = z[Z_MBUF].count + z[Z_PACKET].count;
     figures[V_MBUFS_CACHED] = z[Z_MBUF].free + z[Z_PACKET].free;
-    figures[V_MBUFS_TOTAL] = figures[V_MBUFS] + figures[V_MBUFS_CACHED];
+    figures[V_MBUFS_ALLOCATED] = figures[V_MBUFS] + figures[V_MBUFS_CACHED];
     figures[V_CLUSTERS] = z[Z_CLUSTER].count - z[Z_PACKET].free;
     figures[V_CLUSTERS_CACHED] = z[Z_CLUSTER].free + z[Z_PACKET].free;
-    figures[V_CLUSTERS_TOTAL] = z[Z_CLUSTER].count + z[Z_CLUSTER].free;
+    figures[V_CLUSTERS_ALLOCATED] = z[Z_CLUSTER].count + z[Z_CLUSTER].free;
     figures[V_CLUSTERS_MAX] = z[Z_CLUSTER].limit;
     figures[V_JUMBOP] = z[Z_JUMBOP].count;
     figures[V_JUMBO9] = z[Z_JUMBO9].count;

@@ -5,7 +5,7 @@
 // reads the CPU's (coretemp, amdtemp), sensor(tzN) the ACPI thermal
 // zone's, any other argument the sysctl of that full name. Each stream
 // resolves its sysctl once; one missing at start is told once, sends
-// nothing, and is looked for again every minute, as a module loaded later
+// nothing, and is looked for again at every tick, as a module loaded later
 // (coretemp) makes it appear.
 #include <sys/types.h>
 #include <sys/sysctl.h>
@@ -14,28 +14,22 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "error.h"
 #include "pack.h"
 #include "probes.h"
 #include "types.h"
 
-enum { RETRY_SECONDS = 60, NAME_SIZE = 320, FORMAT_SIZE = 64 };
+enum { NAME_SIZE = 320, FORMAT_SIZE = 64 };
 enum { KIND_NONE = 0 }; // no integer to read: told at start, never sent
+// What was told of a stream that sends nothing.
+enum { TOLD_NOTHING = 0, TOLD_MISSING = 1, TOLD_UNREADABLE = 2 };
 
 static_assert(CTL_MAXNAME <= SENSOR_MIB_SIZE, "a sensor's state holds any MIB");
 
 // 0 °C in millionths of a kelvin.
 constexpr int64_t ZERO_CELSIUS = 273150000;
 constexpr int64_t POWERS[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
-
-static int64_t seconds_now()
-{
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec;
-}
 
 static const char *digits_after(const char *argument, const char *prefix)
 {
@@ -148,8 +142,7 @@ void sensor_start(stream *s)
         sysctl_name(s->argument, name, sizeof(name));
         warning("sensor(%.200s): no sysctl %.200s; sending nothing until it appears", s->argument,
                 name);
-        st->missing_told = 1;
-        st->retry_at = seconds_now() + RETRY_SECONDS;
+        st->told = TOLD_MISSING;
     }
     info("started module sensor(%.200s)", s->argument);
 }
@@ -197,28 +190,28 @@ int32_t sensor_pack(uint8_t *buffer, int32_t space, stream *s)
 {
     sensor_probe_state *st = &stream_probe_state(s)->sensor;
     if (st->length == 0) {
-        int64_t now = seconds_now();
-        if (now < st->retry_at)
-            return 0;
-        st->retry_at = now + RETRY_SECONDS;
         if (!resolve(s, st))
             return 0;
         info("sensor(%.200s) appeared", s->argument);
-        st->missing_told = 0;
+        st->told = TOLD_NOTHING;
     }
     if (st->kind == KIND_NONE)
         return 0;
     int64_t value;
     if (!read_value(st, &value)) {
-        // Gone with the module that made it: looked for again.
-        if (!st->missing_told)
+        int error = errno;
+        if (st->told != TOLD_UNREADABLE)
             warning("sensor(%.200s) cannot be read: %.200s; sending nothing until it can",
-                    s->argument, strerror(errno));
-        st->missing_told = 1;
-        st->length = 0;
-        st->retry_at = seconds_now() + RETRY_SECONDS;
+                    s->argument, strerror(error));
+        st->told = TOLD_UNREADABLE;
+        // Gone with the module that made it: looked for again by name.
+        if (error == ENOENT)
+            st->length = 0;
         return 0;
     }
+    if (st->told == TOLD_UNREADABLE)
+        info("sensor(%.200s) can be read again", s->argument);
+    st->told = TOLD_NOTHING;
     return pack_typed<STREAM_SENSOR>(buffer, space, s->argument,
                                      millionths(sensor_millionths(value, st->kelvin)));
 }
