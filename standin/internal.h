@@ -50,6 +50,9 @@ int standin_openat_high(int dir, const char *path, int flags);
 int standin_open_at_root(const char *path, int flags);
 // The root the stand-in reads below: "" for the real one.
 const char *standin_root();
+// A number that changes with the root: what was kept from another root's
+// files is dropped when it differs.
+unsigned standin_root_generation();
 
 // One sysctl MIB: name and its length, result area and its length.
 typedef int mib_reader(const int *name, u_int namelen, void *oldp, size_t *oldlenp);
@@ -68,10 +71,6 @@ typedef int name_resolver(const char *rest);
 name_resolver resolve_cpu_sensor;  // sensor.cpp: "N.temperature"
 name_resolver resolve_zone_sensor; // sensor.cpp: "tzN.temperature"
 name_resolver resolve_arcstat;     // kstat.cpp: "hits"
-// For another root: sensor.cpp closes the sensors' files, kstat.cpp
-// drops the text it keeps.
-void standin_forget_sensors();
-void standin_forget_arcstats();
 
 // cpu.cpp: whether /proc/stat lists the CPU.
 int standin_cpu_listed(long cpu);

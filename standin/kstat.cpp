@@ -25,13 +25,16 @@ static int name_count;
 static struct {
     char text[TEXT_SIZE];
     timespec when;
+    unsigned generation; // of the root it was read below
     int valid;
 } arcstats;
 
 static const char *text_of_now()
 {
-    if (arcstats.valid && standin_recent(&arcstats.when))
+    if (arcstats.valid && standin_recent(&arcstats.when) &&
+        arcstats.generation == standin_root_generation())
         return arcstats.text;
+    arcstats.generation = standin_root_generation();
     arcstats.valid = standin_read(SF_ARCSTATS, arcstats.text, sizeof(arcstats.text)) >= 0;
     standin_mark(&arcstats.when);
     return arcstats.valid ? arcstats.text : nullptr;
@@ -50,11 +53,6 @@ static int figure(const char *text, const char *name, unsigned long long *value)
         return data && standin_numbers(data, value, 1) == 1;
     }
     return 0;
-}
-
-void standin_forget_arcstats()
-{
-    arcstats.valid = 0;
 }
 
 int resolve_arcstat(const char *rest)

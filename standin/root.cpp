@@ -44,6 +44,12 @@ static const kernel_file files[SF_COUNT] = {
 
 static char root[PATH_MAX];
 static int fds[SF_COUNT];
+static unsigned generation;
+
+unsigned standin_root_generation()
+{
+    return generation;
+}
 
 const char *standin_root()
 {
@@ -93,8 +99,7 @@ int standin_openat_high(int dir, const char *path, int flags)
 void standin_set_root(const char *dir)
 {
     snprintf(root, sizeof(root), "%s", dir);
-    standin_forget_sensors();
-    standin_forget_arcstats();
+    generation++;
     for (int i = 0; i < SF_COUNT; i++) {
         if (fds[i] >= 0)
             close(fds[i]);

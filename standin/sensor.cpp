@@ -31,9 +31,14 @@ struct slot {
 };
 static slot slots[SLOT_COUNT];
 static int slot_count;
+static unsigned generation;
 
-void standin_forget_sensors()
+// The files kept are the root's of now: another root's are closed.
+static void follow_root()
 {
+    if (generation == standin_root_generation())
+        return;
+    generation = standin_root_generation();
     for (int i = 0; i < slot_count; i++) {
         if (slots[i].fd >= 0)
             close(slots[i].fd);
@@ -67,6 +72,7 @@ static int read_text(const char *path, char *text, size_t size)
 // the file is not there.
 static int keep(const char *path)
 {
+    follow_root();
     int i = 0;
     while (i < slot_count && strcmp(slots[i].path, path) != 0)
         i++;
@@ -154,6 +160,7 @@ int read_sensor(const int *name, u_int namelen, void *oldp, size_t *oldlenp)
     int i = name[namelen - 1];
     if (i < 0 || i >= slot_count)
         return standin_fail(ENOENT);
+    follow_root();
     if (slots[i].fd < 0)
         slots[i].fd = open_below_classes(slots[i].path, O_RDONLY);
     char text[TEXT];

@@ -20,4 +20,8 @@ struct sfstat {
     uint64_t sf_pages_bogus;
 };
 
+#include <stddef.h>
+
 static_assert(sizeof(struct sfstat) == 88, "struct sfstat is 88 bytes");
+static_assert(offsetof(struct sfstat, sf_iocnt) == 16, "sf_iocnt at 16");
+static_assert(offsetof(struct sfstat, sf_pages_read) == 24, "sf_pages_read at 24");
