@@ -11,6 +11,7 @@
 #include "auth.h"
 #include "codec.h"
 #include "crc32.h"
+#include "hex.h"
 #include "keyfile.h"
 #include "log_capture.h"
 #include "packet.h"
@@ -25,25 +26,6 @@ const char VECTOR_PACKET[] = "535c402c000000006553f1000017021000000f000a0005"
                              "010123456789abcdef0000000000000007"
                              "4f810ea528f9a7a81417e91548b666ed";
 const int VECTOR_LENGTH = 23;
-
-std::vector<uint8_t> hex(const std::string &text)
-{
-    std::vector<uint8_t> bytes;
-    for (size_t i = 0; i + 1 < text.size(); i += 2)
-        bytes.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-    return bytes;
-}
-
-std::string hex(const uint8_t *bytes, size_t n)
-{
-    std::string text;
-    char two[3];
-    for (size_t i = 0; i < n; i++) {
-        snprintf(two, sizeof(two), "%02x", bytes[i]);
-        text += two;
-    }
-    return text;
-}
 
 struct Auth : ::testing::Test {
     auth_key *key = nullptr;

@@ -23,7 +23,7 @@
 namespace {
 
 const std::string PROBO_FIXTURE = PROBO_FIXTURE_BIN, PROBO = PROBO_BIN, COLVO = COLVO_BIN,
-                  MKRRD = MKRRD_BIN, EXPORT = EXPORT_BIN;
+                  MKRRD = MKRRD_BIN, EXPORT = EXPORT_BIN, GRAPH = GRAPH_BIN;
 const std::string RRDTOOL = "/usr/bin/rrdtool", PROMTOOL = "/usr/bin/promtool",
                   CURL = "/usr/bin/curl";
 
@@ -99,6 +99,12 @@ TEST(KernelFiguresEndToEnd, ProboSendsColvoStoresTheExporterShows)
     }
     ASSERT_EQ(0, run_command(RRDTOOL, {"lastupdate", dir.file("sensor_tz0.rrd")}, &out));
     EXPECT_NE(std::string::npos, out.find(t + ": 45.000000")) << out;
+    // Drawn, every graph the catalogue gives them: one of each sensor
+    // (tz9's database too, empty), three each of zfs, pf and mbuf.
+    EXPECT_EQ(0, run_command(GRAPH, {"-d", "-f", conf, "-o", dir.file("www")}, &out)) << out;
+    std::string images;
+    run_command("/bin/sh", {"-c", "cd " + dir.file("www") + " && ls -R | grep -c 'hour.png$'"}, &images);
+    EXPECT_EQ("12\n", images) << out;
 
     // Shown by the exporter, in base units, and promtool passes the text.
     std::string url = "http://127.0.0.1:" + std::to_string(http) + "/metrics", text;

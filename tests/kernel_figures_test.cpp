@@ -14,6 +14,7 @@
 
 #include "crc32.h"
 #include "fifoline.h"
+#include "hex.h"
 #include "kernel_fixtures.h"
 #include "log_capture.h"
 #include "probes.h"
@@ -23,17 +24,6 @@
 #include "udp.h"
 
 namespace {
-
-std::string hex(const uint8_t *bytes, int count)
-{
-    std::string out;
-    char two[3];
-    for (int i = 0; i < count; i++) {
-        snprintf(two, sizeof(two), "%02x", bytes[i]);
-        out += two;
-    }
-    return out;
-}
 
 // The record's FIFO line, from 127.0.0.1 at 1700000000.
 std::string fifo_line(const uint8_t *record, int count)
@@ -94,7 +84,7 @@ struct KernelFigures : ::testing::Test {
         int n = e.pack(buffer, sizeof(buffer), s);
         if (line && n > 0)
             *line = fifo_line(buffer, n);
-        return hex(buffer, n);
+        return hex(buffer, static_cast<size_t>(n));
     }
 };
 temp_dir *KernelFigures::tree;
