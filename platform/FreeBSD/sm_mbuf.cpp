@@ -24,10 +24,11 @@
 
 // The zones netstat -m reports, and what it takes from each.
 enum { Z_MBUF, Z_PACKET, Z_CLUSTER, Z_JUMBOP, Z_JUMBO9, Z_JUMBO16, Z_COUNT };
-static const char *const ZONE_NAMES[Z_COUNT] = {
+static const char *const ZONE_NAMES[] = {
     MBUF_MEM_NAME,        MBUF_PACKET_MEM_NAME, MBUF_CLUSTER_MEM_NAME,
     MBUF_JUMBOP_MEM_NAME, MBUF_JUMBO9_MEM_NAME, MBUF_JUMBO16_MEM_NAME,
 };
+static_assert(sizeof(ZONE_NAMES) / sizeof(ZONE_NAMES[0]) == Z_COUNT, "a name per zone");
 
 struct zone {
     uint64_t count; // allocated and not freed: in use

@@ -12,22 +12,46 @@
 #include "probes.h"
 #include "types.h"
 
-// The ARC's statistics in the stream's value order.
-static const char *const STATISTICS[] = {
-    "size",          "c",
-    "c_min",         "c_max",
-    "mfu_size",      "mru_size",
-    "metadata_size", "hits",
-    "misses",        "demand_data_hits",
-    "demand_data_misses", "prefetch_data_hits",
-    "prefetch_data_misses", "l2_size",
-    "l2_hits",       "l2_misses",
-    "deleted",       "compressed_size",
-    "uncompressed_size",
+// Each value of the stream, by its data source's name, and the ARC's
+// statistic it is.
+struct statistic {
+    const char *source;
+    const char *arcstat;
+};
+static constexpr statistic STATISTICS[] = {
+    {"size", "size"},
+    {"target", "c"},
+    {"min", "c_min"},
+    {"max", "c_max"},
+    {"mfu_size", "mfu_size"},
+    {"mru_size", "mru_size"},
+    {"metadata_size", "metadata_size"},
+    {"hits", "hits"},
+    {"misses", "misses"},
+    {"demand_hits", "demand_data_hits"},
+    {"demand_misses", "demand_data_misses"},
+    {"prefetch_hits", "prefetch_data_hits"},
+    {"prefetch_misses", "prefetch_data_misses"},
+    {"l2_size", "l2_size"},
+    {"l2_hits", "l2_hits"},
+    {"l2_misses", "l2_misses"},
+    {"evictions", "deleted"},
+    {"compressed_size", "compressed_size"},
+    {"uncompressed_size", "uncompressed_size"},
 };
 enum { STATISTIC_COUNT = sizeof(STATISTICS) / sizeof(STATISTICS[0]), NAME_SIZE = 64 };
-static_assert(STATISTIC_COUNT == catalogue::length(catalogue::ROWS[STREAM_ZFS].format),
-              "one statistic per value of the zfs stream");
+
+static constexpr bool in_the_catalogue_order()
+{
+    const stream_row &row = catalogue::ROWS[STREAM_ZFS];
+    if (row.source_count != STATISTIC_COUNT)
+        return false;
+    for (int i = 0; i < STATISTIC_COUNT; i++)
+        if (!catalogue::same(STATISTICS[i].source, row.sources[i].name))
+            return false;
+    return true;
+}
+static_assert(in_the_catalogue_order(), "one statistic per value of the zfs stream, in order");
 
 static mib mibs[STATISTIC_COUNT];
 static uint64_t values[STATISTIC_COUNT];
@@ -38,7 +62,7 @@ static void resolve_all()
 {
     for (int i = 0; i < STATISTIC_COUNT; i++) {
         char name[NAME_SIZE];
-        snprintf(name, sizeof(name), "kstat.zfs.misc.arcstats.%s", STATISTICS[i]);
+        snprintf(name, sizeof(name), "kstat.zfs.misc.arcstats.%s", STATISTICS[i].arcstat);
         if (mib_resolve(name, &mibs[i]) || told)
             continue;
         // The ARC's size is there wherever ZFS is loaded; other figures
