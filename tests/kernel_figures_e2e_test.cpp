@@ -61,7 +61,7 @@ TEST(KernelFiguresEndToEnd, ProboSendsColvoStoresTheExporterShows)
     ASSERT_TRUE(colvo.wait_for("listening for incoming probo traffic")) << colvo.output();
     fifo_reader fifo(COLVO_FIFO);
     int http = free_tcp_port();
-    daemon_process exporter(EXPORT, {"-d", "-l", "127.0.0.1:" + std::to_string(http), "-s", COLVO_SOCKET});
+    daemon_process exporter(EXPORT, {"-d", "-u", "-l", "127.0.0.1:" + std::to_string(http), "-s", COLVO_SOCKET});
     ASSERT_TRUE(exporter.wait_for("connected to " + std::string(COLVO_SOCKET))) << exporter.output();
 
     setenv("PROBO_FIXTURE_ROOT", tree.path().c_str(), 1);
