@@ -8,8 +8,10 @@ PACKAGES="cmake ninja-build g++ clang lld libclang-rt-14-dev pkg-config libgtest
 # The exporter's test starts a Prometheus server of its own (and promtool
 # checks the exported text); the packaged service is not wanted.
 SERVER_PACKAGES="prometheus"
+# The FreeBSD run boots a FreeBSD kernel under QEMU from a cd9660 image.
+VM_PACKAGES="qemu-system-x86 makefs"
 missing=""
-for p in $PACKAGES $SERVER_PACKAGES; do
+for p in $PACKAGES $SERVER_PACKAGES $VM_PACKAGES; do
     dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
 done
 [ -n "$missing" ] || exit 0
@@ -26,7 +28,7 @@ if [ ! -e "$policy" ]; then
 fi
 status=0
 apt-get install -y -qq $PACKAGES >/dev/null || status=$?
-[ "$status" -ne 0 ] || apt-get install -y -qq --no-install-recommends $SERVER_PACKAGES >/dev/null || status=$?
+[ "$status" -ne 0 ] || apt-get install -y -qq --no-install-recommends $SERVER_PACKAGES $VM_PACKAGES >/dev/null || status=$?
 [ -z "$made_policy" ] || rm -f "$policy"
 # Where a service manager started it anyway, the system's server is stopped.
 if command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet prometheus 2>/dev/null; then
