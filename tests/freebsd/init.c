@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 /* /sbin/init of the FreeBSD run: starts colvo and probo as the rc scripts
    do (detached, logging to syslog, which this init stands in for), checks
    each of probo's figures, as colvo writes them to its FIFO, against what

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: the probo-colvo authors
+// SPDX-License-Identifier: BSD-2-Clause
 // colvo on Linux fed the datagrams colvo on FreeBSD received in the
 // FreeBSD run (read from the machine's console), with the same
 // configurations and the reload at the same place: its FIFO and live

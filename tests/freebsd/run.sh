@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: the probo-colvo authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Runs probo and colvo of the FreeBSD build on a FreeBSD kernel under QEMU
 # (../shared/freebsd-vm, or $FREEBSD_VM): init.c, built here for FreeBSD,
 # is the machine's init and checks probo's figures against the kernel's
