@@ -3,7 +3,10 @@
 // getmntinfo: the mounts this process saw at start (/proc/self/mountinfo,
 // opened then) with each file system's figures from statvfs on its mount
 // point. A mount point out of reach (outside the chroot, or covered by
-// another mount) leaves its file system out of the list.
+// another mount) leaves its file system out of the list. As FreeBSD's
+// kernel does, MNT_NOWAIT gives the figures a mount had when first seen
+// (FreeBSD: when mounted; statfs(2) does not renew them), MNT_WAIT asks
+// the file system again.
 #include <sys/types.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -36,9 +39,65 @@ static struct statfs *mounts; // the library's array: grows, never shrinks
 static size_t capacity;
 static standin_fs_reader *fs_reader;
 
+// A mount's figures as last asked for; its line of mountinfo is its
+// identity. Mounts no longer listed are forgotten.
+struct kept_figures {
+    kept_figures *next;
+    char *line; // up to its newline
+    size_t length;
+    standin_fs_figures figures;
+    unsigned listed; // the call that last listed it
+};
+static kept_figures *kept;
+static unsigned calls;
+
+static void forget(unsigned unless_listed)
+{
+    for (kept_figures **k = &kept; *k;) {
+        kept_figures *gone = *k;
+        if (gone->listed == unless_listed) {
+            k = &gone->next;
+            continue;
+        }
+        *k = gone->next;
+        free(gone->line);
+        free(gone);
+    }
+}
+
+static kept_figures *kept_for(const char *line, size_t length)
+{
+    for (kept_figures *k = kept; k; k = k->next)
+        if (k->length == length && memcmp(k->line, line, length) == 0)
+            return k;
+    return nullptr;
+}
+
+// 0 when out of memory.
+static int keep(const char *line, size_t length, const standin_fs_figures &f)
+{
+    kept_figures *k = kept_for(line, length);
+    if (k == nullptr) {
+        k = static_cast<kept_figures *>(calloc(1, sizeof(*k)));
+        if (k == nullptr || (k->line = static_cast<char *>(malloc(length))) == nullptr) {
+            free(k);
+            return 0;
+        }
+        memcpy(k->line, line, length);
+        k->length = length;
+        k->next = kept;
+        kept = k;
+    }
+    k->figures = f;
+    k->listed = calls;
+    return 1;
+}
+
+// Other figures are other file systems: nothing kept stays.
 void standin_set_fs_reader(standin_fs_reader *reader)
 {
     fs_reader = reader;
+    forget(calls + 1);
 }
 
 static int is_octal(char c)
@@ -127,19 +186,29 @@ static void fill(struct statfs *s, const mount_line &m, const standin_fs_figures
     copy(s->f_mntonname, sizeof(s->f_mntonname), m.point);
 }
 
-extern "C" int getmntinfo(struct statfs **mntbufp, int)
+extern "C" int getmntinfo(struct statfs **mntbufp, int mode)
 {
     if (standin_read_all(SF_MOUNTINFO, &text, &text_size) < 0)
         return 0;
+    calls++;
     size_t count = 0;
     static mount_line m; // three path buffers: kept off the stack
     for (const char *line = text; line && *line; line = standin_next_line(line)) {
         // An automount point would be mounted by asking for its figures.
         if (!parse_line(line, &m) || strcmp(m.type, "autofs") == 0)
             continue;
+        size_t length = strcspn(line, "\n");
+        kept_figures *k = kept_for(line, length);
         standin_fs_figures f = {};
-        if (fs_reader ? !fs_reader(m.point, &f) : !real_figures(m, &f))
+        if (k != nullptr && mode != MNT_WAIT) {
+            f = k->figures;
+            k->listed = calls;
+        } else if (fs_reader ? !fs_reader(m.point, &f) : !real_figures(m, &f)) {
             continue;
+        } else if (!keep(line, length, f)) {
+            errno = ENOMEM;
+            return 0;
+        }
         if (count == capacity) {
             size_t grown = capacity ? capacity * 2 : 64;
             void *bigger = realloc(mounts, grown * sizeof(struct statfs));
@@ -152,6 +221,7 @@ extern "C" int getmntinfo(struct statfs **mntbufp, int)
         }
         fill(&mounts[count++], m, f);
     }
+    forget(calls);
     *mntbufp = mounts;
     if (count == 0)
         errno = ENOENT;

@@ -198,6 +198,31 @@ TEST_F(Df, MissingFileSystemWarnsAtEveryTick)
     s->argument = argument;
 }
 
+// FreeBSD's kernel answers MNT_NOWAIT with a mount's figures of mount
+// time (the FreeBSD run showed them frozen), and so does the stand-in:
+// every measurement asks the file system again.
+TEST_F(Df, EveryMeasurementAsksTheFileSystemAgain)
+{
+    mounts(mount("/m", "/dev/ada0p2"));
+    const standin_fs_figures mounted = {512, 9, 8, 7, 6, 5}, later = {512, 9, 4, 3, 6, 2}, last = {512, 9, 1, 1, 6, 1};
+    figures["/m"] = mounted;
+    start("ada0p2");
+    EXPECT_EQ((std::vector<uint64_t>{9, 8, 7, 6, 5, 0, 0}), values());
+    figures["/m"] = later;
+    EXPECT_EQ((std::vector<uint64_t>{9, 4, 3, 6, 2, 0, 0}), values());
+    figures["/m"] = last;
+    struct statfs *list = nullptr;
+    // The figures last asked for, until asked again.
+    const struct {
+        int mode;
+        uint64_t bfree;
+    } asks[] = {{MNT_NOWAIT, 4}, {MNT_WAIT, 1}, {MNT_NOWAIT, 1}};
+    for (const auto &a : asks) {
+        ASSERT_EQ(1, getmntinfo(&list, a.mode));
+        EXPECT_EQ(a.bfree, list[0].f_bfree) << a.mode;
+    }
+}
+
 // Real figures, only where the mount point is in reach and on the mount's device.
 TEST_F(Df, StandinListsReachableMountsOnly)
 {

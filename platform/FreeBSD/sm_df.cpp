@@ -21,10 +21,12 @@
 static struct statfs *mounts;
 static int count;
 
-// Cached figures: a file system that does not answer is not waited for.
-static void fetch()
+// At start the list alone matters, and no file system is waited for. A
+// measurement asks each file system anew: the figures MNT_NOWAIT gives are
+// those the kernel took at mount time, which statfs(2) does not renew.
+static void fetch(int mode)
 {
-    count = getmntinfo(&mounts, MNT_NOWAIT);
+    count = getmntinfo(&mounts, mode);
     if (count <= 0) {
         count = 0;
         warning("df failed");
@@ -85,7 +87,7 @@ void df_start(stream *s)
     char buffer[DF_SOURCE_SIZE];
     diskname_iter it;
     diskname_init(&it, s->argument, buffer, sizeof(buffer));
-    fetch();
+    fetch(MNT_NOWAIT);
     for (const char *candidate; (candidate = diskname_next(&it)) != nullptr;) {
         if (find(candidate) == nullptr)
             continue;
@@ -105,7 +107,7 @@ void df_start(stream *s)
 
 void df_sample()
 {
-    fetch();
+    fetch(MNT_WAIT);
 }
 
 int32_t df_pack(uint8_t *buffer, int32_t space, stream *s)
