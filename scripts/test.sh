@@ -3,8 +3,9 @@
 # SPDX-License-Identifier: BSD-2-Clause
 # Sets up, builds with warnings as errors and runs every test (from the
 # release tarball when the checkout is its commit); cross-builds for
-# FreeBSD where a FreeBSD root is at hand; builds, checks, installs and
-# purges the Debian packages; runs the tests again under AddressSanitizer
+# FreeBSD 13.5 and 14 where FreeBSD roots are at hand, and runs the 13.5
+# build on a FreeBSD kernel under QEMU where one is; builds, checks,
+# installs and purges the Debian packages; runs the tests again under AddressSanitizer
 # and UndefinedBehaviorSanitizer; then runs each fuzz target briefly.
 # Paths are private to the build tree, but for the packages' install.
 set -eu
@@ -73,6 +74,7 @@ MANPATH="$(dirname "$(find "$stage" -path '*/man/man8' -type d)")" \
     systemd-analyze verify "$plain/probo.service" "$plain/colvo.service" "$plain/colvo-export.service"
 
 sh scripts/freebsd.sh
+sh tests/freebsd/run.sh build/freebsd-13.5 "$plain"
 
 # The packages: the ports' distinfo is their release's; the Debian packages
 # pass lintian, install, run and purge without a trace.
