@@ -5,12 +5,17 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "config.h"
 
 static pid_t spawn(const std::string &binary, const std::vector<std::string> &args, int *out,
                    const std::string &cwd, const spawn_options &options = spawn_options())
@@ -179,4 +184,17 @@ bool stop_process(pid_t pid, int sig)
     bool gone = fd >= 0 && kill(pid, sig) == 0 && poll(&p, 1, 5000) == 1;
     close(fd);
     return gone;
+}
+
+int connect_live()
+{
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    snprintf(a.sun_path, sizeof(a.sun_path), "%s", COLVO_SOCKET);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }

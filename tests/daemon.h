@@ -55,6 +55,8 @@ int count_of(const std::string &text, const std::string &fragment);
 
 // The process id a pid file holds, or 0.
 pid_t pid_in(const std::string &path);
+// A client of colvo's live socket (COLVO_SOCKET); -1 when refused.
+int connect_live();
 // Signals a process that is not our child (a detached daemon) and waits for
 // its end.
 bool stop_process(pid_t pid, int sig = 15);

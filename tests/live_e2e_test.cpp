@@ -25,19 +25,6 @@ namespace {
 
 const std::string COLVO = COLVO_BIN;
 
-int connect_live()
-{
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un a = {};
-    a.sun_family = AF_UNIX;
-    snprintf(a.sun_path, sizeof(a.sun_path), "%s", COLVO_SOCKET);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // The lines of one descriptor, the figures lines apart.
 struct line_stream {
     int fd = -1;

@@ -691,6 +691,12 @@ static void check_debug(const struct entry *e)
           u(e, 0), first);
 }
 
+static const struct {
+    const char *type;
+    void (*check)(const struct entry *);
+} CHECKS[] = {{"cpu", check_cpu}, {"mem", check_mem},   {"load", check_load}, {"if", check_if},
+              {"io", check_io},   {"df", check_df},     {"proc", check_proc}, {"debug", check_debug}};
+
 static int reload_done;
 
 /* Each line: the streams expected, each against the kernel. */
@@ -706,22 +712,9 @@ static void on_line(char *line)
         if (i > 0)
             strlcat(types, " ", sizeof types);
         strlcat(types, e->type, sizeof types);
-        if (strcmp(e->type, "cpu") == 0)
-            check_cpu(e);
-        else if (strcmp(e->type, "mem") == 0)
-            check_mem(e);
-        else if (strcmp(e->type, "load") == 0)
-            check_load(e);
-        else if (strcmp(e->type, "if") == 0)
-            check_if(e);
-        else if (strcmp(e->type, "io") == 0)
-            check_io(e);
-        else if (strcmp(e->type, "df") == 0)
-            check_df(e);
-        else if (strcmp(e->type, "proc") == 0)
-            check_proc(e);
-        else if (strcmp(e->type, "debug") == 0)
-            check_debug(e);
+        for (size_t k = 0; k < sizeof CHECKS / sizeof CHECKS[0]; k++)
+            if (strcmp(e->type, CHECKS[k].type) == 0)
+                CHECKS[k].check(e);
     }
     /* The reload takes debug out of what colvo accepts. */
     const char *want = reload_done ? "proc df df df io if load mem cpu" : "debug proc df df df io if load mem cpu";

@@ -10,9 +10,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <string>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 #include <vector>
 
@@ -71,19 +69,6 @@ std::string localise(const std::string &conf, int port, const std::string &key)
             text.replace(at, from.size(), to);
     }
     return text;
-}
-
-int connect_live()
-{
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un a = {};
-    a.sun_family = AF_UNIX;
-    snprintf(a.sun_path, sizeof(a.sun_path), "%s", COLVO_SOCKET);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 // Host lines, up to count: the figures lines are colvo's own.
