@@ -13,6 +13,7 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/reboot.h>
+#include <sys/sf_buf.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/sysctl.h>
@@ -62,6 +63,7 @@ enum { FORGE_AT = 3, RELOAD_AT = 6, LINES = 10 };
 #define DISK_DRIFT (1 << 20)    /* read-ahead after probo's sample */
 #define RSS_DRIFT (64 * 1024)
 #define CPU_DRIFT 15.0          /* percentage points: the intervals are not the same */
+#define MBUF_DRIFT 64           /* buffers taken or given back by lo0's traffic */
 #define PCT_DRIFT 2.0           /* the kernel's decaying average moves once a second */
 
 static void say(const char *format, ...) __attribute__((format(printf, 1, 2)));
@@ -228,22 +230,29 @@ static int open_bpf(void)
     return b;
 }
 
-static pid_t start(char *const argv[])
+/* What a daemon says before it detaches (to standard error, then
+   /dev/null) comes to init on a pipe, one per daemon. */
+static int said[2] = {-1, -1};
+
+/* A detached daemon's launcher ends once the daemon is ready, with 0. */
+static void launch(int who, char *const argv[])
 {
+    int out[2];
+    pipe(out);
     pid_t pid = fork();
     if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(out[1], 2);
+        close(out[0]);
+        close(out[1]);
         execv(argv[0], argv);
         _exit(127);
     }
-    return pid;
-}
-
-/* A detached daemon's launcher ends at once, with 0. */
-static void launch(const char *name, char *const argv[])
-{
+    close(out[1]);
+    said[who] = out[0];
     int status = -1;
-    waitpid(start(argv), &status, 0);
-    check("start", WIFEXITED(status) && WEXITSTATUS(status) == 0, "%s: launcher status 0x%x", name, status);
+    waitpid(pid, &status, 0);
+    check("start", WIFEXITED(status) && WEXITSTATUS(status) == 0, "%s: launcher status 0x%x", argv[0], status);
 }
 
 static pid_t pid_file(const char *path)
@@ -275,7 +284,33 @@ static char fifo_pending[65536], sock_pending[65536];
 static size_t fifo_have, sock_have;
 
 /* Syslog: what colvo and probo logged that a step waits for. */
-static int reloaded, colvo_quit, probo_quit, probo_warnings;
+static int reloaded, colvo_quit, probo_quit;
+
+enum { COLVO, PROBO };
+static const char *const NAMES[] = {"colvo", "probo"};
+
+/* What probo's manual promises on this kernel, once each, and nothing
+   else: no temperature sensors, no ZFS, no pf; and a 1 s interval. */
+static const char *const PROMISED[] = {
+    "monitoring set to every 1 s",
+    "sensor(cpu0): no sysctl dev.cpu.0.temperature; sending nothing until it appears",
+    "sensor(tz0): no sysctl hw.acpi.thermal.tz0.temperature; sending nothing until it appears",
+    "zfs not available on this host: no sysctl kstat.zfs.misc.arcstats.",
+    "pf not available on this host: could not open \"/dev/pf\", No such file or directory; sending nothing",
+};
+enum { PROMISED_COUNT = sizeof PROMISED / sizeof PROMISED[0] };
+static int promised_seen[PROMISED_COUNT], unpromised;
+
+static void probo_warned(const char *text)
+{
+    for (int i = 0; i < PROMISED_COUNT; i++)
+        if (strstr(text, PROMISED[i]) != NULL) {
+            promised_seen[i]++;
+            return;
+        }
+    unpromised++;
+    say("init: FAIL probo warned: %s", text);
+}
 
 static void on_line(char *line);
 
@@ -350,7 +385,7 @@ static void read_syslog(int fd)
     if (strcmp(app, "probo") == 0 && strstr(rest, "received signal 15 - quitting"))
         probo_quit = 1;
     if (strcmp(app, "probo") == 0 && LOG_PRI(priority) <= LOG_WARNING)
-        probo_warnings++;
+        probo_warned(rest);
 }
 
 static char *keep(const char *line)
@@ -378,6 +413,17 @@ static int read_lines(int fd, char *pending, size_t *have, size_t room, void (*e
     *have -= (size_t)(start - pending);
     memmove(pending, start, *have);
     return 1;
+}
+
+static char said_pending[2][4096];
+static size_t said_have[2];
+static int said_who;
+
+static void on_said_line(char *line)
+{
+    say("init: %s said %s", NAMES[said_who], line);
+    if (said_who == PROBO && strncmp(line, "warning: ", 9) == 0)
+        probo_warned(line + 9);
 }
 
 static void on_fifo_line(char *line)
@@ -412,10 +458,18 @@ static int pump(int (*done)(void), const char *what)
             check("wait", 0, "no %s in %d s", what, WAIT_SECONDS);
             return 0;
         }
-        struct pollfd p[5] = {{bpf, POLLIN, 0}, {syslog_fds[0], POLLIN, 0}, {syslog_fds[1], POLLIN, 0},
-                              {fifo, POLLIN, 0}, {live, POLLIN, 0}};
-        if (poll(p, 5, 1000) <= 0)
+        struct pollfd p[7] = {{bpf, POLLIN, 0},  {syslog_fds[0], POLLIN, 0}, {syslog_fds[1], POLLIN, 0},
+                              {fifo, POLLIN, 0}, {live, POLLIN, 0},          {said[COLVO], POLLIN, 0},
+                              {said[PROBO], POLLIN, 0}};
+        if (poll(p, 7, 1000) <= 0)
             continue;
+        for (said_who = COLVO; said_who <= PROBO; said_who++)
+            if ((p[5 + said_who].revents & (POLLIN | POLLHUP)) &&
+                !read_lines(said[said_who], said_pending[said_who], &said_have[said_who], sizeof said_pending[0],
+                            on_said_line)) {
+                close(said[said_who]);
+                said[said_who] = -1;
+            }
         if (p[0].revents & POLLIN)
             read_bpf();
         for (int i = 0; i < 2; i++)
@@ -691,11 +745,52 @@ static void check_debug(const struct entry *e)
           u(e, 0), first);
 }
 
+/* The allocator's own counts per zone (vm.uma), which netstat -m sums
+   otherwise; the cluster limit and sendfile's counters as the kernel
+   gives them. */
+static long long uma(const char *zone, const char *figure)
+{
+    char name[96];
+    snprintf(name, sizeof name, "vm.uma.%s.%s", zone, figure);
+    return sysctl_number(name);
+}
+
+static void check_mbuf(const struct entry *e)
+{
+    static const char *const ZONES[] = {"mbuf", "mbuf_packet", "mbuf_cluster", "mbuf_jumbo_page", "mbuf_jumbo_9k",
+                                        "mbuf_jumbo_16k"};
+    long long in_use = uma("mbuf", "stats.current") + uma("mbuf_packet", "stats.current"), fails = 0, sleeps = 0;
+    for (int i = 0; i < 6; i++) {
+        fails += uma(ZONES[i], "stats.fails");
+        sleeps += uma(ZONES[i], "limit.sleeps");
+    }
+    check("mbuf in use", e->count == 15 && within((long long)u(e, 0), in_use, MBUF_DRIFT),
+          "probo %llu, kernel %lld (vm.uma.mbuf and mbuf_packet stats.current)", u(e, 0), in_use);
+    long long jumbo = uma("mbuf_jumbo_page", "stats.current");
+    check("mbuf jumbo", within((long long)u(e, 7), jumbo, MBUF_DRIFT) && u(e, 8) == (unsigned long long)uma("mbuf_jumbo_9k", "stats.current") &&
+              u(e, 9) == (unsigned long long)uma("mbuf_jumbo_16k", "stats.current"),
+          "probo %llu %llu %llu, kernel %lld %lld %lld (stats.current)", u(e, 7), u(e, 8), u(e, 9), jumbo,
+          uma("mbuf_jumbo_9k", "stats.current"), uma("mbuf_jumbo_16k", "stats.current"));
+    long long clusters = sysctl_number("kern.ipc.nmbclusters");
+    check("mbuf clusters allowed", u(e, 6) == (unsigned long long)clusters, "probo %llu, kernel %lld (kern.ipc.nmbclusters)",
+          u(e, 6), clusters);
+    check("mbuf denied, delayed", u(e, 10) == (unsigned long long)fails && u(e, 11) == (unsigned long long)sleeps,
+          "probo %llu %llu, kernel %lld %lld (stats.fails, limit.sleeps)", u(e, 10), u(e, 11), fails, sleeps);
+    struct sfstat sf;
+    size_t length = sizeof sf;
+    memset(&sf, 0, sizeof sf);
+    sysctlbyname("kern.ipc.sfstat", &sf, &length, NULL, 0);
+    check("mbuf sendfile", u(e, 12) == sf.sf_syscalls && u(e, 13) == sf.sf_iocnt && u(e, 14) == sf.sf_pages_read,
+          "probo %llu %llu %llu, kernel %llu %llu %llu (kern.ipc.sfstat)", u(e, 12), u(e, 13), u(e, 14),
+          (unsigned long long)sf.sf_syscalls, (unsigned long long)sf.sf_iocnt, (unsigned long long)sf.sf_pages_read);
+}
+
 static const struct {
     const char *type;
     void (*check)(const struct entry *);
 } CHECKS[] = {{"cpu", check_cpu}, {"mem", check_mem},   {"load", check_load}, {"if", check_if},
-              {"io", check_io},   {"df", check_df},     {"proc", check_proc}, {"debug", check_debug}};
+              {"io", check_io},   {"df", check_df},     {"proc", check_proc}, {"debug", check_debug},
+              {"mbuf", check_mbuf}};
 
 static int reload_done;
 
@@ -716,8 +811,9 @@ static void on_line(char *line)
             if (strcmp(e->type, CHECKS[k].type) == 0)
                 CHECKS[k].check(e);
     }
-    /* The reload takes debug out of what colvo accepts. */
-    const char *want = reload_done ? "proc df df df io if load mem cpu" : "debug proc df df df io if load mem cpu";
+    /* The reload takes debug out of what colvo accepts; sensor, zfs and
+       pf have nothing to send on this kernel. */
+    const char *want = reload_done ? "mbuf proc df df df io if load mem cpu" : "mbuf debug proc df df df io if load mem cpu";
     check(reload_done ? "streams after reload" : "streams", strcmp(types, want) == 0, "colvo %s, configured %s", types,
           want);
 }
@@ -816,7 +912,12 @@ static void finish(void)
         same = strcmp(fifo_lines[i], sock_lines[i]) == 0;
     check("colvo lines", same, "fifo %d, socket %d, the same; probo datagrams %d", fifo_count, sock_count,
           probo_datagrams);
-    check("probo warnings", probo_warnings == 0, "probo logged %d warnings", probo_warnings);
+    int promised = 0;
+    for (int i = 0; i < PROMISED_COUNT; i++)
+        promised += promised_seen[i] == 1;
+    check("probo warnings", promised == PROMISED_COUNT && unpromised == 0,
+          "probo gave %d of the %d promised once each (interval, sensor(cpu0), sensor(tz0), zfs, pf), %d others",
+          promised, PROMISED_COUNT, unpromised);
     check("io(vtbd0) grows", last_rbytes - first_rbytes >= filler_read, "probo %llu bytes more, init read %llu",
           last_rbytes - first_rbytes, filler_read);
 }
@@ -855,7 +956,7 @@ int main(void)
     close(from);
     close(to);
     char *colvo[] = {"/usr/local/sbin/colvo", "-u", "-f", CONFIG, NULL};
-    launch("colvo", colvo);
+    launch(COLVO, colvo);
     /* A client is taken in the receive loop, after the port is bound. */
     live = connect_unix(SOCKET);
     pump(have_figures, "figures from colvo's socket");
@@ -865,7 +966,7 @@ int main(void)
     say("init: colvo running, pid %d", (int)colvo_pid);
 
     char *probo[] = {"/usr/local/sbin/probo", "-u", "-f", "/etc/probo.conf", NULL};
-    launch("probo", probo);
+    launch(PROBO, probo);
     pump(have_probo, "word from probo");
     int filler = open(FILLER, O_RDONLY);
     static char chunk[CHUNK];
