@@ -151,13 +151,6 @@ stream *stream_new(int type, const char *argument)
     return s;
 }
 
-probe_states *stream_probe_state(stream *s)
-{
-    if (s->probe_state == nullptr)
-        s->probe_state = static_cast<probe_states *>(xzalloc(sizeof(probe_states)));
-    return s->probe_state;
-}
-
 static stream *find_stream(const stream_list *list, int type, const char *argument)
 {
     if (argument == nullptr)

@@ -15,7 +15,6 @@
 #include "auth.h"
 #include "index.h"
 #include "packet.h"
-#include "probe_state.h"
 
 enum {
     NAME_COMPARE_MAX = 2048,
@@ -28,6 +27,8 @@ enum {
 // thousands of streams and needs neither a second allocation nor the state.
 // A stream is the monitor's or the multiplexer's, never both, so the two
 // share a place and a record with a short argument takes 48 bytes of heap.
+union probe_states; // the monitor's probes' (probe_state.h)
+
 struct stream {
     int type;
     uint32_t key_hash; // of type and argument: a walk compares it before the texts
@@ -39,8 +40,6 @@ struct stream {
     stream *next;
 };
 
-// The probe state of the stream, made zero-filled at the first call.
-probe_states *stream_probe_state(stream *s);
 
 struct stream_list {
     stream *first;

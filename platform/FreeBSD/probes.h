@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "lists.h"
+#include "probe_state.h"
 
 #define PROBE_OPS(name)                                                                           \
     void name##_start(stream *s);                                                                 \

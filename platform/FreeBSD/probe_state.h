@@ -1,9 +1,8 @@
 // SPDX-FileCopyrightText: the probo-colvo authors
 // SPDX-License-Identifier: BSD-2-Clause
-// Per-stream probe state kept in every stream record. One fixed union for
-// all probes, so the record has the same shape on every platform; each
-// probe that keeps state adds its record here. The multiplexer leaves it
-// zero.
+// The probes' per-stream state, made at a probe's first call and pointed
+// at by the stream record, which knows nothing of it: one fixed union for
+// all probes, where each probe that keeps state adds its record.
 #pragma once
 
 #include <cstdint>
@@ -51,3 +50,7 @@ union probe_states {
 };
 
 static_assert(sizeof(probe_states) == 256, "the union keeps one size");
+
+struct stream;
+// The probe state of the stream, made zero-filled at the first call.
+probe_states *stream_probe_state(stream *s);
