@@ -166,18 +166,13 @@ void live_send_figures(live_server *s)
     live_send(s, line, length);
 }
 
-void live_watch(const live_server *s, event_set *e)
+void live_watch(live_server *s, event_set *e)
 {
     if (s == nullptr || s->fd == NO_FD)
         return;
-    events_read(e, s->fd);
-    for (const live_client &c : s->clients) {
-        if (c.fd == NO_FD)
-            continue;
-        events_read(e, c.fd);
-        if (c.length > 0)
-            events_write(e, c.fd);
-    }
+    s->place = events_watch(e, s->fd, 1, 0);
+    for (live_client &c : s->clients)
+        c.place = c.fd == NO_FD ? -1 : events_watch(e, c.fd, 1, c.length > 0);
 }
 
 static void refuse(live_server *s, int fd)
@@ -200,7 +195,7 @@ static void accept_clients(live_server *s)
                 slot = &c;
                 break;
             }
-        if (slot == nullptr || fd >= FD_SETSIZE) {
+        if (slot == nullptr) {
             refuse(s, fd);
             continue;
         }
@@ -248,12 +243,12 @@ void live_serve(live_server *s, const event_set *e)
     if (s == nullptr || s->fd == NO_FD)
         return;
     for (live_client &c : s->clients) {
-        if (c.fd != NO_FD && events_readable(e, c.fd))
+        if (c.fd != NO_FD && events_readable(e, c.place))
             read_client(s, &c);
-        if (c.fd != NO_FD && c.length > 0 && events_writable(e, c.fd))
+        if (c.fd != NO_FD && c.length > 0 && events_writable(e, c.place))
             write_queue(s, &c);
     }
-    if (events_readable(e, s->fd))
+    if (events_readable(e, s->place))
         accept_clients(s);
 }
 

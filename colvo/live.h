@@ -26,10 +26,12 @@ struct live_client {
     int head;
     int length;
     int size;
+    int place; // in the loop's event set
 };
 
 struct live_server {
     int fd; // listening; NO_FD when none
+    int place; // in the loop's event set
     int connected;
     long dropped; // lines dropped for clients since the last summary
     live_client clients[LIVE_CLIENTS_MAX];
@@ -46,7 +48,7 @@ void live_send_figures(live_server *s);
 // Adds the descriptors to watch: the listening socket and each client
 // (readable: it closed its end or wrote), and writable those with lines
 // waiting.
-void live_watch(const live_server *s, event_set *e);
+void live_watch(live_server *s, event_set *e);
 // New clients, ended ones, and queued lines that can go now.
 void live_serve(live_server *s, const event_set *e);
 // At exit: what can go without waiting goes, the rest is counted dropped.

@@ -337,19 +337,19 @@ int wait_for_datagrams(receiver *r, signal_gate *signals, const timespec *timeou
     b->count = 0;
     b->dropped = 0;
     for (;;) {
-        event_set e;
+        static event_set e;
         events_clear(&e);
         live_watch(live, &e);
-        for (int fd : r->sockets.fd)
-            if (fd != NO_FD)
-                events_read(&e, fd);
+        int places[MUX_SOCKET_SLOTS];
+        for (int slot = 0; slot < MUX_SOCKET_SLOTS; slot++)
+            places[slot] = r->sockets.fd[slot] != NO_FD ? events_watch(&e, r->sockets.fd[slot], 1, 0) : -1;
         int ready = events_wait(&e, signals, timeout);
         if (ready == 0)
             return 0;
         if (ready < 0)
             continue;
         for (int slot = 0; slot < MUX_SOCKET_SLOTS && b->count < RECEIVE_BATCH; slot++)
-            if (events_readable(&e, r->sockets.fd[slot]))
+            if (events_readable(&e, places[slot]))
                 drain(slot, r->sockets.fd[slot], b);
         live_serve(live, &e);
         // The caller's timeout is its to renew.

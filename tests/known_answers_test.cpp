@@ -267,9 +267,10 @@ TEST(KnownAnswers, ColvoLinesUpdatesAndMessages)
     address.sun_family = AF_UNIX;
     strcpy(address.sun_path, tmp.file("live.sock").c_str());
     ASSERT_EQ(0, connect(h.client, reinterpret_cast<sockaddr *>(&address), sizeof(address)));
-    event_set ready;
+    static event_set ready;
     events_clear(&ready);
-    events_read(&ready, h.live.fd);
+    live_watch(&h.live, &ready);
+    ASSERT_EQ(1, events_wait(&ready, nullptr, nullptr));
     live_serve(&h.live, &ready);
     size_t told = 0;
     auto tell = [&](const char *what) {

@@ -28,6 +28,7 @@
 #include "colvo_user.h"
 #include "config.h"
 #include "error.h"
+#include "events.h"
 #include "export_store.h"
 #include "line_reader.h"
 #include "signals.h"
@@ -360,15 +361,17 @@ int main(int argc, char **argv)
         }
         pthread_mutex_unlock(&shared.lock);
         // At most a second: the reconnection and the pruning are due.
-        pollfd watched[] = {{listener, POLLIN, 0}, {in.fd, POLLIN, 0}};
+        event_set e;
+        events_clear(&e);
+        int callers = events_watch(&e, listener, 1, 0);
+        int lines = events_watch(&e, in.fd, 1, 0);
         timespec timeout = {1, 0};
-        int ready = ppoll(watched, 2, &timeout, &gate.wait_mask);
-        signal_gate_pass(&gate, ready);
+        int ready = events_wait(&e, &gate, &timeout);
         if (quit_signal || ready <= 0)
             continue;
-        if (watched[0].revents)
+        if (events_readable(&e, callers) || events_ended(&e, callers))
             accept_connections(listener, http);
-        if (watched[1].revents == 0)
+        if (!events_readable(&e, lines) && !events_ended(&e, lines))
             continue;
         pthread_mutex_lock(&shared.lock);
         read_live(&in, &shared.store);

@@ -23,12 +23,14 @@
 
 #include "config.h"
 #include "error.h"
+#include "events.h"
 #include "figures.h"
 #include "line_reader.h"
 #include "signals.h"
 #include "top_screen.h"
 #include "top_table.h"
 #include "top_view.h"
+#include "unique_fd.h"
 
 enum { STATUS_TEXT = 512 };
 
@@ -219,20 +221,21 @@ int main(int argc, char **argv)
             screen_draw(&screen, &table, at, status);
             redraw = 0;
         }
-        pollfd fds[2] = {{in.fd, POLLIN, 0}, {terminal ? STDIN_FILENO : -1, POLLIN, 0}};
+        event_set e;
+        events_clear(&e);
+        int lines = events_watch(&e, in.fd, 1, 0);
+        int keys = events_watch(&e, terminal ? STDIN_FILENO : NO_FD, 1, 0);
         double wait = next_tick - now();
         timespec timeout = {0, wait > 0 ? static_cast<long>(wait * 1e9) : 0};
-        int ready = ppoll(fds, 2, &timeout, &signals.wait_mask);
-        signal_gate_pass(&signals, ready);
-        if (ready <= 0)
+        if (events_wait(&e, &signals, &timeout) <= 0)
             continue;
-        if (in.fd >= 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
+        if (in.fd >= 0 && events_readable(&e, lines))
             read_fifo(&in, &table);
         // The terminal hung up (its window closed) or failed: nothing more
         // can come from it or be shown on it.
-        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))
+        if (events_ended(&e, keys))
             break;
-        if (fds[1].revents & POLLIN) {
+        if (events_readable(&e, keys)) {
             int key;
             while (running && (key = getch()) != ERR)
                 running = screen_key(&screen, &table, key);
