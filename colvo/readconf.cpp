@@ -1,8 +1,10 @@
 // SPDX-FileCopyrightText: the probo-colvo authors
 // SPDX-License-Identifier: BSD-2-Clause
 // The multiplexer's configuration: one mux statement (address and port to
-// listen on) and source sections naming accepted streams and the database
-// file of each, written one by one or guessed from a data directory.
+// listen on) and source sections naming accepted streams (one by one, or
+// by patterns that take them as they come) and the database file of each,
+// written one by one or guessed from a data directory; include statements
+// read other files in their place.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -66,6 +68,21 @@ static int read_mux(lexer *lx, mux_list *muxes)
     return 1;
 }
 
+// Every type a configuration names takes TYPE(*).
+static int named(int type)
+{
+    return stream_type_named(type);
+}
+
+static int add_pattern(const lexer *lx, source *src, stream_pattern *p, const char *keyword)
+{
+    if (pattern_list_add(&source_rules_of(src)->patterns, p))
+        return 1;
+    pattern_free(p);
+    warning("%.200s:%d: stream %.200s(*) redefined", lx->filename, lx->line, keyword);
+    return 0;
+}
+
 static int read_accept(lexer *lx, source *src)
 {
     if (!lexer_expect(lx, TOK_LBRACE, "{"))
@@ -75,9 +92,19 @@ static int read_accept(lexer *lx, source *src)
             continue;
         if (lx->code == TOK_RBRACE)
             return 1;
+        if (lx->code == TOK_ALL) {
+            if (!add_pattern(lx, src, pattern_new(PATTERN_ALL_TYPES), "all"))
+                return 0;
+            continue;
+        }
         stream_item item;
-        if (!read_stream_item(lx, STREAM_KEYWORDS.text, &item))
+        if (!read_stream_item(lx, STREAM_KEYWORDS.text, &item, named))
             return 0;
+        if (item.pattern) {
+            if (!add_pattern(lx, src, item.pattern, item.keyword))
+                return 0;
+            continue;
+        }
         if (strlen(item.argument) > ARGUMENT_KEPT) {
             warning("%.200s:%d: argument '%.200s' too long for network format, will accept "
                     "initial 63 chars only",
@@ -117,34 +144,27 @@ static int stays_attached(const lexer *lx, const source *running, int type, cons
     return 1;
 }
 
-static int read_datadir(lexer *lx, source *src, int check, const source *running)
-{
-    lexer_next(lx);
-    const char *written = lx->token;
-    if (written[0] != '/') {
-        warning("%.200s:%d: datadir path '%.200s' is not absolute", lx->filename, lx->line,
-                written);
-        return 0;
-    }
-    if (check) {
-        struct stat st;
-        if (stat(written, &st) != 0) {
-            warning("%.200s:%d: could not stat datadir path '%.200s'", lx->filename, lx->line,
-                    written);
-            return 0;
-        }
-        if (!S_ISDIR(st.st_mode)) {
-            warning("%.200s:%d: datadir path '%.200s' is not a directory", lx->filename,
-                    lx->line, written);
-            return 0;
-        }
-    }
-    char path[TEXT_BUFFER];
-    snprintf(path, sizeof(path), "%s", written);
-    size_t length = strlen(path);
-    if (length > 0 && path[length - 1] == '/')
-        path[--length] = '\0';
+// A source's last datadir statement, and what the section says of making
+// databases: the datadir names the files of the streams accepted before it
+// at once, and of those accepted after it at the end of the section.
+struct datadir_statement {
+    char path[TEXT_BUFFER]; // "" before any, without its trailing "/"
+    char written[TEXT_BUFFER];
+    int line;
+    int missing; // the folder is not there (yet)
+    int create;  // the section says create, wherever
+};
 
+// Names the files of the streams without one under the directory. With
+// checking, a file that cannot be opened is told and its stream stays
+// without one; a missing file waits for the end of the section (final),
+// where create keeps it, to be made at first sight.
+static int apply_datadir(const lexer *lx, source *src, const datadir_statement *d, int check,
+                         const source *running, int final)
+{
+    char path[TEXT_BUFFER];
+    snprintf(path, sizeof(path), "%s", d->path);
+    size_t length = strlen(path);
     for (stream *s = src->streams.first; s; s = s->next) {
         if (s->rrd_file)
             continue;
@@ -153,23 +173,64 @@ static int read_datadir(lexer *lx, source *src, int check, const source *running
             if (s->argument[0])
                 warning("%.200s:%d: failed to construct stream %.200s(%.200s) filename using "
                         "datadir '%.200s'",
-                        lx->filename, lx->line, stream_type_name(s->type), s->argument, written);
+                        lx->filename, d->line, stream_type_name(s->type), s->argument, d->written);
             else
                 warning("%.200s:%d: failed to construct stream %.200s) filename using datadir "
                         "'%.200s'",
-                        lx->filename, lx->line, stream_type_name(s->type), written);
+                        lx->filename, d->line, stream_type_name(s->type), d->written);
             return 0;
         }
-        if (check && !can_open(path)) {
-            warning("%.200s:%d: file '%.200s', guessed by datadir,  cannot be opened",
-                    lx->filename, lx->line, path);
-            if (!stays_attached(lx, running, s->type, s->argument, path))
+        if (check && (d->missing || !can_open(path))) {
+            int missing = d->missing || errno == ENOENT;
+            if (missing && !final)
                 continue;
+            if (!(missing && d->create)) {
+                warning("%.200s:%d: file '%.200s', guessed by datadir,  cannot be opened",
+                        lx->filename, d->line, path);
+                if (!stays_attached(lx, running, s->type, s->argument, path))
+                    continue;
+            }
         }
         s->rrd_file = xstrdup(path);
     }
-    path[length] = '\0';
     return 1;
+}
+
+static int read_datadir(lexer *lx, source *src, int check, const source *running,
+                        datadir_statement *d)
+{
+    lexer_next(lx);
+    const char *written = lx->token;
+    if (written[0] != '/') {
+        warning("%.200s:%d: datadir path '%.200s' is not absolute", lx->filename, lx->line,
+                written);
+        return 0;
+    }
+    snprintf(d->written, sizeof(d->written), "%s", written);
+    snprintf(d->path, sizeof(d->path), "%s", written);
+    size_t length = strlen(d->path);
+    if (length > 0 && d->path[length - 1] == '/')
+        d->path[length - 1] = '\0';
+    d->line = lx->line;
+    d->missing = 0;
+    if (check) {
+        struct stat st;
+        if (stat(d->written, &st) != 0) {
+            // Told at the end of the section, unless it says create.
+            d->missing = errno == ENOENT;
+            if (!d->missing) {
+                warning("%.200s:%d: could not stat datadir path '%.200s': %.200s - make it "
+                        "colvo's to read, or correct the path",
+                        lx->filename, d->line, d->written, strerror(errno));
+                return 0;
+            }
+        } else if (!S_ISDIR(st.st_mode)) {
+            warning("%.200s:%d: datadir path '%.200s' is not a directory", lx->filename,
+                    d->line, d->written);
+            return 0;
+        }
+    }
+    return apply_datadir(lx, src, d, check, running, 0);
 }
 
 // A relative write path is made absolute, as -f is, so a reload names the
@@ -263,6 +324,59 @@ static int read_key(lexer *lx, source *src, int check)
     return 1;
 }
 
+// max files N: the most streams the section's patterns take.
+static int read_max_files(lexer *lx, source *src)
+{
+    if (!lexer_expect(lx, TOK_FILES, "files"))
+        return 0;
+    lexer_next(lx);
+    if (lx->kind != KIND_NUMBER || lx->value < 1) {
+        lexer_expected(lx, "<number above 0>");
+        return 0;
+    }
+    source_rules_of(src)->max_files = static_cast<int>(lx->value);
+    return 1;
+}
+
+// step N: the seconds between two updates of the databases made.
+static int read_step(lexer *lx, source *src)
+{
+    lexer_next(lx);
+    if (lx->kind != KIND_NUMBER || lx->value < 1) {
+        lexer_expected(lx, "<number above 0>");
+        return 0;
+    }
+    source_rules_of(src)->step = static_cast<int>(lx->value);
+    return 1;
+}
+
+// The end of a section: the last datadir names the files of the streams
+// still without one, and is where the patterns' streams go.
+static int end_source(const lexer *lx, source *src, int check, const source *running,
+                      const datadir_statement *d)
+{
+    if (d->path[0] == '\0') {
+        if (!d->create)
+            return 1;
+        warning("%.200s:%d: create needs a datadir, where the databases are made", lx->filename,
+                lx->line);
+        return 0;
+    }
+    if (d->missing && !d->create) {
+        warning("%.200s:%d: could not stat datadir path '%.200s': %.200s - make the folder "
+                "(colvo-mkrrd makes it), correct the path, or say create",
+                lx->filename, d->line, d->written, strerror(ENOENT));
+        return 0;
+    }
+    if (!apply_datadir(lx, src, d, check, running, 1))
+        return 0;
+    if (src->rules || d->create) {
+        source_rules_of(src)->datadir = xstrdup(d->path);
+        src->rules->create = d->create;
+    }
+    return 1;
+}
+
 static int read_source(lexer *lx, source_list *sources, int check, const mux *running)
 {
     lexer_next(lx);
@@ -278,6 +392,8 @@ static int read_source(lexer *lx, source_list *sources, int check, const mux *ru
     const source *was = running ? source_list_find(&running->sources, src->name) : nullptr;
     if (!lexer_expect(lx, TOK_LBRACE, "{"))
         return 0;
+    static datadir_statement last; // two paths: kept off the stack
+    last = {};
     for (;;) {
         if (!lexer_next(lx)) {
             warning("%.200s:%d: missing close brace on source statement", lx->filename,
@@ -287,12 +403,22 @@ static int read_source(lexer *lx, source_list *sources, int check, const mux *ru
         int ok;
         switch (lx->code) {
         case TOK_RBRACE:
-            return 1;
+            return end_source(lx, src, check, was, &last);
         case TOK_ACCEPT:
             ok = read_accept(lx, src);
             break;
         case TOK_DATADIR:
-            ok = read_datadir(lx, src, check, was);
+            ok = read_datadir(lx, src, check, was, &last);
+            break;
+        case TOK_MAX:
+            ok = read_max_files(lx, src);
+            break;
+        case TOK_STEP:
+            ok = read_step(lx, src);
+            break;
+        case TOK_CREATE:
+            last.create = 1;
+            ok = 1;
             break;
         case TOK_WRITE:
             ok = read_write(lx, src, check, was);
@@ -312,7 +438,7 @@ static int read_source(lexer *lx, source_list *sources, int check, const mux *ru
 static int check_sources(const char *path, const source_list *sources)
 {
     for (const source *src = sources->first; src; src = src->next) {
-        if (src->streams.first == nullptr) {
+        if (src->streams.first == nullptr && !(src->rules && src->rules->patterns.first)) {
             warning("%.200s: no streams accepted for source '%.200s'", path, src->name);
             return 0;
         }
@@ -376,9 +502,11 @@ int load_config(mux_list *out, const char *path, int check, const mux *running)
     lexer *lx = lexer_open(path);
     if (lx == nullptr)
         return 0;
-    while (lexer_next(lx)) {
+    for (int next; (next = next_statement(lx)) != 0;) {
         int ok;
-        if (lx->code == TOK_SOURCE) {
+        if (next < 0) {
+            ok = 0;
+        } else if (lx->code == TOK_SOURCE) {
             ok = read_source(lx, &sources, check, running);
         } else if (lx->code == TOK_MUX) {
             ok = read_mux(lx, out);

@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: the probo-colvo authors
 // SPDX-License-Identifier: BSD-2-Clause
 // One measurement of the loop, and the timing rules around it.
+#include "discover.h"
 #include "error.h"
 #include "probo.h"
 
@@ -31,7 +32,25 @@ measure_decision decide_measurement(time_t now, time_t last_measurement, int tic
     return MEASURE_NORMAL;
 }
 
-void measure(mux_list *list, time_t now, int tick)
+static void sample(stream *first, probe_entry *table)
+{
+    for (stream *s = first; s; s = s->next) {
+        probe_entry *entry = &table[s->type];
+        if (entry->in_use)
+            continue;
+        entry->in_use = 1;
+        if (entry->sample)
+            entry->sample();
+    }
+}
+
+static stream *found_first(const discovery *found, const mux *m)
+{
+    const stream_list *l = found_streams(found, m);
+    return l ? l->first : nullptr;
+}
+
+void measure(mux_list *list, time_t now, int tick, const discovery *found)
 {
     probe_entry *table = probe_table;
     for (int i = 0; i < PROBE_TABLE_SIZE; i++)
@@ -40,21 +59,15 @@ void measure(mux_list *list, time_t now, int tick)
         m->elapsed += tick;
         if (m->elapsed < m->interval)
             continue;
-        for (stream *s = m->streams.first; s; s = s->next) {
-            probe_entry *entry = &table[s->type];
-            if (entry->in_use)
-                continue;
-            entry->in_use = 1;
-            if (entry->sample)
-                entry->sample();
-        }
+        sample(m->streams.first, table);
+        sample(found_first(found, m), table);
     }
     for (mux *m = list->first; m; m = m->next) {
         if (m->elapsed < m->interval)
             continue;
         m->elapsed = 0;
         begin_packet(m, now);
-        add_streams_to_packet(m);
+        add_streams_to_packet(m, found_first(found, m));
         finish_packet(m);
         send_packet(m);
     }

@@ -17,6 +17,7 @@
 #include "config.h"
 #include "confread.h"
 #include "crc32.h"
+#include "discover.h"
 #include "error.h"
 #include "lexer.h"
 #include "net.h"
@@ -37,6 +38,7 @@ static volatile sig_atomic_t alarm_fired;
 static int tick;
 static int armed_tick; // the timer's period, 0 before it is armed
 static time_t measurement_time;
+static discovery found;
 
 // Handlers only note what happened; the loop reports and acts.
 static void on_alarm(int)
@@ -137,9 +139,13 @@ static void setup_muxes(mux_list *list)
         fatal("alarm setup failed: %.200s", strerror(errno));
 }
 
+// How often the configuration read anew says to look for what the
+// patterns stand for.
+static int fresh_period;
+
 static int read_fresh(mux_list *fresh, const char *path, const void *)
 {
-    if (!read_config(fresh, path))
+    if (!read_config(fresh, path, &fresh_period))
         return 0;
     // A file caught half-written may hold no statement yet.
     if (fresh->first == nullptr) {
@@ -170,10 +176,13 @@ static void reload(const char *path, mux_list *current)
         }
     }
     setup_signing(&fresh, current);
+    discovery_forget(&found);
     mux_list_free(current);
     *current = fresh;
     info("read configuration file '%.200s' successfully", path);
     setup_muxes(current);
+    found.period = fresh_period;
+    discover(&found, current, time(nullptr));
 }
 
 static char *copy_path(const char *argument)
@@ -203,16 +212,19 @@ int main(int argc, char **argv)
     char *path = options.config;
 
     mux_list muxes = {};
-    if (!read_config(&muxes, path))
+    if (!read_config(&muxes, path, &found.period))
         fatal("configuration file contained errors - aborting");
     if (test_mode) {
         info("%s: ok", path);
         exit(0);
     }
 
-    for (const mux *m = muxes.first; m; m = m->next)
+    for (const mux *m = muxes.first; m; m = m->next) {
         for (const stream *s = m->streams.first; s; s = s->next)
             probe_table[s->type].in_use = 1;
+        for (const stream_pattern *p = m->patterns.first; p; p = p->next)
+            probe_table[p->type].in_use = 1;
+    }
     for (probe_entry &entry : probe_table)
         if (entry.in_use && entry.prepare)
             entry.prepare();
@@ -244,6 +256,7 @@ int main(int argc, char **argv)
     install_signals(&wait_mask);
     crc32_init_table();
     setup_muxes(&muxes);
+    discover(&found, &muxes, time(nullptr));
     // Sockets bound and the timer armed: whoever started probo may go on.
     daemon_ready(&pid);
 
@@ -279,7 +292,9 @@ int main(int argc, char **argv)
             break;
         }
         last_measurement = now;
+        if (now >= found.next_look || now < found.next_look - found.period)
+            discover(&found, &muxes, now);
         if (muxes.first)
-            measure(&muxes, measurement_time, tick);
+            measure(&muxes, measurement_time, tick, &found);
     }
 }

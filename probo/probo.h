@@ -9,15 +9,20 @@
 #include "lists.h"
 #include "probe.h"
 
+enum { DISCOVER_PERIOD = 60 };
+
 // readconf: fills list from the monitor statements of path; 1 on success.
-int read_config(mux_list *list, const char *path);
+// discover_period: set to how often the host is looked at anew for what
+// the patterns stand for (seconds).
+int read_config(mux_list *list, const char *path, int *discover_period = nullptr);
 
 // transport
 void open_mux_socket(mux *m);
 void begin_packet(mux *m, time_t timestamp);
 void add_stream_to_packet(stream *s, mux *m);
-// Every stream of the mux, those of types every collector knows first.
-void add_streams_to_packet(mux *m);
+// Every stream of the mux, then those found for it (a chain, or null),
+// those of types every collector knows first.
+void add_streams_to_packet(mux *m, stream *found = nullptr);
 // Muxes with a key to the same destination from the same local address
 // share one boot identifier and sequence (the receiver follows one per
 // sender). On reload, running is the list in force: its counters go on.
@@ -47,6 +52,8 @@ int gcd(int a, int b);
 // the loop never spins.
 int mux_list_tick(const mux_list *list);
 measure_decision decide_measurement(time_t now, time_t last_measurement, int tick);
+struct discovery;
 // One measurement: sample each type once for the due muxes, then build and
-// send their packets, all with the timestamp now.
-void measure(mux_list *list, time_t now, int tick);
+// send their packets (their own streams, then those found for them), all
+// with the timestamp now.
+void measure(mux_list *list, time_t now, int tick, const discovery *found = nullptr);

@@ -49,12 +49,14 @@ void add_stream_to_packet(stream *s, mux *m)
 
 // A collector stops reading a packet at a type it does not know: records
 // every collector knows go first, so an older one still takes them all.
-void add_streams_to_packet(mux *m)
+void add_streams_to_packet(mux *m, stream *found)
 {
+    stream *lists[] = {m->streams.first, found};
     for (int later = 0; later < 2; later++)
-        for (stream *s = m->streams.first; s; s = s->next)
-            if ((catalogue::ROWS[s->type].sent_as >= STREAM_KNOWN_EVERYWHERE) == later)
-                add_stream_to_packet(s, m);
+        for (stream *first : lists)
+            for (stream *s = first; s; s = s->next)
+                if ((catalogue::ROWS[s->type].sent_as >= STREAM_KNOWN_EVERYWHERE) == later)
+                    add_stream_to_packet(s, m);
 }
 
 static void sign_packet(mux *m)

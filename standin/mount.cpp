@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "internal.h"
 #include "standin.h"
@@ -226,4 +227,44 @@ extern "C" int getmntinfo(struct statfs **mntbufp, int mode)
     if (count == 0)
         errno = ENOENT;
     return static_cast<int>(count);
+}
+
+// Linux's types that hold no device of their own but real data: the rest
+// of its "nodev" types are views of the kernel (proc, sysfs, cgroup...).
+static const char *const NODEV_WITH_DATA[] = {"tmpfs", "ramfs",    "overlay", "zfs",  "fuse",
+                                              "nfs",   "nfs4",     "cifs",    "smb3", "ceph",
+                                              "9p",    "virtiofs", "aufs"};
+static const char *const NETWORK[] = {"nfs", "nfs4", "cifs", "smb3", "ceph", "9p"};
+
+static int listed(const char *const *names, size_t count, const char *name)
+{
+    for (size_t i = 0; i < count; i++)
+        if (strcmp(names[i], name) == 0)
+            return 1;
+    return 0;
+}
+
+static char *types_text;
+static size_t types_size;
+
+// /proc/filesystems: one type a line, "nodev" before those without a device.
+extern "C" int getvfsbyname(const char *name, struct xvfsconf *vfc)
+{
+    if (standin_read_all(SF_FILESYSTEMS, &types_text, &types_size) < 0)
+        return -1;
+    for (const char *line = types_text; line && *line; line = standin_next_line(line)) {
+        int nodev = strncmp(line, "nodev", 5) == 0;
+        const char *type = standin_skip_blanks(line + (nodev ? 5 : 0));
+        size_t length = strcspn(type, " \t\n");
+        if (length != strlen(name) || strncmp(type, name, length) != 0)
+            continue;
+        memset(vfc, 0, sizeof(*vfc));
+        copy(vfc->vfc_name, sizeof(vfc->vfc_name), name);
+        if (nodev && !listed(NODEV_WITH_DATA, std::size(NODEV_WITH_DATA), name))
+            vfc->vfc_flags |= VFCF_SYNTHETIC;
+        if (listed(NETWORK, std::size(NETWORK), name))
+            vfc->vfc_flags |= VFCF_NETWORK;
+        return 0;
+    }
+    return standin_fail(ENOENT);
 }

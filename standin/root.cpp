@@ -40,6 +40,7 @@ static const kernel_file files[SF_COUNT] = {
     {"/sys/class", DIRECTORY},
     {"/sysctl/vm.zone_stats", FIXTURE},
     {"/sysctl/kern.ipc.sfstat", FIXTURE},
+    {"/proc/filesystems", READ_ON},
 };
 
 static char root[PATH_MAX];

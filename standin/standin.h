@@ -21,6 +21,7 @@ enum standin_file {
     SF_CLASSES,    // the directory of the temperature sensors' classes
     SF_ZONE_STATS, // vm.zone_stats: only in a fixture tree
     SF_SFSTAT,     // kern.ipc.sfstat: only in a fixture tree
+    SF_FILESYSTEMS, // getvfsbyname
     SF_COUNT,
 };
 

@@ -178,7 +178,9 @@ TEST_F(ColvoConfig, DatadirChecks)
     EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } datadir rrd }"));
     EXPECT_TRUE(log.has(at(1) + "datadir path 'rrd' is not absolute"));
     EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } datadir /nonexistent }"));
-    EXPECT_TRUE(log.has(at(1) + "could not stat datadir path '/nonexistent'"));
+    EXPECT_TRUE(log.has(at(1) + "could not stat datadir path '/nonexistent': No such file or "
+                                "directory - make the folder (colvo-mkrrd makes it), correct "
+                                "the path, or say create"));
     EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } datadir " +
                       dir.file("plain") + " }"));
     EXPECT_TRUE(log.has(at(1) + "datadir path '" + dir.file("plain") + "' is not a directory"));

@@ -3,6 +3,7 @@
 #include "confread.h"
 
 #include <cstdio>
+#include <cstring>
 #include <sys/socket.h>
 
 #include "error.h"
@@ -11,8 +12,38 @@
 #include "types.h"
 #include "xmalloc.h"
 
-int read_stream_item(lexer *lx, const char *keywords, stream_item *item)
+// The exclusions of a pattern up to its ")".
+static int read_exclusions(lexer *lx, stream_pattern *p)
 {
+    for (;;) {
+        if (!lexer_next(lx)) {
+            lexer_expected(lx, ")");
+            return 0;
+        }
+        if (lx->code == TOK_RPAREN)
+            return 1;
+        if (lx->code == TOK_COMMA)
+            continue;
+        if (lx->quoted || lx->token[0] != '!') {
+            lexer_expected(lx, "!<name>|)");
+            return 0;
+        }
+        const char *glob = lx->token + 1;
+        if (*glob == '\0') {
+            // "!" and the name apart: the name may be quoted.
+            if (!lexer_next(lx) || lx->code == TOK_RPAREN) {
+                lexer_expected(lx, "<name>");
+                return 0;
+            }
+            glob = lx->token;
+        }
+        pattern_exclude(p, glob);
+    }
+}
+
+int read_stream_item(lexer *lx, const char *keywords, stream_item *item, patterned_type *patterned)
+{
+    item->pattern = nullptr;
     if (!token_is_stream_type(lx->code)) {
         lexer_expected(lx, keywords);
         return 0;
@@ -31,12 +62,35 @@ int read_stream_item(lexer *lx, const char *keywords, stream_item *item)
         return 0;
     }
     snprintf(item->argument, sizeof(item->argument), "%s", lx->token);
+    if (patterned && patterned(item->type) && !lx->quoted && strcmp(lx->token, "*") == 0) {
+        item->pattern = pattern_new(item->type);
+        if (read_exclusions(lx, item->pattern))
+            return 1;
+        pattern_free(item->pattern);
+        item->pattern = nullptr;
+        return 0;
+    }
     lexer_next(lx);
     if (lx->code != TOK_RPAREN) {
         lexer_expected(lx, ")");
         return 0;
     }
     return 1;
+}
+
+int next_statement(lexer *lx)
+{
+    for (;;) {
+        if (!lexer_next(lx)) {
+            if (lexer_resume(lx))
+                continue;
+            return 0;
+        }
+        if (lx->code != TOK_INCLUDE)
+            return 1;
+        if (!lexer_include(lx))
+            return -1;
+    }
 }
 
 char *read_port(lexer *lx)

@@ -7,6 +7,7 @@
 
 #include "catalogue.h"
 #include "lexer.h"
+#include "pattern.h"
 
 enum { ITEM_TEXT = 2048 };
 
@@ -58,11 +59,24 @@ struct stream_item {
     int type;
     char keyword[ITEM_TEXT];  // as written, for messages
     char argument[ITEM_TEXT]; // "" when none was given
+    stream_pattern *pattern;  // TYPE(* ...): the caller's to keep or free; else null
 };
 
+// Whether TYPE(*) is a pattern of the type; where not, "*" is an argument
+// as any other, as it always was.
+typedef int patterned_type(int type);
+
 // Reads a stream item starting at the current token; a token that is no
-// stream keyword is reported as expected keywords. 1 on success.
-int read_stream_item(lexer *lx, const char *keywords, stream_item *item);
+// stream keyword is reported as expected keywords. An unquoted * as the
+// argument of a patterned type starts a pattern, which "!NAME" words (or
+// "!" and a quoted name) after it narrow. 1 on success.
+int read_stream_item(lexer *lx, const char *keywords, stream_item *item,
+                     patterned_type *patterned = nullptr);
+
+// The first token of the next statement, included files read in place of
+// their include statements: 1, 0 at the end of all input, -1 when an
+// include fails (told).
+int next_statement(lexer *lx);
 
 // The port after a host: "port" or "," then a number, or the number
 // alone; otherwise the token is pushed back and the port is "2100". An

@@ -4,8 +4,11 @@
 #include "lexer.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <glob.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,9 +23,11 @@ static constexpr keyword PUNCTUATION[] = {
     {"{", TOK_LBRACE}, {"}", TOK_RBRACE}, {"(", TOK_LPAREN}, {")", TOK_RPAREN}, {",", TOK_COMMA},
 };
 static constexpr keyword WORDS[] = {
-    {"accept", TOK_ACCEPT},   {"datadir", TOK_DATADIR}, {"every", TOK_EVERY},
-    {"from", TOK_FROM},       {"in", TOK_IN},           {"key", TOK_KEY},
-    {"monitor", TOK_MONITOR},
+    {"accept", TOK_ACCEPT},   {"all", TOK_ALL},         {"create", TOK_CREATE},
+    {"datadir", TOK_DATADIR}, {"discover", TOK_DISCOVER}, {"every", TOK_EVERY},
+    {"files", TOK_FILES},     {"from", TOK_FROM},       {"in", TOK_IN},
+    {"include", TOK_INCLUDE}, {"key", TOK_KEY},         {"max", TOK_MAX},
+    {"monitor", TOK_MONITOR}, {"step", TOK_STEP},
     {"mux", TOK_MUX},         {"port", TOK_PORT},       {"second", TOK_SECOND},
     {"seconds", TOK_SECONDS}, {"source", TOK_SOURCE},   {"stream", TOK_STREAM},
     {"to", TOK_TO},           {"write", TOK_WRITE},
@@ -159,39 +164,232 @@ static int lexer_fill(lexer *lx)
     return 1;
 }
 
-lexer *lexer_open(const char *path)
+// Opens a configuration file: a regular file of at most LEXER_FILE_MAX
+// bytes (a device or a FIFO may never end: /dev/zero is all separators).
+// The descriptor, or -1 with why the file cannot be read.
+static int open_config_file(const char *path, struct stat *st, const char **why)
 {
     int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        warning("could not open file \"%.200s\":%.200s", path, strerror(errno));
-        return nullptr;
+        *why = strerror(errno);
+        return -1;
     }
-    // A device or a FIFO may never end (/dev/zero is all separators).
-    struct stat st;
-    int regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (!regular || st.st_size > LEXER_FILE_MAX) {
-        warning("could not open file \"%.200s\":%.200s", path,
-                regular ? "larger than 16 MiB" : "not a regular file");
+    int regular = fstat(fd, st) == 0 && S_ISREG(st->st_mode);
+    if (!regular || st->st_size > LEXER_FILE_MAX) {
+        *why = regular ? "larger than 16 MiB" : "not a regular file";
         close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Makes the opened file the one read, from its start.
+static void begin_file(lexer *lx, const char *path, int fd, const struct stat *st)
+{
+    lx->filename = path;
+    lx->fd = fd;
+    lx->file_device = st->st_dev;
+    lx->file_inode = st->st_ino;
+    lx->line = 1;
+    lx->at_eof = 0;
+    if (lexer_fill(lx) && lx->buffer[0] == '\n')
+        lx->line++;
+}
+
+lexer *lexer_open(const char *path)
+{
+    struct stat st;
+    const char *why = nullptr;
+    int fd = open_config_file(path, &st, &why);
+    if (fd < 0) {
+        warning("could not open file \"%.200s\":%.200s", path, why);
         return nullptr;
     }
     lexer *lx = xnew_record<lexer>();
     lexer_reset(lx);
-    lx->filename = path;
     lx->token = static_cast<char *>(xzalloc(LEXER_TOKEN));
-    lx->fd = fd;
     lx->buffer = static_cast<char *>(xmalloc(LEXER_BUFFER));
-    if (lexer_fill(lx) && lx->buffer[0] == '\n')
-        lx->line++;
+    begin_file(lx, path, fd, &st);
     return lx;
+}
+
+// A file whose reading an include interrupted, and the files that include
+// names, to be read before it goes on.
+struct lexer_frame {
+    char *buffer;
+    const char *filename;
+    int fd, line, position, end, at_eof;
+    dev_t file_device;
+    ino_t file_inode;
+    glob_t found;
+    size_t next; // the next of found to read
+    lexer_frame *outer;
+};
+
+static int being_read(const lexer *lx, const struct stat *st)
+{
+    if (lx->file_device == st->st_dev && lx->file_inode == st->st_ino)
+        return 1;
+    for (const lexer_frame *f = lx->outer; f; f = f->outer)
+        if (f->file_device == st->st_dev && f->file_inode == st->st_ino)
+            return 1;
+    return 0;
+}
+
+// Opens the next file of the innermost include: 1 when one is being read,
+// 0 when the include has none left, -1 when one cannot be read.
+static int enter_next(lexer *lx)
+{
+    lexer_frame *f = lx->outer;
+    if (f->next >= f->found.gl_pathc)
+        return 0;
+    const char *path = f->found.gl_pathv[f->next++];
+    struct stat st;
+    const char *why = nullptr;
+    int fd = open_config_file(path, &st, &why);
+    if (fd >= 0 && being_read(lx, &st)) {
+        close(fd);
+        fd = -1;
+        why = "it is being read already: the includes go round in a loop";
+    }
+    if (fd < 0) {
+        warning("%.200s:%d: cannot include \"%.200s\": %.200s", f->filename, f->line, path, why);
+        return -1;
+    }
+    begin_file(lx, path, fd, &st);
+    return 1;
+}
+
+// Back to the file that included, where its reading stood.
+static void leave_include(lexer *lx)
+{
+    lexer_frame *f = lx->outer;
+    xfree(lx->buffer);
+    lx->buffer = f->buffer;
+    lx->filename = f->filename;
+    lx->fd = f->fd;
+    lx->line = f->line;
+    lx->position = f->position;
+    lx->end = f->end;
+    lx->at_eof = f->at_eof;
+    lx->file_device = f->file_device;
+    lx->file_inode = f->file_inode;
+    lx->outer = f->outer;
+    f->outer = lx->spent;
+    lx->spent = f;
+    lx->pushed_back = 0;
+    lx->code = TOK_NONE;
+    lx->kind = KIND_NONE;
+}
+
+// Reads the innermost include's files on; 1 when there is input.
+static int read_on(lexer *lx)
+{
+    int entered = enter_next(lx);
+    if (entered < 0) {
+        lx->failed = 1;
+        lx->at_eof = 1;
+        return 0;
+    }
+    if (entered == 0)
+        leave_include(lx);
+    return 1;
+}
+
+static int has_pattern(const char *path)
+{
+    return strpbrk(path, "*?[") != nullptr;
+}
+
+int lexer_include(lexer *lx)
+{
+    const char *where = lx->filename;
+    int line = lx->line;
+    if (!lexer_next(lx) || lx->token[0] == '\0') {
+        lexer_expected(lx, "<file name>");
+        return 0;
+    }
+    char pattern[PATH_MAX];
+    const char *slash = strrchr(where, '/');
+    int n = lx->token[0] == '/' || slash == nullptr
+                ? snprintf(pattern, sizeof(pattern), "%s", lx->token)
+                : snprintf(pattern, sizeof(pattern), "%.*s/%s", static_cast<int>(slash - where),
+                           where, lx->token);
+    if (n < 0 || n >= static_cast<int>(sizeof(pattern))) {
+        warning("%.200s:%d: cannot include \"%.200s\": %.200s", where, line, lx->token,
+                strerror(ENAMETOOLONG));
+        return 0;
+    }
+    int depth = 0;
+    for (const lexer_frame *f = lx->outer; f; f = f->outer)
+        depth++;
+    if (depth >= LEXER_INCLUDE_DEPTH) {
+        warning("%.200s:%d: cannot include \"%.200s\": more than %d includes deep - do the "
+                "includes go round in a loop?",
+                where, line, pattern, LEXER_INCLUDE_DEPTH);
+        return 0;
+    }
+    lexer_frame *f = xnew_record<lexer_frame>();
+    int result = glob(pattern, 0, nullptr, &f->found);
+    if (result != 0) {
+        globfree(&f->found);
+        xfree(f);
+        if (result == GLOB_NOMATCH && has_pattern(pattern)) {
+            warning("%.200s:%d: include \"%.200s\" names no file", where, line, pattern);
+            return 1;
+        }
+        warning("%.200s:%d: cannot include \"%.200s\": %.200s - correct the path", where, line,
+                pattern, result == GLOB_NOMATCH ? strerror(ENOENT) : "cannot read its folder");
+        return 0;
+    }
+    f->buffer = lx->buffer;
+    f->filename = where;
+    f->fd = lx->fd;
+    f->line = line;
+    f->position = lx->position;
+    f->end = lx->end;
+    f->at_eof = lx->at_eof;
+    f->file_device = lx->file_device;
+    f->file_inode = lx->file_inode;
+    f->outer = lx->outer;
+    lx->outer = f;
+    lx->buffer = static_cast<char *>(xmalloc(LEXER_BUFFER));
+    lx->fd = -1;
+    return read_on(lx);
+}
+
+int lexer_resume(lexer *lx)
+{
+    if (lx == nullptr || lx->outer == nullptr || lx->failed)
+        return 0;
+    close(lx->fd);
+    lx->fd = -1;
+    return read_on(lx);
+}
+
+static void free_frames(lexer_frame *f)
+{
+    while (f) {
+        lexer_frame *outer = f->outer;
+        globfree(&f->found);
+        xfree(f);
+        f = outer;
+    }
 }
 
 void lexer_close(lexer *lx)
 {
     if (lx == nullptr)
         return;
-    close(lx->fd);
+    if (lx->fd >= 0)
+        close(lx->fd);
     xfree(lx->buffer);
+    for (lexer_frame *f = lx->outer; f; f = f->outer) {
+        close(f->fd);
+        xfree(f->buffer);
+    }
+    free_frames(lx->outer);
+    free_frames(lx->spent);
     xfree(lx->token);
     xfree(lx);
 }
@@ -295,6 +493,7 @@ int lexer_next(lexer *lx)
     lx->code = TOK_NONE;
     lx->value = 0;
     lx->kind = KIND_NONE;
+    lx->quoted = 0;
 
     if (!skip_separators(lx))
         return 0;
@@ -302,7 +501,8 @@ int lexer_next(lexer *lx)
     lx->kind = KIND_STRING;
     lx->token_length = 0;
     int c = current(lx);
-    if (c == '\'' || c == '"')
+    lx->quoted = c == '\'' || c == '"';
+    if (lx->quoted)
         return read_quoted(lx);
 
     if (is_punctuation(c)) {

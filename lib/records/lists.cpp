@@ -221,6 +221,15 @@ stream *source_add_stream(source *src, int type, const char *argument)
     return src ? add_stream(&src->streams, type, argument) : nullptr;
 }
 
+source_rules *source_rules_of(source *src)
+{
+    if (src->rules == nullptr) {
+        src->rules = xnew_record<source_rules>();
+        src->rules->max_files = SOURCE_MAX_FILES;
+    }
+    return src->rules;
+}
+
 stream *mux_find_stream(const mux *m, int type, const char *argument)
 {
     return m ? find_stream(&m->streams, type, argument) : nullptr;
@@ -355,6 +364,11 @@ void source_list_free(source_list *list)
         next = s->next;
         stream_list_free(&s->streams);
         auth_state_free(s->auth);
+        if (s->rules) {
+            pattern_list_free(&s->rules->patterns);
+            xfree(s->rules->datadir);
+            xfree(s->rules);
+        }
         xfree(s);
     }
     index_free(&list->by_name);
@@ -377,6 +391,7 @@ void mux_list_free(mux_list *list)
         xfree(m->packet);
         stream_list_free(&m->streams);
         source_list_free(&m->sources);
+        pattern_list_free(&m->patterns);
         auth_key_free(m->key);
         xfree(m);
     }
@@ -404,15 +419,50 @@ int stream_list_send_size(const stream_list *list)
     return size;
 }
 
+static int takes_by_pattern(const source *s)
+{
+    return s->rules && s->rules->patterns.first;
+}
+
 int source_list_max_wire_size(const source_list *list)
 {
     int max = 0;
     for (const source *s = list->first; s; s = s->next) {
-        int size = stream_list_wire_size(&s->streams);
+        // What patterns take is not known ahead: any packet.
+        int size = takes_by_pattern(s) ? PACKET_SIZE_MAX : stream_list_wire_size(&s->streams);
         if (size > max)
             max = size;
     }
     return max;
+}
+
+// The room of the widest entry a pattern may take: a type's widest values
+// under the longest argument a packet carries.
+static int widest_entry_room()
+{
+    static const char longest[PACKET_MAX_ARGUMENT + 1] =
+        "123456789012345678901234567890123456789012345678901234567890123";
+    int widest = 0;
+    for (int type = 0; type < STREAM_TYPE_COUNT; type++)
+        if (stream_type_named(type) && line_entry_room(type, longest) > widest)
+            widest = line_entry_room(type, longest);
+    return widest;
+}
+
+// No packet makes a longer line: a record gives the most text per byte it
+// takes with no argument (an argument's bytes add as much to both), and
+// no more records than fit.
+static int packet_text_room()
+{
+    int most = 0;
+    for (int type = 0; type < STREAM_TYPE_COUNT; type++) {
+        if (!stream_type_named(type))
+            continue;
+        int record = 2 + stream_type_byte_width(type);
+        int room = (PACKET_SIZE_MAX / record + 1) * line_entry_room(type, "");
+        most = room > most ? room : most;
+    }
+    return most;
 }
 
 int source_list_max_text_size(const source_list *list)
@@ -422,6 +472,11 @@ int source_list_max_text_size(const source_list *list)
         int size = line_host_room(src->name);
         for (const stream *s = src->streams.first; s; s = s->next)
             size += line_entry_room(s->type, s->argument);
+        // The patterns take at most max_files streams.
+        if (takes_by_pattern(src)) {
+            long taken = long{src->rules->max_files} * widest_entry_room();
+            size += static_cast<int>(taken < packet_text_room() ? taken : packet_text_room());
+        }
         if (size > max)
             max = size;
     }
@@ -435,10 +490,11 @@ static void allocate_packet(mux *m, int size)
     m->packet = static_cast<uint8_t *>(xzalloc(static_cast<size_t>(size)));
 }
 
-void mux_init_send_packet(mux *m)
+void mux_init_send_packet(mux *m, int extra)
 {
     // Header, records, and the spare byte the overflow rule needs.
-    int size = stream_list_send_size(&m->streams) + PACKET_HEADER_SIZE + 1 + (m->key ? AUTH_SIZE : 0);
+    int size = stream_list_send_size(&m->streams) + extra + PACKET_HEADER_SIZE + 1 +
+               (m->key ? AUTH_SIZE : 0);
     if (size >= PACKET_SIZE_MAX + 1) {
         warning("transport max packet size is not enough to transport all streams");
         size = PACKET_SIZE_MAX;

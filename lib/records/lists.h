@@ -15,6 +15,7 @@
 #include "auth.h"
 #include "index.h"
 #include "packet.h"
+#include "pattern.h"
 
 enum {
     NAME_COMPARE_MAX = 2048,
@@ -54,11 +55,23 @@ union source_address {
     sockaddr_in6 in6;
 };
 
+enum { SOURCE_MAX_FILES = 256, SOURCE_STEP = 5 };
+
+// What a source section says beyond its named streams; most have none.
+struct source_rules {
+    pattern_list patterns; // streams taken as they come
+    char *datadir;         // where those streams' databases are; null: none
+    int create;            // a missing database is made at the first packet that needs it
+    int max_files;         // the most streams the patterns take
+    int step;              // of the databases made; 0: not written
+};
+
 struct source {
     char *name; // numeric host text, in the record's own allocation
     source_address socket_address;
     stream_list streams;
-    auth_state *auth; // null: a source without a key
+    auth_state *auth;    // null: a source without a key
+    source_rules *rules; // null: the section has no patterns, create or step
     source *next;
 };
 
@@ -92,6 +105,7 @@ struct mux {
     mux *signer;
     uint64_t sequence;
     uint8_t boot[AUTH_BOOT_SIZE];
+    pattern_list patterns; // monitor: streams found on the host
     mux *next;
 };
 
@@ -105,6 +119,9 @@ stream *source_find_stream(const source *src, int type, const char *argument);
 stream *source_add_stream(source *src, int type, const char *argument);
 stream *mux_find_stream(const mux *m, int type, const char *argument);
 stream *mux_add_stream(mux *m, int type, const char *argument);
+
+// The source's rules, made at the first call.
+source_rules *source_rules_of(source *src);
 
 // Sets the source's address from an IPv4 or IPv6 one (0 for another family,
 // leaving it unset); the address as a sender's is reported.
@@ -139,7 +156,8 @@ int stream_list_wire_size(const stream_list *list);
 int stream_list_send_size(const stream_list *list);
 int source_list_max_wire_size(const source_list *list);
 int source_list_max_text_size(const source_list *list);
-void mux_init_send_packet(mux *m);
+// extra: the bytes of records sent beside the mux's own streams.
+void mux_init_send_packet(mux *m, int extra = 0);
 // The receive buffer's size for the mux's sources: twice the largest
 // packet of theirs (a larger one is told apart from a bad one), with room
 // for an authenticator.

@@ -10,26 +10,26 @@ struct probe_rows {
 };
 
 static constexpr probe_rows ROWS = {{
-    {STREAM_IO1, 0, nullptr, io_start, io_sample, io_pack},
-    {STREAM_CPU, 0, nullptr, cpu_start, cpu_sample, cpu_pack},
-    {STREAM_MEM1, 0, nullptr, mem_start, mem_sample, mem_pack},
-    {STREAM_IF1, 0, nullptr, if_start, if_sample, if_pack},
-    {STREAM_PF, 0, pf_prepare, pf_start, pf_sample, pf_pack},
-    {STREAM_DEBUG, 0, nullptr, debug_start, nullptr, debug_pack},
-    {STREAM_PROC, 0, proc_prepare, proc_start, proc_sample, proc_pack},
-    {STREAM_MBUF, 0, nullptr, mbuf_start, mbuf_sample, mbuf_pack},
-    {STREAM_SENSOR, 0, nullptr, sensor_start, nullptr, sensor_pack},
-    {STREAM_IO, 0, nullptr, io_start, io_sample, io_pack},
-    {STREAM_PFQ, 0, pfq_prepare, pfq_start, pfq_sample, pfq_pack},
-    {STREAM_DF, 0, nullptr, df_start, df_sample, df_pack},
-    {STREAM_MEM, 0, nullptr, mem_start, mem_sample, mem_pack},
-    {STREAM_IF, 0, nullptr, if_start, if_sample, if_pack},
-    {STREAM_CPUIOW, 0, nullptr, cpuiow_start, cpuiow_sample, cpuiow_pack},
-    {STREAM_SMART, 0, nullptr, smart_start, smart_sample, smart_pack},
-    {STREAM_LOAD, 0, nullptr, load_start, load_sample, load_pack},
-    {STREAM_FLUKSO, 0, nullptr, flukso_start, flukso_sample, flukso_pack},
-    {STREAM_TYPE_COUNT, 0, nullptr, nullptr, nullptr, nullptr}, // STREAM_ALLFORMATS
-    {STREAM_ZFS, 0, nullptr, zfs_start, zfs_sample, zfs_pack},
+    {STREAM_IO1, 0, nullptr, io_start, io_sample, io_pack, nullptr, 0},
+    {STREAM_CPU, 0, nullptr, cpu_start, cpu_sample, cpu_pack, cpu_discover, 1},
+    {STREAM_MEM1, 0, nullptr, mem_start, mem_sample, mem_pack, nullptr, 0},
+    {STREAM_IF1, 0, nullptr, if_start, if_sample, if_pack, nullptr, 0},
+    {STREAM_PF, 0, pf_prepare, pf_start, pf_sample, pf_pack, nullptr, 0},
+    {STREAM_DEBUG, 0, nullptr, debug_start, nullptr, debug_pack, nullptr, 0},
+    {STREAM_PROC, 0, proc_prepare, proc_start, proc_sample, proc_pack, nullptr, 0},
+    {STREAM_MBUF, 0, nullptr, mbuf_start, mbuf_sample, mbuf_pack, nullptr, 0},
+    {STREAM_SENSOR, 0, nullptr, sensor_start, nullptr, sensor_pack, nullptr, 0},
+    {STREAM_IO, 0, nullptr, io_start, io_sample, io_pack, io_discover, 1},
+    {STREAM_PFQ, 0, pfq_prepare, pfq_start, pfq_sample, pfq_pack, nullptr, 0},
+    {STREAM_DF, 0, nullptr, df_start, df_sample, df_pack, df_discover, 1},
+    {STREAM_MEM, 0, nullptr, mem_start, mem_sample, mem_pack, nullptr, 1},
+    {STREAM_IF, 0, nullptr, if_start, if_sample, if_pack, if_discover, 1},
+    {STREAM_CPUIOW, 0, nullptr, cpuiow_start, cpuiow_sample, cpuiow_pack, nullptr, 0},
+    {STREAM_SMART, 0, nullptr, smart_start, smart_sample, smart_pack, smart_discover, 1},
+    {STREAM_LOAD, 0, nullptr, load_start, load_sample, load_pack, nullptr, 1},
+    {STREAM_FLUKSO, 0, nullptr, flukso_start, flukso_sample, flukso_pack, nullptr, 0},
+    {STREAM_TYPE_COUNT, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 0}, // STREAM_ALLFORMATS
+    {STREAM_ZFS, 0, nullptr, zfs_start, zfs_sample, zfs_pack, nullptr, 0},
 }};
 
 // A named type's entry is its own; a type without keyword has the empty
@@ -41,12 +41,16 @@ static constexpr bool rows_follow_the_types()
         const probe_entry &e = ROWS.row[t];
         if (stream_type_named(t) ? e.type != t
                                  : e.type != STREAM_TYPE_COUNT || e.prepare || e.start ||
-                                       e.sample || e.pack)
+                                       e.sample || e.pack || e.discover || e.in_all)
+            return false;
+        // A type all takes needs no argument, or its objects found.
+        if (e.in_all && stream_row_of(t)->argument && !e.discover)
             return false;
     }
     return true;
 }
-static_assert(rows_follow_the_types(), "the probe table has a row per stream type, in type order");
+static_assert(rows_follow_the_types(), "the probe table has a row per stream type, in type order, "
+                                        "and all takes only what it can name");
 
 static probe_rows rows = ROWS;
 probe_entry (&probe_table)[PROBE_TABLE_SIZE] = rows.row;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "lists.h"
+#include "probe.h"
 #include "probe_state.h"
 
 #define PROBE_OPS(name)                                                                           \
@@ -28,6 +29,14 @@ PROBE_OPS(zfs)
 PROBE_OPS(cpuiow)
 PROBE_OPS(flukso)
 #undef PROBE_OPS
+
+void cpu_discover(discover_found *found, void *receiver);
+void if_discover(discover_found *found, void *receiver);
+void io_discover(discover_found *found, void *receiver);
+void df_discover(discover_found *found, void *receiver);
+void smart_discover(discover_found *found, void *receiver);
+// The direct-access devices (disks) with statistics, as io(*) names them.
+void disk_discover(discover_found *found, void *receiver);
 
 void proc_prepare();
 void pfq_prepare();

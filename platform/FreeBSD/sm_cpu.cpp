@@ -3,13 +3,15 @@
 // The cpu probe: for one CPU, how the time since the previous measurement
 // was shared among the kernel's five CPU states. All CPUs' tick counters
 // are read once per measurement; each stream keeps its CPU's previous
-// counters and sends per-mille shares as percentages.
+// counters and sends per-mille shares as percentages. cpu(*) finds every
+// CPU the kernel counts time for.
 #include <sys/types.h>
 #include <sys/resource.h>
 #include <sys/sysctl.h>
 
 #include <errno.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include "error.h"
@@ -105,6 +107,26 @@ void cpu_start(stream *s)
 void cpu_sample()
 {
     read_counters();
+}
+
+void cpu_discover(discover_found *found, void *receiver)
+{
+    if (cp_times_components == 0)
+        setup("*");
+    read_counters();
+    size_t cpus = counters_length / CPU_BYTES;
+    for (size_t i = 0; i < cpus && i <= CPU_MAX; i++) {
+        // An absent CPU keeps its place in the array, all its counters 0.
+        const long *cpu = counters + i * CPUSTATES;
+        int counted = 0;
+        for (int k = 0; k < CPUSTATES; k++)
+            counted |= cpu[k] != 0;
+        if (!counted)
+            continue;
+        char name[8];
+        snprintf(name, sizeof(name), "%zu", i);
+        found(receiver, name);
+    }
 }
 
 int32_t percentages(int count, int64_t *shares, const int64_t *current, int64_t *previous,

@@ -3,7 +3,8 @@
 // The df probe: size, free space and inode use of one mounted file system,
 // picked by its mount source, or else by its mount point, from the list of
 // mounted file systems fetched once per tick. Block counts travel in units
-// of 512 bytes.
+// of 512 bytes. df(*) finds the file systems that hold files of their own,
+// by mount point.
 #include <sys/param.h>
 #include <sys/ucred.h>
 #include <sys/mount.h>
@@ -103,6 +104,42 @@ void df_start(stream *s)
         return;
     }
     warning("df(%.200s) failed (no such device)", s->argument);
+}
+
+// Kernel views (devfs, procfs), other mounts' aliases (nullfs) and memory
+// (tmpfs, named when wanted) hold no space worth watching; the flags of a
+// type tell most, the names the rest.
+static int pseudo(const struct statfs *f)
+{
+    static const char *const NAMES[] = {"devfs", "fdescfs", "procfs", "linprocfs", "linsysfs",
+                                        "nullfs", "tmpfs", "mqueuefs", "autofs"};
+    if (f->f_flags & MNT_IGNORE)
+        return 1;
+    for (const char *name : NAMES)
+        if (strcmp(f->f_fstypename, name) == 0)
+            return 1;
+    struct xvfsconf type;
+    return getvfsbyname(f->f_fstypename, &type) == 0 &&
+           (type.vfc_flags & (VFCF_SYNTHETIC | VFCF_LOOPBACK)) != 0;
+}
+
+void df_discover(discover_found *found, void *receiver)
+{
+    fetch();
+    for (int i = 0; i < count; i++) {
+        if (pseudo(&mounts[i]))
+            continue;
+        // A file system mounted twice is found once, where first mounted.
+        // (Its id is 0 where the caller may not see it: FreeBSD hides it
+        // from unprivileged processes.)
+        const int32_t *id = mounts[i].f_fsid.val;
+        int again = 0;
+        for (int j = 0; j < i && !again && (id[0] || id[1]); j++)
+            again = memcmp(&mounts[j].f_fsid, &mounts[i].f_fsid, sizeof(mounts[i].f_fsid)) == 0 &&
+                    !pseudo(&mounts[j]);
+        if (!again)
+            found(receiver, mounts[i].f_mntonname);
+    }
 }
 
 void df_sample()

@@ -3,7 +3,7 @@
 // The interface probe: the traffic counters of one network interface,
 // found by its exact name in a snapshot of every interface's generic
 // statistics taken once per measurement. if and if1 streams alike travel
-// in the wide layout.
+// in the wide layout. if(*) finds every interface of the snapshot.
 #include <sys/types.h>
 #include <sys/socket.h>
 #include <sys/sysctl.h>
@@ -58,6 +58,14 @@ void if_sample()
             d->ifmd_name[0] = '\0';
         d->ifmd_name[sizeof(d->ifmd_name) - 1] = '\0';
     }
+}
+
+void if_discover(discover_found *found, void *receiver)
+{
+    if_sample();
+    for (int i = 0; i < count; i++)
+        if (snapshot[i].ifmd_name[0] != '\0')
+            found(receiver, snapshot[i].ifmd_name);
 }
 
 int32_t if_pack(uint8_t *buffer, int32_t space, stream *s)

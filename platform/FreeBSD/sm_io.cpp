@@ -2,11 +2,14 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // The io probe: read and write transfers and bytes of one disk, from the
 // device statistics library's snapshot of every device, fetched whole at
-// each tick; io, io2 and io1 streams alike travel as io.
+// each tick; io, io2 and io1 streams alike travel as io. io(*) finds
+// every device with statistics but the pass-through ones, which count
+// only what the disk's own device counts too.
 #include <sys/types.h>
 #include <devstat.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -81,6 +84,33 @@ void io_start(stream *s)
 void io_sample()
 {
     refresh();
+}
+
+// Each device by the name streams give it (ada0, da1).
+static void list_devices(discover_found *found, void *receiver, int disks_only)
+{
+    refresh();
+    for (int i = 0; numdevs > 0 && i < holder.numdevs; i++) {
+        const devstat *d = &holder.devices[i];
+        if ((d->device_type & DEVSTAT_TYPE_PASS) ||
+            (disks_only && (d->device_type & DEVSTAT_TYPE_MASK) != DEVSTAT_TYPE_DIRECT))
+            continue;
+        char name[DEVSTAT_NAME_LEN + 16];
+        snprintf(name, sizeof(name), "%.*s%d",
+                 static_cast<int>(strnlen(d->device_name, sizeof(d->device_name))), d->device_name,
+                 d->unit_number);
+        found(receiver, name);
+    }
+}
+
+void io_discover(discover_found *found, void *receiver)
+{
+    list_devices(found, receiver, 0);
+}
+
+void disk_discover(discover_found *found, void *receiver)
+{
+    list_devices(found, receiver, 1);
 }
 
 int32_t io_pack(uint8_t *buffer, int32_t space, stream *s)

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: the probo-colvo authors
 // SPDX-License-Identifier: BSD-2-Clause
 // The process probe: for all processes whose command name begins with the
-// stream's argument, their number, CPU ticks and seconds, CPU percentage and
+// stream's argument (or, for "=NAME", is NAME), their number, CPU ticks and seconds, CPU percentage and
 // memory sizes. One snapshot of the process table per tick serves every
 // proc stream; the tick counters come from each process's kernel structure.
 #include <sys/param.h>
@@ -158,10 +158,13 @@ int32_t proc_pack(uint8_t *buffer, int32_t space, stream *s)
     uint32_t count = 0, size = 0, resident = 0;
     uint64_t ticks[3] = {0, 0, 0}; // user, system, interrupt
     double percent = 0;
-    size_t length = strlen(s->argument);
+    // proc(colvo) also counts colvo-top; proc(=colvo) counts colvo alone.
+    int exact = s->argument[0] == '=';
+    const char *name = s->argument + exact;
+    size_t length = strlen(name) + exact;
     for (int i = 0; i < nprocs; i++) {
         const kinfo_proc *p = &procs[i];
-        if (strncmp(p->ki_comm, s->argument, length) != 0)
+        if (strncmp(p->ki_comm, name, length) != 0)
             continue;
         if (kernel != nullptr)
             add_ticks(p, ticks);

@@ -3,7 +3,8 @@
 // The smart probe: twelve normalized SMART attributes of ATA disks. Each
 // disk is opened once, through CAM or as a plain node for the ATA driver's
 // request, and asked for its SMART data once per tick; streams naming the
-// same device path share its record.
+// same device path share its record. smart(*) finds the disks that answer
+// a request for SMART data.
 #include <sys/param.h>
 #include <sys/ioctl.h>
 #include <sys/ata.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 #include "diskname.h"
 #include "error.h"
@@ -163,7 +165,8 @@ void smart_start(stream *s)
     info("started module smart(%.200s)", s->argument);
 }
 
-static void ask_ata(smart_drive *d)
+// tell: warn of a failure (discovery only asks).
+static void ask_ata(smart_drive *d, int tell)
 {
     int result = ioctl(d->fd, IOCATAREQUEST, &d->request);
     if (result == 0 && d->request.error == 0) {
@@ -171,18 +174,23 @@ static void ask_ata(smart_drive *d)
         return;
     }
     // A request the driver took but the drive refused carries its own error.
-    warning("smart: ioctl for drive '%s' failed: %s", d->path,
-            strerror(result != 0 ? errno : d->request.error));
+    if (tell)
+        warning("smart: ioctl for drive '%s' failed: %s", d->path,
+                strerror(result != 0 ? errno : d->request.error));
     d->failed = 1;
 }
 
-static void ask_cam(smart_drive *d)
+static void ask_cam(smart_drive *d, int tell)
 {
     // A CCB can also come back undone (timeout, no such command on this
     // transport) with the result registers untouched: its status says so.
     if (cam_send_ccb(d->device, &d->ccb) == 0 && d->ccb.ataio.res.error == 0 &&
         (d->ccb.ccb_h.status & CAM_STATUS_MASK) == CAM_REQ_CMP) {
         d->failed = 0;
+        return;
+    }
+    if (!tell) {
+        d->failed = 1;
         return;
     }
     char text[ERROR_TEXT_SIZE];
@@ -192,14 +200,52 @@ static void ask_cam(smart_drive *d)
     d->failed = 1;
 }
 
+static void ask(smart_drive *d, int tell)
+{
+    if (d->fd > 0)
+        ask_ata(d, tell);
+    else if (d->device)
+        ask_cam(d, tell);
+}
+
 void smart_sample()
 {
-    for (int32_t i = 0; i < drive_count; i++) {
-        if (drives[i].fd > 0)
-            ask_ata(&drives[i]);
-        else if (drives[i].device)
-            ask_cam(&drives[i]);
+    for (int32_t i = 0; i < drive_count; i++)
+        ask(&drives[i], 1);
+}
+
+// A disk io(*) found that opens as smart_start opens it and answers.
+static void found_if_answering(void *receiver, const char *name)
+{
+    smart_drive *d = static_cast<smart_drive *>(xzalloc(sizeof(smart_drive)));
+    d->request.data = reinterpret_cast<caddr_t>(d->data);
+    d->ccb.ataio.data_ptr = d->data;
+    diskname_iter it;
+    diskname_init(&it, name, d->path, sizeof(d->path));
+    while (d->device == nullptr && d->fd <= 0 && diskname_next(&it) != nullptr) {
+        cam_device *device = cam_open_device(d->path, O_RDWR);
+        if (device)
+            prepare_cam(d, device);
+        else if ((d->fd = open(d->path, O_RDONLY)) > 0)
+            prepare_ata(d, d->fd);
     }
+    d->failed = 1;
+    ask(d, 0);
+    if (d->device)
+        cam_close_device(d->device);
+    if (d->fd > 0)
+        close(d->fd);
+    if (!d->failed) {
+        const auto *outer = static_cast<const std::pair<discover_found *, void *> *>(receiver);
+        outer->first(outer->second, name);
+    }
+    xfree(d);
+}
+
+void smart_discover(discover_found *found, void *receiver)
+{
+    std::pair<discover_found *, void *> outer(found, receiver);
+    disk_discover(found_if_answering, &outer);
 }
 
 int32_t smart_pack(uint8_t *buffer, int32_t space, stream *s)

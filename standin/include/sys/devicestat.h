@@ -21,6 +21,13 @@ typedef enum {
     DEVSTAT_FREE = 0x03
 } devstat_trans_flags;
 
+typedef enum {
+    DEVSTAT_TYPE_DIRECT = 0x000,
+    DEVSTAT_TYPE_CDROM = 0x005,
+    DEVSTAT_TYPE_MASK = 0x00f,
+    DEVSTAT_TYPE_PASS = 0x100
+} devstat_type_flags;
+
 enum { DEVSTAT_BINTIME_SIZE = 16 }; // struct bintime: time_t sec, uint64_t frac
 
 struct devstat {

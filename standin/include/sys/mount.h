@@ -1,7 +1,8 @@
 // SPDX-FileCopyrightText: the probo-colvo authors
 // SPDX-License-Identifier: BSD-2-Clause
 // Stand-in for FreeBSD's <sys/mount.h>: struct statfs as FreeBSD's amd64
-// kernel lays it out (2344 bytes) and getmntinfo. It replaces the C
+// kernel lays it out (2344 bytes), getmntinfo, and getvfsbyname with the
+// flags that tell what a file system type is. It replaces the C
 // library's <sys/mount.h> (Linux mount flags, which nothing here uses)
 // instead of extending it, and its struct statfs bears FreeBSD's name: a
 // translation unit that also pulls in the C library's struct statfs
@@ -17,6 +18,11 @@
 #define STATFS_VERSION 0x20140518
 #define MNT_WAIT 1
 #define MNT_NOWAIT 2
+#define MNT_IGNORE 0x0000000000800000ULL // not shown by df
+
+#define VFCF_NETWORK 0x00020000   // may get data over the network
+#define VFCF_SYNTHETIC 0x00080000 // data does not represent real files
+#define VFCF_LOOPBACK 0x00100000  // aliases some other mounted file system
 
 // FreeBSD's fsid_t; the C library has a type of that name already.
 struct fsid {
@@ -64,3 +70,22 @@ static_assert(offsetof(struct statfs, f_mntonname) == 1320, "f_mntonname at 1320
 // The mounted file systems, in an array the library owns and keeps until
 // the next call; their number, or 0 on failure.
 extern "C" int getmntinfo(struct statfs **mntbufp, int mode);
+
+struct vfsops;
+struct vfsconf;
+
+// What the kernel says of one file system type.
+struct xvfsconf {
+    struct vfsops *vfc_vfsops;
+    char vfc_name[MFSNAMELEN];
+    int vfc_typenum;
+    int vfc_refcount;
+    int vfc_flags;
+    struct vfsconf *vfc_next;
+};
+
+static_assert(sizeof(struct xvfsconf) == 48, "struct xvfsconf is 48 bytes");
+static_assert(offsetof(struct xvfsconf, vfc_flags) == 32, "vfc_flags at 32");
+
+// The type of that name: 0, or -1 with errno ENOENT when the kernel has none.
+extern "C" int getvfsbyname(const char *name, struct xvfsconf *vfc);
