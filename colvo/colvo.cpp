@@ -199,6 +199,8 @@ static int reload(const char *path, mux_list *current, receiver *r, churn *c, ou
     }
     close_sockets(&r->sockets, &sockets);
     r->sockets = sockets;
+    // What the patterns took belongs to the sources being freed.
+    sightings_clear(&out->taken);
     mux_list_free(current);
     *current = fresh;
     size_churnbuffer(c, current->first);

@@ -14,6 +14,7 @@
 
 #include "config.h"
 #include "error.h"
+#include "rrd_make.h"
 
 run_as lookup_run_as(int keep_user, const char *program)
 {
@@ -48,12 +49,15 @@ void warn_unwritable_databases(const mux *m)
             if (s->rrd_file == nullptr || access(s->rrd_file, W_OK) == 0)
                 continue;
             int error = errno;
+            // Made when a packet needs it.
+            if (error == ENOENT && src->rules && src->rules->create)
+                continue;
             // Once per file: streams of one source rarely share one.
             int told = 0;
             for (const stream *t = src->streams.first; t != s && !told; t = t->next)
                 told = t->rrd_file && strcmp(t->rrd_file, s->rrd_file) == 0;
             if (!told)
-                warning("database '%.200s' cannot be written by %s: %.200s", s->rrd_file, who,
-                        strerror(error));
+                warning("database '%.200s' cannot be written by %s: %.200s - %.200s", s->rrd_file,
+                        who, strerror(error), file_advice(error));
         }
 }

@@ -41,6 +41,9 @@ enum figure {
     FIG_EARLIER_START,
     FIG_OFF_TIME,
     FIG_LOST,
+    // Sources' patterns: streams refused past max files, databases made.
+    FIG_STREAMS_REFUSED,
+    FIG_FILES_MADE,
     FIGURE_COUNT,
 };
 
@@ -103,6 +106,10 @@ inline constexpr figure_row FIGURE_ROWS[] = {
     {FIG_OFF_TIME, "off_time", "datagrams_refused", "reason=\"off_time\"", 0, REFUSED_HELP},
     {FIG_LOST, "lost", "packets_lost", nullptr, 0,
      "packets of sources with a key lost on the way (sequence numbers skipped) since colvo's start"},
+    {FIG_STREAMS_REFUSED, "streams_refused", "streams_refused", nullptr, 0,
+     "records of streams refused since colvo's start: their sources' patterns had taken max files"},
+    {FIG_FILES_MADE, "files_made", "databases_made", nullptr, 0,
+     "databases colvo made at first sight since its start"},
 };
 
 namespace figures_check {

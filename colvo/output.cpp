@@ -176,22 +176,44 @@ static int update(char **argv, output_state *out)
     }
 }
 
-static void store(const stream *accepted, char *update_text, output_state *out)
+// A database missing where the source's section says create is made, and
+// the update tried again; why tells a failure to make it.
+static int update_or_make(char **argv, const source *src, const stream *accepted, time_t stamp,
+                          output_state *out, char *why, size_t room)
+{
+    if (update(argv, out))
+        return 1;
+    int made = make_database(src, accepted, stamp, why, room);
+    if (made < 0) {
+        why[0] = '\0';
+        return 0;
+    }
+    rrd_backend_current->clear_error();
+    return made && update(argv, out);
+}
+
+static void store(const source *src, const stream *accepted, char *update_text, time_t stamp,
+                  output_state *out)
 {
     char *argv[] = {RRD_ARG0, RRD_ARG1, accepted->rrd_file, update_text, nullptr};
     // Not limited per source: the failures are the files', counted apart.
-    if (update(argv, out)) {
+    char why[FAILURE_REASON];
+    if (update_or_make(argv, src, accepted, stamp, out, why, sizeof(why))) {
         figure_add(FIG_RRD_UPDATES);
         debug("%.200s %.200s %.200s %.200s", argv[0], argv[1], argv[2], argv[3]);
         rrd_success(&out->failures, accepted->rrd_file);
     } else {
         figure_add(FIG_RRD_FAILURES);
-        const char *reason = rrd_backend_current->get_error();
+        const char *reason = why[0] ? why : rrd_backend_current->get_error();
         int told = 0;
         if (out->rrd_errors < RRD_ERRORS_REPORTED) {
             out->rrd_errors++;
-            warning("rrd_update:%.200s", reason);
-            warning("%.200s %.200s %.200s %.200s", argv[0], argv[1], argv[2], argv[3]);
+            if (why[0]) {
+                warning("cannot create %.200s: %.200s", argv[2], why);
+            } else {
+                warning("rrd_update:%.200s", reason);
+                warning("%.200s %.200s %.200s %.200s", argv[0], argv[1], argv[2], argv[3]);
+            }
             if (out->rrd_errors == RRD_ERRORS_REPORTED)
                 warning("maximum rrd errors reached - will stop reporting them");
             told = 1;
@@ -244,6 +266,7 @@ void output_finish(output_state *out)
     live_finish(out->fifo.live);
     summarise(out, log_clock(nullptr));
     rrd_failures_free(&out->failures);
+    sightings_clear(&out->taken);
     fifo_writer *w = &out->fifo;
     xfree(w->batch.text);
     w->batch = {};
@@ -302,6 +325,8 @@ void process_packet(const source *src, const datagram *d, char *churnbuffer, int
         offset += used;
 
         const stream *accepted = source_find_stream(src, u.type, u.argument);
+        if (accepted == nullptr && src->rules && src->rules->patterns.first)
+            accepted = sighted_stream(&out->taken, src, u.type, u.argument, now);
         if (accepted == nullptr) {
             ignore(&u, src);
             continue;
@@ -312,7 +337,7 @@ void process_packet(const source *src, const datagram *d, char *churnbuffer, int
         if (update_text == nullptr)
             break;
         if (accepted->rrd_file && storable)
-            store(accepted, update_text, out);
+            store(src, accepted, update_text, static_cast<time_t>(h->timestamp), out);
         line_entry_end(&w);
     }
     int length = line_finish(&w);

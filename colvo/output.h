@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "datagram.h"
+#include "firstsight.h"
 #include "lists.h"
 #include "rrd_backend.h"
 #include "rrd_failures.h"
@@ -68,6 +69,7 @@ struct output_state {
     rrd_failures failures;
     int through_cache; // the library sends updates to rrdcached
     int cache_answered; // and the last one went through
+    sightings taken;    // what the sources' patterns took, until a reload
 };
 
 void output_init(output_state *out, int fifo);

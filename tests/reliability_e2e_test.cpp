@@ -335,7 +335,7 @@ TEST(MkrrdFaults, FullFileSystemIsNamed)
                                                   "mount -t tmpfs -o size=512k tmpfs " + small + " && exec " +
                                                       MKRRD + " -f " + conf},
                              &out));
-    EXPECT_EQ("warning: cannot create " + small + "/load.rrd: No space left on device\n", out);
+    EXPECT_EQ("warning: cannot create " + small + "/load.rrd: No space left on device - free some space there\n", out);
 }
 
 // probo to colvo for real while rrdcached is killed, stopped, or restarted

@@ -211,6 +211,16 @@ static stream *add_stream(stream_list *list, int type, const char *argument)
     return s;
 }
 
+stream *stream_list_find(const stream_list *list, int type, const char *argument)
+{
+    return find_stream(list, type, argument);
+}
+
+stream *stream_list_add(stream_list *list, int type, const char *argument)
+{
+    return add_stream(list, type, argument);
+}
+
 stream *source_find_stream(const source *src, int type, const char *argument)
 {
     return src ? find_stream(&src->streams, type, argument) : nullptr;
@@ -429,7 +439,8 @@ int source_list_max_wire_size(const source_list *list)
     int max = 0;
     for (const source *s = list->first; s; s = s->next) {
         // What patterns take is not known ahead: any packet.
-        int size = takes_by_pattern(s) ? PACKET_SIZE_MAX : stream_list_wire_size(&s->streams);
+        int size = takes_by_pattern(s) ? PACKET_SIZE_MAX - PACKET_HEADER_SIZE - 1
+                                       : stream_list_wire_size(&s->streams);
         if (size > max)
             max = size;
     }

@@ -115,6 +115,9 @@ struct mux_list {
 };
 
 stream *stream_new(int type, const char *argument);
+// The list operations the source and mux ones are made of.
+stream *stream_list_find(const stream_list *list, int type, const char *argument);
+stream *stream_list_add(stream_list *list, int type, const char *argument);
 stream *source_find_stream(const source *src, int type, const char *argument);
 stream *source_add_stream(source *src, int type, const char *argument);
 stream *mux_find_stream(const mux *m, int type, const char *argument);

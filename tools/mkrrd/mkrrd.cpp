@@ -1,10 +1,11 @@
 // SPDX-FileCopyrightText: the probo-colvo authors
 // SPDX-License-Identifier: BSD-2-Clause
 // colvo-mkrrd: creates every missing round-robin database that a colvo
-// configuration names, one data source per value of the stream's type.
-// Existing files are never touched; one whose step differs from the one
-// asked is reported. The step is the interval of the monitors that feed a
-// source: one for all sources, or one per source.
+// configuration names, one data source per value of the stream's type, and
+// the folders they go in. Existing files are never touched; one whose step
+// differs from the one asked is reported. The step is the interval of the
+// monitors that feed a source: one for all sources, or one per source, on
+// the command line or in the source's section.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -24,20 +25,21 @@
 #include "config.h"
 #include "error.h"
 #include "net.h"
+#include "rrd_make.h"
 #include "types.h"
 
-// Heartbeat in steps: three lost packets in a row still count.
-enum { DEFAULT_STEP = 5, STEP_MAX = 86400, HEARTBEAT_STEPS = 4 };
+enum { STEP_MAX = 86400 };
 
-static int default_step = DEFAULT_STEP;
+static int default_step = SOURCE_STEP;
 // (numeric source address, step); the last one given for a source wins.
 static std::vector<std::pair<std::string, int>> source_steps;
 
-static int step_for(const char *source)
+// -s host=step, else the section's step, else -s step.
+static int step_for(const source *src)
 {
-    int step = default_step;
+    int step = src->rules && src->rules->step ? src->rules->step : default_step;
     for (const auto &s : source_steps)
-        if (s.first == source)
+        if (s.first == src->name)
             step = s.second;
     return step;
 }
@@ -76,87 +78,45 @@ static std::string names_of_kind(int type, ds_kind kind)
     return names;
 }
 
-// Two days at full resolution, then hourly averages and maxima for a year.
-static std::vector<std::string> definitions(int type, int step)
-{
-    std::vector<std::string> defs;
-    int count = 0;
-    const data_source *ds = stream_data_sources(type, &count);
-    int heartbeat = HEARTBEAT_STEPS * step;
-    for (int i = 0; i < count; i++) {
-        char def[128];
-        if (ds[i].kind == DS_COUNTER)
-            snprintf(def, sizeof(def), "DS:%s:DERIVE:%d:0:U", ds[i].name, heartbeat);
-        else
-            snprintf(def, sizeof(def), "DS:%s:GAUGE:%d:U:U", ds[i].name, heartbeat);
-        defs.push_back(def);
-    }
-    int full_rows = (2 * 86400 + step - 1) / step;
-    int per_hour = step < 3600 ? 3600 / step : 1;
-    const int year_rows = 366 * 24;
-    defs.push_back("RRA:AVERAGE:0.5:1:" + std::to_string(full_rows));
-    defs.push_back("RRA:AVERAGE:0.5:" + std::to_string(per_hour) + ":" + std::to_string(year_rows));
-    defs.push_back("RRA:MAX:0.5:" + std::to_string(per_hour) + ":" + std::to_string(year_rows));
-    return defs;
-}
-
-// The library can lose the reason of a failed write (a full file system
-// gives no text): writing as much as the file would take, beside it, finds
-// it. Only ever run after a failure.
-static const char *failure_reason(const char *file, int type, int step)
-{
-    const char *text = rrd_get_error();
-    if (text && text[0])
-        return text;
-    int count = 0;
-    stream_data_sources(type, &count);
-    long rows = (2L * 86400 + step - 1) / step + 2L * 366 * 24;
-    long left = rows * count * 8 + 64 * 1024;
-    std::string trial = std::string(file) + ".XXXXXX";
-    int fd = mkstemp(&trial[0]);
-    if (fd < 0)
-        return strerror(errno);
-    static char zeros[64 * 1024];
-    int error = 0;
-    for (ssize_t n; left > 0 && error == 0; left -= n)
-        if ((n = write(fd, zeros, sizeof(zeros))) <= 0)
-            error = n < 0 ? errno : ENOSPC;
-    if (error == 0 && fsync(fd) != 0)
-        error = errno;
-    close(fd);
-    unlink(trial.c_str());
-    return error ? strerror(error) : "no reason given";
-}
-
-// Run as root, the files go to the user colvo runs as, which writes them.
-struct owner {
-    int change;
-    uid_t uid;
-    gid_t gid;
-};
-
-static owner colvo_owner()
+static file_owner colvo_owner()
 {
     const passwd *pw = geteuid() == 0 ? getpwnam(COLVO_USER) : nullptr;
-    return pw ? owner{1, pw->pw_uid, pw->pw_gid} : owner{0, 0, 0};
+    return pw ? file_owner{1, pw->pw_uid, pw->pw_gid} : file_owner{0, 0, 0};
 }
 
-static int create(const char *file, int type, int step, const owner *to)
+// Folders that could not be made: told once, however many files they hold.
+static std::vector<std::string> failed_folders;
+
+// The folder a file goes in, made when missing.
+static int make_folder_of(const char *file, const file_owner *to)
 {
-    std::vector<std::string> defs = definitions(type, step);
-    std::vector<const char *> argv;
-    for (const std::string &d : defs)
-        argv.push_back(d.c_str());
-    rrd_clear_error();
-    if (rrd_create_r(file, static_cast<unsigned long>(step), time(nullptr) - 10,
-                     static_cast<int>(argv.size()), argv.data()) != 0) {
-        warning("cannot create %.200s: %.200s", file, failure_reason(file, type, step));
-        rrd_clear_error();
+    std::string folder(file, strrchr(file, '/') - file);
+    struct stat st;
+    if (folder.empty() || stat(folder.c_str(), &st) == 0)
+        return 1;
+    for (const std::string &f : failed_folders)
+        if (f == folder)
+            return 0;
+    if (!make_folders(folder.c_str(), to)) {
+        failed_folders.push_back(folder);
+        warning("cannot make folder %.200s: %.200s - %.200s", folder.c_str(), strerror(errno),
+                file_advice(errno));
+        return 0;
+    }
+    info("made folder %.200s", folder.c_str());
+    return 1;
+}
+
+static int create(const char *file, int type, int step, const file_owner *to)
+{
+    char why[256];
+    if (!make_folder_of(file, to))
+        return 0;
+    if (!rrd_make(file, type, step, time(nullptr) - 10, to, why, sizeof(why))) {
+        warning("cannot create %.200s: %.200s", file, why);
         return 0;
     }
     info("created %.200s: step %d s, heartbeat %d s", file, step, HEARTBEAT_STEPS * step);
-    if (to->change && chown(file, to->uid, to->gid) != 0)
-        warning("cannot give %.200s to user %s: %.200s", file, COLVO_USER, strerror(errno));
     const ds_kind kinds[] = {DS_GAUGE, DS_COUNTER};
     const char *kind_names[] = {"GAUGE", "DERIVE"};
     for (int k = 0; k < 2; k++) {
@@ -209,17 +169,23 @@ int main(int argc, char **argv)
     if (!load_config(&muxes, path, 0))
         fatal("configuration contained errors; quitting");
     int failures = 0;
-    owner to = colvo_owner();
-    for (const source *src = muxes.first->sources.first; src; src = src->next)
+    file_owner to = colvo_owner();
+    for (const source *src = muxes.first->sources.first; src; src = src->next) {
+        // Where colvo makes the databases its patterns take.
+        if (src->rules && src->rules->datadir) {
+            std::string any = std::string(src->rules->datadir) + "/";
+            failures += !make_folder_of(any.c_str(), &to);
+        }
         for (const stream *s = src->streams.first; s; s = s->next) {
             struct stat st;
             if (s->rrd_file == nullptr)
                 continue;
             if (stat(s->rrd_file, &st) == 0)
-                check_step(s->rrd_file, step_for(src->name));
+                check_step(s->rrd_file, step_for(src));
             else
-                failures += !create(s->rrd_file, s->type, step_for(src->name), &to);
+                failures += !create(s->rrd_file, s->type, step_for(src), &to);
         }
+    }
     mux_list_free(&muxes);
     return failures ? 1 : 0;
 }
