@@ -7,7 +7,6 @@
 #include <string>
 #include <sys/stat.h>
 
-#include "readconf.h"
 #include "confread.h"
 #include "error.h"
 #include "figures.h"

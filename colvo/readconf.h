@@ -6,6 +6,7 @@
 #pragma once
 
 #include "lists.h"
+#include "rrd_make.h"
 
 // Fills out from path. check: examine directories, files and keys.
 // running: on reload, the configuration in force, whose databases stay
@@ -14,4 +15,3 @@ int load_config(mux_list *out, const char *path, int check, const mux *running =
 // The directory colvo was started in, taken at the first call (before
 // daemon() moves to "/"): relative paths are made absolute against it.
 const char *start_directory();
-int make_rrd_file_name(char *buffer, int room, int type, const char *argument);

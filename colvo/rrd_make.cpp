@@ -13,7 +13,27 @@
 #include <unistd.h>
 #include <vector>
 
+#include "error.h"
 #include "types.h"
+
+int make_rrd_file_name(char *buffer, int room, int type, const char *argument)
+{
+    const stream_row *rule = stream_type_named(type) ? stream_row_of(type) : nullptr;
+    if (rule == nullptr) {
+        warning("%.200s:%d: internal error: type (%d) unknown", __FILE__, __LINE__, type);
+        return 0;
+    }
+    int n = snprintf(buffer, static_cast<size_t>(room), "/%s%s.rrd", rule->file_prefix,
+                     rule->argument ? argument : "");
+    if (n < 0 || n >= room)
+        return 0;
+    // Arguments such as /dev/ada0p2 must not make directories.
+    char *arg = buffer + 1 + strlen(rule->file_prefix);
+    for (char *end = buffer + n - 4; arg < end; arg++)
+        if (*arg == '/')
+            *arg = '_';
+    return 1;
+}
 
 const char *file_advice(int error)
 {

@@ -22,6 +22,10 @@ struct file_owner {
     gid_t gid;
 };
 
+// The file name a data directory gives a stream, "/<prefix><argument>.rrd"
+// with every "/" of the argument made "_", into buffer: 1, or 0 when it
+// does not fit in room.
+int make_rrd_file_name(char *buffer, int room, int type, const char *argument);
 // What to do about a file failing with this errno, in a few words.
 const char *file_advice(int error);
 // Makes each missing folder of the path (mode 0755), giving those it

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <unistd.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <random>
 #include <string>
 #include <sys/stat.h>
@@ -353,6 +354,27 @@ TEST_F(Colvo, HostilePacketsAndBadReloadsSpoilNothing)
     EXPECT_EQ("127.0.0.1;load::" + std::to_string(t + 3) + ":1.00:1.00:1.00;", fifo.next_line());
     EXPECT_EQ(1, run_command(COLVO, {"-t", "-f", "/dev/zero"}, &out));
     EXPECT_NE(std::string::npos, out.find("not a regular file"));
+}
+
+} // namespace
+
+namespace {
+
+// colvo-mkrrd makes the missing folders of a datadir (colvo's own when run
+// as root), and the section's step is the databases'.
+TEST_F(Colvo, MkrrdMakesTheFolderAndTakesTheSectionsStep)
+{
+    std::string db = dir.file("db/web1"), out;
+    write_conf("source 127.0.0.1 { accept { load } datadir " + db + " step 60 }\n");
+    ASSERT_EQ(0, run_command(MKRRD, {"-f", conf}, &out)) << out;
+    EXPECT_EQ(0u, out.find("made folder " + db + "\ncreated " + db + "/load.rrd: step 60 s")) << out;
+    struct stat st;
+    ASSERT_EQ(0, stat(db.c_str(), &st));
+    EXPECT_EQ(0755u, st.st_mode & 0777);
+    const passwd *colvo_user = geteuid() == 0 ? getpwnam(COLVO_USER) : nullptr;
+    EXPECT_EQ(colvo_user ? colvo_user->pw_uid : geteuid(), st.st_uid);
+    EXPECT_EQ(0, run_command("/usr/bin/rrdtool", {"info", db + "/load.rrd"}, &out));
+    EXPECT_NE(std::string::npos, out.find("step = 60\n")) << out;
 }
 
 } // namespace

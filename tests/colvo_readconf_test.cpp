@@ -280,3 +280,59 @@ TEST_F(ColvoConfig, KeyOncePerSourceReadOnlyWhenChecking)
 }
 
 } // namespace
+
+namespace {
+
+// The section's streams with their files, its patterns and rules, as one
+// text; or, for a read that fails, what was told.
+TEST_F(ColvoConfig, PatternsDatadirAnywhereAndCreate)
+{
+    std::string rrd = dir.path() + "/rrd", none = dir.path() + "/none";
+    dir.write("rrd/load.rrd", "");
+    const struct {
+        std::string section, read;
+    } cases[] = {
+        // The mend: a datadir before the accept names its files too.
+        {"datadir " + rrd + " accept { load }", "load=" + rrd + "/load.rrd"},
+        {"accept { all, if(* !lo0) } datadir " + rrd,
+         "patterns if(!lo0) all() datadir " + rrd + " create 0 max 256 step 0"},
+        {"accept { cpu(*) } max files 3 step 60", "patterns cpu() datadir - create 0 max 3 step 60"},
+        // With create, missing files and folders are made at first sight.
+        {"accept { mem } datadir " + none + "/ create",
+         "mem=" + none + "/mem.rrd patterns datadir " + none + " create 1 max 256 step 0"},
+        {"create accept { load }", "told: :1: create needs a datadir, where the databases are made"},
+        {"accept { mem } datadir " + none,
+         "told: :1: could not stat datadir path '" + none + "': No such file or directory"},
+        {"accept { if(*), if(* !x) }", "told: :1: stream if(*) redefined"},
+        {"accept { load } max 3", "told: :1: expected 'files' found '3'"},
+        {"accept { load } step 0", "told: :1: expected '<number above 0>' found '0'"},
+    };
+    for (const auto &c : cases) {
+        std::string read;
+        if (load("mux 127.0.0.1 source 127.0.0.1 { " + c.section + " }")) {
+            const source *src = first_source();
+            for (const stream *s = src->streams.first; s; s = s->next)
+                read += std::string(stream_type_name(s->type)) + "=" + (s->rrd_file ? s->rrd_file : "-");
+            if (const source_rules *r = src->rules) {
+                read += std::string(read.empty() ? "" : " ") + "patterns";
+                for (const stream_pattern *p = r->patterns.first; p; p = p->next) {
+                    read += std::string(" ") +
+                            (p->type == PATTERN_ALL_TYPES ? "all" : stream_type_name(p->type)) + "(";
+                    for (int i = 0; i < p->exclusion_count; i++)
+                        read += std::string("!") + p->exclusions[i];
+                    read += ")";
+                }
+                read += std::string(" datadir ") + (r->datadir ? r->datadir : "-") + " create " +
+                        std::to_string(r->create) + " max " + std::to_string(r->max_files) +
+                        " step " + std::to_string(r->step);
+            }
+        } else {
+            for (const logged &l : log.lines())
+                if (l.text.find(path) == 0)
+                    read = "told: " + l.text.substr(path.size(), c.read.size() - 6);
+        }
+        EXPECT_EQ(c.read, read) << c.section << "\n" << log.dump();
+    }
+}
+
+} // namespace

@@ -4,6 +4,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "confread.h"
 #include "error.h"
 #include "lexer.h"
 #include "log_capture.h"
@@ -264,6 +265,51 @@ TEST_F(Lexer, OnlyRegularFilesOfSaneSizeAreRead)
     ASSERT_EQ(0, truncate(big.c_str(), LEXER_FILE_MAX + 1));
     EXPECT_EQ(nullptr, lexer_open(big.c_str()));
     EXPECT_TRUE(log.contains(":larger than 16 MiB"));
+}
+
+} // namespace
+
+namespace {
+
+// Statements through includes: the words read, "|" for the failure of an
+// include, and what was told.
+TEST_F(Lexer, IncludesReadInPlaceOrTold)
+{
+    dir.write("d/2.conf", "two");
+    dir.write("d/1.conf", "one 'x\ny'");
+    dir.write("loop.conf", "include \"loop.conf\"");
+    const struct {
+        const char *text, *read, *told;
+    } cases[] = {
+        {"a include \"d/*.conf\" b", "a one x\ny two b ", nullptr},
+        {"a include 'none/*.conf' b", "a b ", "conf:1: include \"DIR/none/*.conf\" names no file"},
+        {"a include 'nope.conf' b", "a |",
+         "conf:1: cannot include \"DIR/nope.conf\": No such file or directory - correct the path"},
+        {"include 'loop.conf'", "|",
+         "DIR/loop.conf:1: cannot include \"DIR/loop.conf\": it is being read already: the "
+         "includes go round in a loop"},
+        {"a include", "a |", "conf:1: expected '<file name>' found 'include'"},
+    };
+    for (const auto &c : cases) {
+        path = dir.write("conf", c.text);
+        log.clear();
+        lexer *lx = lexer_open(path.c_str());
+        std::string read;
+        for (int next; (next = next_statement(lx)) != 0;) {
+            read += next < 0 ? "|" : std::string(lx->token) + " ";
+            if (next < 0)
+                break;
+        }
+        lexer_close(lx);
+        EXPECT_EQ(c.read, read) << c.text;
+        std::string told = c.told ? c.told : "";
+        for (size_t at; (at = told.find("DIR")) != std::string::npos;)
+            told.replace(at, 3, dir.path());
+        if (c.told)
+            EXPECT_TRUE(log.contains(told)) << c.text << "\n" << log.dump();
+        else
+            EXPECT_TRUE(log.lines().empty()) << c.text << "\n" << log.dump();
+    }
 }
 
 } // namespace

@@ -193,3 +193,70 @@ TEST_F(ProboConfig, KeyEndsAStatement)
 }
 
 } // namespace
+
+namespace {
+
+// The mux's streams and patterns as the braces would write them, in list
+// order.
+std::string written(const mux *m)
+{
+    std::string text;
+    for (const stream *s = m->streams.first; s; s = s->next)
+        text += std::string(stream_type_name(s->type)) + "(" + s->argument + ") ";
+    for (const stream_pattern *p = m->patterns.first; p; p = p->next) {
+        text += std::string(stream_type_name(p->type)) + "(*";
+        for (int i = 0; i < p->exclusion_count; i++)
+            text += std::string(" !") + p->exclusions[i];
+        text += ") ";
+    }
+    return text;
+}
+
+TEST_F(ProboConfig, PatternsAndAll)
+{
+    const struct {
+        const char *braces, *read, *error;
+    } cases[] = {
+        {"if(*)", "if(*) ", nullptr},
+        {"if(* !lo0, !pflog*) cpu(*)", "cpu(*) if(* !lo0 !pflog*) ", nullptr},
+        {"if(* ! \"my if\")", "if(* !my if) ", nullptr},
+        // Quoted, or of a type nothing lists, * is a name as it always was.
+        {"if(\"*\") proc(*)", "proc(*) if(*) ", nullptr},
+        {"proc(=colvo)", "proc(=colvo) ", nullptr},
+        // all: what needs no name, and every type found; named types as named.
+        {"all", "load() mem() smart(*) if(*) df(*) io(*) cpu(*) ", nullptr},
+        {"if(* !lo0) all cpu(1)", "load() mem() cpu(1) smart(*) df(*) io(*) if(* !lo0) ", nullptr},
+        {"if(*) if(* !lo0)", nullptr, ":1: stream if(*) redefined"},
+        {"if(* lo0)", nullptr, ":1: expected '!<name>|)' found 'lo0'"},
+        {"if(* !)", nullptr, ":1: expected '<name>' found ')'"},
+        {"proc(* !x)", nullptr, ":1: expected ')' found '!x'"},
+    };
+    for (const auto &c : cases) {
+        int ok = read(std::string("monitor { ") + c.braces + " } stream to 127.0.0.1");
+        if (c.read) {
+            ASSERT_EQ(1, ok) << c.braces << log.dump();
+            EXPECT_EQ(c.read, written(muxes.first)) << c.braces;
+        } else {
+            EXPECT_EQ(0, ok) << c.braces;
+            EXPECT_TRUE(log.contains(path + c.error)) << c.braces << log.dump();
+        }
+    }
+}
+
+TEST_F(ProboConfig, DiscoverPeriodAndIncludes)
+{
+    int period = 0;
+    dir.write("probo.d/b.conf", "monitor { mem } stream to 127.0.0.2\n");
+    dir.write("probo.d/a.conf", "discover every 10 seconds\nmonitor { load } stream to 127.0.0.1\n");
+    path = dir.write("probo.conf", "include \"probo.d/*.conf\"\nmonitor { if(*) } stream to 127.0.0.3\n");
+    ASSERT_EQ(1, read_config(&muxes, path.c_str(), &period)) << log.dump();
+    EXPECT_EQ(10, period);
+    // Read in sorted order, then the rest of the including file.
+    EXPECT_STREQ("127.0.0.3 2100 (5s)", muxes.first->name);
+    EXPECT_STREQ("127.0.0.2 2100 (5s)", muxes.first->next->name);
+    EXPECT_STREQ("127.0.0.1 2100 (5s)", muxes.first->next->next->name);
+    EXPECT_EQ(0, read("discover every 0 seconds"));
+    EXPECT_TRUE(log.has(at(1) + "discover every 0 seconds: at least every second")) << log.dump();
+}
+
+} // namespace

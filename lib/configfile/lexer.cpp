@@ -192,6 +192,10 @@ static void begin_file(lexer *lx, const char *path, int fd, const struct stat *s
     lx->file_inode = st->st_ino;
     lx->line = 1;
     lx->at_eof = 0;
+    // What the last file pushed back at its end is not read again.
+    lx->pushed_back = 0;
+    lx->code = TOK_NONE;
+    lx->kind = KIND_NONE;
     if (lexer_fill(lx) && lx->buffer[0] == '\n')
         lx->line++;
 }
