@@ -35,6 +35,35 @@ int make_rrd_file_name(char *buffer, int room, int type, const char *argument)
     return 1;
 }
 
+int rrd_file_stream(const char *name, int *type, char *argument, size_t room)
+{
+    size_t length = strlen(name);
+    if (length < 4 || strcmp(name + length - 4, ".rrd") != 0)
+        return 0;
+    length -= 4;
+    size_t best = 0;
+    *type = -1;
+    for (int t = 0; t < STREAM_TYPE_COUNT; t++) {
+        const stream_row *row = stream_row_of(t);
+        if (!stream_type_named(t))
+            continue;
+        size_t prefix = strlen(row->file_prefix);
+        if (strncmp(name, row->file_prefix, prefix) != 0 || (!row->argument && length != prefix))
+            continue;
+        // The longest prefix (cpuiow before cpu); of types that share one
+        // (if and if1), the type they are sent as.
+        if (prefix > best || (prefix == best && row->sent_as == t)) {
+            best = prefix;
+            *type = t;
+        }
+    }
+    if (*type < 0 || length - best >= room)
+        return 0;
+    memcpy(argument, name + best, length - best);
+    argument[length - best] = '\0';
+    return 1;
+}
+
 const char *file_advice(int error)
 {
     switch (error) {

@@ -26,6 +26,10 @@ struct file_owner {
 // with every "/" of the argument made "_", into buffer: 1, or 0 when it
 // does not fit in room.
 int make_rrd_file_name(char *buffer, int room, int type, const char *argument);
+// The stream a data directory's file name stands for, "cpu0.rrd" for
+// cpu(0): 1, or 0 for a name no type gives. A "_" of the argument may have
+// been a "/".
+int rrd_file_stream(const char *name, int *type, char *argument, size_t room);
 // What to do about a file failing with this errno, in a few words.
 const char *file_advice(int error);
 // Makes each missing folder of the path (mode 0755), giving those it

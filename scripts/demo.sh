@@ -2,10 +2,11 @@
 # SPDX-FileCopyrightText: the probo-colvo authors
 # SPDX-License-Identifier: BSD-2-Clause
 # Sets up and builds, then runs both daemons on loopback (everything under
-# build/demo) with the sample configurations widened to this host's CPUs,
-# disk and file system: colvo-mkrrd creates the databases, colvo listens,
-# probo sends every second, its packets signed with a key made for the
-# demo, and the FIFO lines are shown live for a while. colvo changes to the
+# build/demo) with the sample configurations: probo sends all it finds on
+# this host (every CPU, interface, disk and file system) and colvo's own
+# processes every second, its packets signed with a key made for the
+# demo; colvo makes each database at its first packet; and the FIFO lines
+# are shown live for a while. colvo changes to the
 # user _colvo where that user exists, and stays the starting user with -u
 # where not. Both daemons are stopped at the end.
 set -eu
@@ -19,31 +20,20 @@ cmake -S . -B build/demo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TEST
     -DCMAKE_INSTALL_RUNSTATEDIR="$demo/run" >/dev/null
 ninja -C build/demo probo colvo colvo-mkrrd colvo-graph colvo-top >/dev/null
 
-mkdir -p "$demo/etc" "$demo/run" "$demo/db"
-# This host's own figures: every CPU, loopback, the disk and the file system
-# holding this tree (disks by their FreeBSD-style names: vda is vd0, sda1
-# stays sda1), and colvo's processes.
-source=$(df --output=source "$top" | tail -1)
-device=$(mountpoint -d "$(df --output=target "$top" | tail -1)")
-disk=$(awk -v mm="$device" '$1 ":" $2 == mm { print $3 }' /proc/diskstats)
-disk=$(echo "$disk" | awk '/^(xvd|sd|vd|hd)[a-z]+$/ {
-    match($0, /^(xvd|sd|vd|hd)/); n = 0
-    for (i = RLENGTH + 1; i <= length($0); i++) n = n * 26 + index("abcdefghijklmnopqrstuvwxyz", substr($0, i, 1))
-    print substr($0, 1, RLENGTH) n - 1; next } { print }')
-streams="load, mem, debug, if(lo), proc(colvo)"
-cpu=0
-while [ "$cpu" -lt "$(nproc)" ]; do streams="$streams, cpu($cpu)"; cpu=$((cpu + 1)); done
-[ -n "$disk" ] && streams="$streams, io($disk)"
-case "$source" in /*) streams="$streams, df($source)" ;; esac
+mkdir -p "$demo/etc/colvo.d" "$demo/run" "$demo/db"
+streams="all, debug, proc(=colvo)"
 key="$demo/etc/demo.key"
 [ -s "$key" ] || (umask 077 && od -An -tx1 -N32 /dev/urandom | tr -d ' \n' > "$key" && echo >> "$key")
 echo "monitor { $streams } every second stream to 127.0.0.1 port 2100 key \"$key\"" > "$demo/etc/probo.conf"
-sed -e "s#/var/db/colvo#$demo/db#" -e "s#accept { load, mem, debug }#accept { $streams }#" \
-    -e "s#^    datadir .*#&\n    key \"$key\"#" examples/colvo.conf > "$demo/etc/colvo.conf"
+sed -e "s#/var/db/colvo#$demo/db#" -e "s#^    datadir .*#&\n    key \"$key\"#" examples/colvo.conf \
+    > "$demo/etc/colvo.conf"
 keep_user=""
 if [ "$(id -u)" = 0 ] && ! id _colvo >/dev/null 2>&1; then
     keep_user="-u"
     echo "== no user _colvo here: colvo keeps running as root (-u)"
+elif [ "$(id -u)" = 0 ]; then
+    # colvo makes its databases as the user it runs as.
+    chown _colvo "$demo/db"
 fi
 echo "== streams: $streams"
 
@@ -66,9 +56,6 @@ stop() {
 trap stop EXIT INT TERM
 stop
 
-echo "== databases"
-"$demo/tools/mkrrd/colvo-mkrrd" -f "$demo/etc/colvo.conf" || true
-ls "$demo/db"
 echo "== configuration check"
 "$demo/colvo/colvo" -t
 "$demo/probo/probo" -t
@@ -77,6 +64,8 @@ echo "== starting colvo and probo (detached; probo with -u, every second, signed
 "$demo/probo/probo" -u
 echo "== live FIFO lines ($demo/run/colvo.fifo) for $seconds seconds"
 timeout "$seconds" cat "$demo/run/colvo.fifo" || true
+echo "== databases colvo made at the first packets"
+ls "$demo/db"
 echo "== last update of $demo/db/load.rrd"
 rrdtool lastupdate "$demo/db/load.rrd"
 echo "== graphs (live view: $demo/tools/top/colvo-top -p $demo/run/colvo.fifo)"

@@ -336,3 +336,30 @@ TEST_F(ColvoConfig, PatternsDatadirAnywhereAndCreate)
 }
 
 } // namespace
+
+namespace {
+
+// colvo-graph finds what patterns took by the files' names.
+TEST(RrdFileStream, NamesBackToStreams)
+{
+    const struct {
+        const char *name;
+        int type;
+        const char *argument;
+    } cases[] = {
+        {"cpu0.rrd", STREAM_CPU, "0"},   {"cpuiow1.rrd", STREAM_CPUIOW, "1"},
+        {"if_em0.rrd", STREAM_IF, "em0"}, {"io1_ada0.rrd", STREAM_IO1, "ada0"},
+        {"mem.rrd", STREAM_MEM, ""},      {"df__var.rrd", STREAM_DF, "_var"},
+        {"load.rrd", STREAM_LOAD, ""},    {"loadx.rrd", -1, ""},
+        {"cpu0.rrd.a1b2c3", -1, ""},      {"README", -1, ""},
+    };
+    for (const auto &c : cases) {
+        int type = -1;
+        char argument[64] = "";
+        EXPECT_EQ(c.type >= 0, rrd_file_stream(c.name, &type, argument, sizeof(argument))) << c.name;
+        EXPECT_EQ(c.type, c.type >= 0 ? type : -1) << c.name;
+        EXPECT_STREQ(c.argument, c.type >= 0 ? argument : "") << c.name;
+    }
+}
+
+} // namespace

@@ -50,8 +50,6 @@ done
 getent passwd _colvo >/dev/null || fail "no user _colvo"
 [ "$(stat -c %U:%a /var/lib/probo)" = root:755 ] || fail "/var/lib/probo is not root's"
 [ "$(stat -c %U:%G /var/lib/colvo)" = _colvo:_colvo ] || fail "/var/lib/colvo is not _colvo's"
-[ "$(stat -c %U /var/lib/colvo/load.rrd /var/lib/colvo/mem.rrd)" = "$(printf '_colvo\n_colvo')" ] ||
-    fail "the databases of the configuration were not made _colvo's"
 for unit in probo colvo colvo-export; do
     [ -f "/lib/systemd/system/$unit.service" ] || fail "no unit $unit.service"
     [ "$(systemctl is-enabled "$unit.service" 2>/dev/null)" = enabled ] || fail "$unit.service is not enabled"
@@ -70,6 +68,9 @@ case $line in 127.0.0.1\;*) ;; *) fail "colvo wrote: $line" ;; esac
 case $line in *\;load::*) ;; *) fail "no load in: $line" ;; esac
 case $line in *\;mem::*) ;; *) fail "no mem in: $line" ;; esac
 [ "$(ps -o user= -p "$(cat /run/colvo.pid)")" = _colvo ] || fail "colvo does not run as _colvo"
+# The sample takes all this host sends, each database made at its first packet.
+[ "$(stat -c %U /var/lib/colvo/load.rrd /var/lib/colvo/mem.rrd)" = "$(printf '_colvo\n_colvo')" ] ||
+    fail "the databases of the configuration were not made _colvo's"
 ! rrdtool lastupdate /var/lib/colvo/load.rrd | tail -1 | grep -q ' U' || fail "nothing stored in load.rrd"
 for pid in $daemons; do
     kill "$pid"

@@ -282,7 +282,9 @@ TEST_F(Lexer, IncludesReadInPlaceOrTold)
         const char *text, *read, *told;
     } cases[] = {
         {"a include \"d/*.conf\" b", "a one x\ny two b ", nullptr},
-        {"a include 'none/*.conf' b", "a b ", "conf:1: include \"DIR/none/*.conf\" names no file"},
+        {"a include 'none/*.conf' b", "a b ",
+         "conf:1: include \"DIR/none/*.conf\" names no file: No such file or directory"},
+        {"a include 'd/*.none' b", "a b ", nullptr},
         {"a include 'nope.conf' b", "a |",
          "conf:1: cannot include \"DIR/nope.conf\": No such file or directory - correct the path"},
         {"include 'loop.conf'", "|",

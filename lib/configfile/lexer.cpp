@@ -305,6 +305,17 @@ static int has_pattern(const char *path)
     return strpbrk(path, "*?[") != nullptr;
 }
 
+// The folder of the path's last part, where the path names none.
+static int folder_exists(const char *path)
+{
+    const char *slash = strrchr(path, '/');
+    char folder[PATH_MAX];
+    snprintf(folder, sizeof(folder), "%.*s", slash ? static_cast<int>(slash - path) : 1,
+             slash ? path : ".");
+    struct stat st;
+    return slash == path || (stat(folder, &st) == 0 && S_ISDIR(st.st_mode));
+}
+
 int lexer_include(lexer *lx)
 {
     const char *where = lx->filename;
@@ -338,8 +349,11 @@ int lexer_include(lexer *lx)
     if (result != 0) {
         globfree(&f->found);
         xfree(f);
+        // An empty folder of host files is no error; a missing one is told.
         if (result == GLOB_NOMATCH && has_pattern(pattern)) {
-            warning("%.200s:%d: include \"%.200s\" names no file", where, line, pattern);
+            if (!folder_exists(pattern))
+                warning("%.200s:%d: include \"%.200s\" names no file: %.200s", where, line,
+                        pattern, strerror(ENOENT));
             return 1;
         }
         warning("%.200s:%d: cannot include \"%.200s\": %.200s - correct the path", where, line,

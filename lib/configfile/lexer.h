@@ -102,8 +102,9 @@ int lexer_expect(lexer *lx, int code, const char *expected);
 // An include statement, its keyword the current token: the files its
 // path names (a shell pattern, relative to the including file's folder)
 // are read next, in sorted order, before the rest of this one. 0 when the
-// path names no readable file or would read a file already being read;
-// a pattern that matches nothing is told and read as no file.
+// path names no readable file or would read a file already being read; a
+// pattern that matches nothing reads no file, told where its folder is
+// missing.
 int lexer_include(lexer *lx);
 // At the end of an included file: goes on with the next file of its
 // include, or the file that included it; 1 when there is more to read.

@@ -125,7 +125,7 @@ static int pseudo(const struct statfs *f)
 
 void df_discover(discover_found *found, void *receiver)
 {
-    fetch();
+    fetch(MNT_NOWAIT);
     for (int i = 0; i < count; i++) {
         if (pseudo(&mounts[i]))
             continue;

@@ -9,10 +9,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <rrd.h>
 
 #include "error.h"
 #include "graph_text.h"
+#include "rrd_make.h"
 #include "types.h"
 
 const char THUMB_LOAD[] = "thumb-load.png";
@@ -34,31 +36,56 @@ static bool by_name(const site_stream &a, const site_stream &b)
     return strverscmp(a.argument.c_str(), b.argument.c_str()) < 0;
 }
 
+static void add_stream(site_host *h, int type, const std::string &argument, const std::string &file)
+{
+    for (const site_stream &known : h->streams)
+        if (known.rrd == file)
+            return;
+    site_stream ss = {type, argument, file, "", false, {0, 0}, 0};
+    // Type names have no "_" and slugs escape theirs: no two streams share one.
+    ss.slug = stream_type_name(type);
+    if (!argument.empty())
+        ss.slug += "_" + file_slug(argument.c_str());
+    struct stat st;
+    if (stat(file.c_str(), &st) == 0) {
+        ss.present = true;
+        ss.changed = st.st_mtim;
+        rrd_clear_error();
+        time_t last = rrd_last_r(file.c_str());
+        ss.last = last > 0 ? last : 0;
+        rrd_clear_error();
+    }
+    h->last = std::max(h->last, ss.last);
+    h->streams.push_back(ss);
+}
+
+// The databases colvo made in a data directory for what the source's
+// patterns took.
+static void add_taken(site_host *h, const source *src)
+{
+    const source_rules *r = src->rules;
+    DIR *d = r && r->patterns.first && r->datadir ? opendir(r->datadir) : nullptr;
+    if (d == nullptr)
+        return;
+    while (const dirent *e = readdir(d)) {
+        int type;
+        char argument[PACKET_MAX_ARGUMENT + 1];
+        if (rrd_file_stream(e->d_name, &type, argument, sizeof(argument)) &&
+            pattern_list_find(&r->patterns, type, argument))
+            add_stream(h, type, argument, std::string(r->datadir) + "/" + e->d_name);
+    }
+    closedir(d);
+}
+
 std::vector<site_host> site_hosts(const mux *m)
 {
     std::vector<site_host> hosts;
     for (const source *src = m->sources.first; src; src = src->next) {
         site_host h = {src->name, file_slug(src->name), {}, 0};
-        for (const stream *s = src->streams.first; s; s = s->next) {
-            if (s->rrd_file == nullptr)
-                continue;
-            site_stream ss = {s->type, s->argument, s->rrd_file, "", false, {0, 0}, 0};
-            // Type names have no "_" and slugs escape theirs: no two streams share one.
-            ss.slug = stream_type_name(s->type);
-            if (s->argument[0])
-                ss.slug += "_" + file_slug(s->argument);
-            struct stat st;
-            if (stat(s->rrd_file, &st) == 0) {
-                ss.present = true;
-                ss.changed = st.st_mtim;
-                rrd_clear_error();
-                time_t last = rrd_last_r(s->rrd_file);
-                ss.last = last > 0 ? last : 0;
-                rrd_clear_error();
-            }
-            h.last = std::max(h.last, ss.last);
-            h.streams.push_back(ss);
-        }
+        for (const stream *s = src->streams.first; s; s = s->next)
+            if (s->rrd_file)
+                add_stream(&h, s->type, s->argument, s->rrd_file);
+        add_taken(&h, src);
         std::sort(h.streams.begin(), h.streams.end(), by_name);
         hosts.push_back(h);
     }
