@@ -305,29 +305,15 @@ static int read_key(lexer *lx, source *src, int check)
     return 1;
 }
 
-// max files N: the most streams the section's patterns take.
-static int read_max_files(lexer *lx, source *src)
-{
-    if (!lexer_expect(lx, TOK_FILES, "files"))
-        return 0;
-    lexer_next(lx);
-    if (lx->kind != KIND_NUMBER || lx->value < 1) {
-        lexer_expected(lx, "<number above 0>");
-        return 0;
-    }
-    source_rules_of(src)->max_files = static_cast<int>(lx->value);
-    return 1;
-}
-
-// step N: the seconds between two updates of the databases made.
-static int read_step(lexer *lx, source *src)
+// The next token, a number above 0, into count.
+static int read_count(lexer *lx, int *count)
 {
     lexer_next(lx);
     if (lx->kind != KIND_NUMBER || lx->value < 1) {
         lexer_expected(lx, "<number above 0>");
         return 0;
     }
-    source_rules_of(src)->step = static_cast<int>(lx->value);
+    *count = static_cast<int>(lx->value);
     return 1;
 }
 
@@ -391,11 +377,12 @@ static int read_source(lexer *lx, source_list *sources, int check, const mux *ru
         case TOK_DATADIR:
             ok = read_datadir(lx, src, check, was, &last);
             break;
-        case TOK_MAX:
-            ok = read_max_files(lx, src);
+        case TOK_MAX: // max files N: the most streams the patterns take
+            ok = lexer_expect(lx, TOK_FILES, "files") &&
+                 read_count(lx, &source_rules_of(src)->max_files);
             break;
-        case TOK_STEP:
-            ok = read_step(lx, src);
+        case TOK_STEP: // step N: the seconds between updates of databases made
+            ok = read_count(lx, &source_rules_of(src)->step);
             break;
         case TOK_CREATE:
             last.create = 1;

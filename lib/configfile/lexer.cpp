@@ -264,20 +264,34 @@ static int enter_next(lexer *lx)
     return 1;
 }
 
+template <typename T> static void exchange(T *a, T *b)
+{
+    T was = *a;
+    *a = *b;
+    *b = was;
+}
+
+// Trades the file being read for the frame's: entering an include keeps
+// where the including file stands, leaving it takes that back.
+static void trade_files(lexer *lx, lexer_frame *f)
+{
+    exchange(&lx->buffer, &f->buffer);
+    exchange(&lx->filename, &f->filename);
+    exchange(&lx->fd, &f->fd);
+    exchange(&lx->line, &f->line);
+    exchange(&lx->position, &f->position);
+    exchange(&lx->end, &f->end);
+    exchange(&lx->at_eof, &f->at_eof);
+    exchange(&lx->file_device, &f->file_device);
+    exchange(&lx->file_inode, &f->file_inode);
+}
+
 // Back to the file that included, where its reading stood.
 static void leave_include(lexer *lx)
 {
     lexer_frame *f = lx->outer;
-    xfree(lx->buffer);
-    lx->buffer = f->buffer;
-    lx->filename = f->filename;
-    lx->fd = f->fd;
-    lx->line = f->line;
-    lx->position = f->position;
-    lx->end = f->end;
-    lx->at_eof = f->at_eof;
-    lx->file_device = f->file_device;
-    lx->file_inode = f->file_inode;
+    trade_files(lx, f);
+    xfree(f->buffer);
     lx->outer = f->outer;
     f->outer = lx->spent;
     lx->spent = f;
@@ -360,19 +374,11 @@ int lexer_include(lexer *lx)
                 pattern, result == GLOB_NOMATCH ? strerror(ENOENT) : "cannot read its folder");
         return 0;
     }
-    f->buffer = lx->buffer;
-    f->filename = where;
-    f->fd = lx->fd;
-    f->line = line;
-    f->position = lx->position;
-    f->end = lx->end;
-    f->at_eof = lx->at_eof;
-    f->file_device = lx->file_device;
-    f->file_inode = lx->file_inode;
+    f->buffer = static_cast<char *>(xmalloc(LEXER_BUFFER));
+    f->fd = -1;
+    trade_files(lx, f);
     f->outer = lx->outer;
     lx->outer = f;
-    lx->buffer = static_cast<char *>(xmalloc(LEXER_BUFFER));
-    lx->fd = -1;
     return read_on(lx);
 }
 
