@@ -167,13 +167,21 @@ inline constexpr value_format VALUE_FORMATS[] = {
     {'\0', 0, nullptr, nullptr, 0, 0, 0},
 };
 
+// The place of a format character's row; -1 for another character.
+// Places, not pointers: with the sanitizers a pointer compared is no
+// constant to the compiler.
+constexpr int format_index(char id)
+{
+    for (int i = 0; VALUE_FORMATS[i].id != '\0'; i++)
+        if (VALUE_FORMATS[i].id == id)
+            return i;
+    return -1;
+}
+
 // The row of a format character; null for another character.
 constexpr const value_format *format_of(char id)
 {
-    for (const value_format *v = VALUE_FORMATS; v->id != '\0'; v++)
-        if (v->id == id)
-            return v;
-    return nullptr;
+    return format_index(id) < 0 ? nullptr : &VALUE_FORMATS[format_index(id)];
 }
 
 constexpr bool formats_are_sound()
@@ -593,7 +601,7 @@ constexpr bool same(const char *a, const char *b)
 
 constexpr bool known_format(char c)
 {
-    return format_of(c) != nullptr;
+    return format_index(c) >= 0;
 }
 
 constexpr bool in_range(int type)

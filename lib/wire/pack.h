@@ -25,10 +25,10 @@ namespace packing {
 // long for an eight-byte integer, an unsigned int for a narrower one.
 template <char F>
 struct wire_value {
-    static constexpr const value_format *row = catalogue::format_of(F);
-    static_assert(row != nullptr, "a format character of the table");
-    using type = std::conditional_t<row->kind != VALUE_INTEGER, double,
-                                    std::conditional_t<row->byte_width == 8, unsigned long long,
+    static_assert(catalogue::format_index(F) >= 0, "a format character of the table");
+    static constexpr value_format row = catalogue::VALUE_FORMATS[catalogue::format_index(F)];
+    using type = std::conditional_t<row.kind != VALUE_INTEGER, double,
+                                    std::conditional_t<row.byte_width == 8, unsigned long long,
                                                        unsigned int>>;
 };
 

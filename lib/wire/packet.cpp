@@ -122,13 +122,13 @@ struct type_steps {
     uint8_t step[TYPE_VALUES_MAX + 1];
 };
 
-static constexpr uint8_t step_of(const value_format *v)
+static constexpr uint8_t step_of(const value_format &v)
 {
-    if (v->kind == VALUE_HUNDREDTHS)
+    if (v.kind == VALUE_HUNDREDTHS)
         return STEP_HUNDREDTHS;
-    if (v->kind == VALUE_MILLIONTHS)
+    if (v.kind == VALUE_MILLIONTHS)
         return STEP_MILLIONTHS;
-    return v->byte_width == 8 ? STEP_U64 : v->byte_width == 4 ? STEP_U32 : v->byte_width == 2 ? STEP_U16 : STEP_U8;
+    return v.byte_width == 8 ? STEP_U64 : v.byte_width == 4 ? STEP_U32 : v.byte_width == 2 ? STEP_U16 : STEP_U8;
 }
 
 struct all_steps {
@@ -141,7 +141,7 @@ static constexpr all_steps make_steps()
     for (int t = 0; t < STREAM_TYPE_COUNT; t++) {
         int i = 0;
         for (const char *f = catalogue::ROWS[t].format; *f && i < TYPE_VALUES_MAX; f++)
-            all.types[t].step[i++] = step_of(catalogue::format_of(*f));
+            all.types[t].step[i++] = step_of(catalogue::VALUE_FORMATS[catalogue::format_index(*f)]);
     }
     return all;
 }
