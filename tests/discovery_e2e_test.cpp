@@ -14,9 +14,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <sstream>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include "readconf.h"
@@ -61,19 +59,17 @@ int count_type(const std::map<std::string, std::string> &e, const std::string &t
 // The figures colvo gives a live reader on connecting.
 std::string figures_line()
 {
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un a = {};
-    a.sun_family = AF_UNIX;
-    snprintf(a.sun_path, sizeof(a.sun_path), "%s", COLVO_SOCKET);
+    int fd = connect_live();
     std::string text;
-    if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) == 0)
+    if (fd >= 0)
         for (char c; text.find('\n') == std::string::npos;) {
             pollfd p = {fd, POLLIN, 0};
             if (poll(&p, 1, 5000) != 1 || read(fd, &c, 1) != 1)
                 break;
             text += c;
         }
-    close(fd);
+    if (fd >= 0)
+        close(fd);
     return text;
 }
 
