@@ -102,6 +102,16 @@ static int read_accept(lexer *lx, source *src)
     return 1;
 }
 
+// What to do about a database the configuration names that cannot be
+// opened; one a datadir names colvo can make itself.
+static const char *opening_advice(int error, int guessed)
+{
+    if (error != ENOENT)
+        return file_advice(error);
+    return guessed ? "make it (colvo-mkrrd does), or say create in the section"
+                   : "make it (colvo-mkrrd does)";
+}
+
 static int can_open(const char *path)
 {
     int fd = open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
@@ -162,12 +172,13 @@ static int apply_datadir(const lexer *lx, source *src, const datadir_statement *
             return 0;
         }
         if (check && (d->missing || !can_open(path))) {
-            int missing = d->missing || errno == ENOENT;
-            if (missing && !final)
+            int error = d->missing ? ENOENT : errno;
+            if (error == ENOENT && !final)
                 continue;
-            if (!(missing && d->create)) {
-                warning("%.200s:%d: file '%.200s', guessed by datadir,  cannot be opened",
-                        lx->filename, d->line, path);
+            if (!(error == ENOENT && d->create)) {
+                warning("%.200s:%d: file '%.200s', guessed by datadir,  cannot be opened: %.200s - "
+                        "%.200s",
+                        lx->filename, d->line, path, strerror(error), opening_advice(error, 1));
                 if (!stays_attached(lx, running, s->type, s->argument, path))
                     continue;
             }
@@ -255,7 +266,9 @@ static int read_write(lexer *lx, source *src, int check, const source *running)
     }
     if (check) {
         if (!can_open(path)) {
-            warning("%.200s:%d: file '%.200s' cannot be opened", lx->filename, lx->line, path);
+            int error = errno;
+            warning("%.200s:%d: file '%.200s' cannot be opened: %.200s - %.200s", lx->filename,
+                    lx->line, path, strerror(error), opening_advice(error, 0));
             if (!stays_attached(lx, running, s->type, s->argument, path))
                 return 0;
         }

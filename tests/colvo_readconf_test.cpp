@@ -188,7 +188,8 @@ TEST_F(ColvoConfig, DatadirChecks)
     // Guessed files that do not exist: warned, left without a file.
     ASSERT_EQ(1, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } datadir " + rrd + " }"));
     EXPECT_TRUE(log.has(at(1) + "file '" + rrd + "/load.rrd', guessed by datadir,  cannot be "
-                                                 "opened"));
+                                                 "opened: No such file or directory - make it "
+                                                 "(colvo-mkrrd does), or say create in the section"));
     EXPECT_TRUE(log.has(path + ": no filename specified for stream 'load()' in source "
                                "'127.0.0.1'"));
     EXPECT_EQ(nullptr, first_source()->streams.first->rrd_file);
@@ -236,7 +237,8 @@ TEST_F(ColvoConfig, WriteErrors)
     EXPECT_TRUE(log.has(at(1) + "stream load is not accepted for 127.0.0.1"));
     EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } write load in "
                       "/nonexistent/x.rrd }"));
-    EXPECT_TRUE(log.has(at(1) + "file '/nonexistent/x.rrd' cannot be opened"));
+    EXPECT_TRUE(log.has(at(1) + "file '/nonexistent/x.rrd' cannot be opened: No such file or "
+                                "directory - make it (colvo-mkrrd does)"));
     EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } write load to x }"));
     EXPECT_TRUE(log.has(at(1) + "expected 'in' found 'to'"));
     EXPECT_EQ(0, load("mux 127.0.0.1 source 127.0.0.1 { accept { load } write banana in x }"));

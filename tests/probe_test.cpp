@@ -265,6 +265,10 @@ TEST(ProbeTable, ShapeFollowsTheStreamTypes)
         EXPECT_EQ(t, probe_table[t].type);
         EXPECT_NE(nullptr, probe_table[t].start) << t;
         EXPECT_NE(nullptr, probe_table[t].pack) << t;
+        // all takes a type that needs no argument or can find its objects.
+        EXPECT_TRUE(!probe_table[t].in_all || !stream_row_of(t)->argument ||
+                    probe_table[t].discover)
+            << t;
     }
     EXPECT_EQ(STREAM_TYPE_COUNT, probe_table[18].type);
     EXPECT_EQ(nullptr, probe_table[18].start);
