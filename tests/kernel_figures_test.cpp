@@ -256,6 +256,36 @@ TEST_F(KernelFigures, MissingSensorIsToldOnceAndSentOnceItAppears)
         << log.dump();
 }
 
+void take(void *receiver, const char *name)
+{
+    *static_cast<std::string *>(receiver) += std::string("(") + name + ")";
+}
+
+// sensor(*) takes the CPUs' and zones' temperatures up to the first
+// missing; all takes zfs and mbuf where the host has them.
+TEST_F(KernelFigures, FoundOnTheHost)
+{
+    const struct {
+        int type;
+        const char *root, *found;
+    } cases[] = {
+        {STREAM_SENSOR, "tree", "(cpu0)(tz0)(tz1)"},
+        {STREAM_ZFS, "tree", "()"},
+        {STREAM_MBUF, "tree", "()"},
+        {STREAM_SENSOR, "empty", ""},
+        {STREAM_ZFS, "empty", ""},
+        {STREAM_MBUF, "empty", ""},
+    };
+    for (const auto &c : cases) {
+        standin_set_root(std::string(c.root) == "tree" ? tree->path().c_str()
+                                                       : tree->file("empty").c_str());
+        std::string found;
+        probe_table[c.type].discover(take, &found);
+        EXPECT_EQ(c.found, found) << stream_type_name(c.type) << " " << c.root;
+        EXPECT_TRUE(probe_table[c.type].in_all);
+    }
+}
+
 // A collector stops at the first type it does not know: one that knows
 // the types to 18 still takes every other record of a packet that holds
 // a zfs record, whatever the order of the configuration.

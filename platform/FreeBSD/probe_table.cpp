@@ -17,8 +17,8 @@ static constexpr probe_rows ROWS = {{
     {STREAM_PF, 0, pf_prepare, pf_start, pf_sample, pf_pack, nullptr, 0},
     {STREAM_DEBUG, 0, nullptr, debug_start, nullptr, debug_pack, nullptr, 0},
     {STREAM_PROC, 0, proc_prepare, proc_start, proc_sample, proc_pack, nullptr, 0},
-    {STREAM_MBUF, 0, nullptr, mbuf_start, mbuf_sample, mbuf_pack, nullptr, 0},
-    {STREAM_SENSOR, 0, nullptr, sensor_start, nullptr, sensor_pack, nullptr, 0},
+    {STREAM_MBUF, 0, nullptr, mbuf_start, mbuf_sample, mbuf_pack, mbuf_discover, 1},
+    {STREAM_SENSOR, 0, nullptr, sensor_start, nullptr, sensor_pack, sensor_discover, 1},
     {STREAM_IO, 0, nullptr, io_start, io_sample, io_pack, io_discover, 1},
     {STREAM_PFQ, 0, pfq_prepare, pfq_start, pfq_sample, pfq_pack, nullptr, 0},
     {STREAM_DF, 0, nullptr, df_start, df_sample, df_pack, df_discover, 1},
@@ -29,7 +29,7 @@ static constexpr probe_rows ROWS = {{
     {STREAM_LOAD, 0, nullptr, load_start, load_sample, load_pack, nullptr, 1},
     {STREAM_FLUKSO, 0, nullptr, flukso_start, flukso_sample, flukso_pack, nullptr, 0},
     {STREAM_TYPE_COUNT, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 0}, // STREAM_ALLFORMATS
-    {STREAM_ZFS, 0, nullptr, zfs_start, zfs_sample, zfs_pack, nullptr, 0},
+    {STREAM_ZFS, 0, nullptr, zfs_start, zfs_sample, zfs_pack, zfs_discover, 1},
 }};
 
 // A named type's entry is its own; a type without keyword has the empty

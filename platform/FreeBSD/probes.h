@@ -35,6 +35,9 @@ void if_discover(discover_found *found, void *receiver);
 void io_discover(discover_found *found, void *receiver);
 void df_discover(discover_found *found, void *receiver);
 void smart_discover(discover_found *found, void *receiver);
+void sensor_discover(discover_found *found, void *receiver);
+void zfs_discover(discover_found *found, void *receiver);
+void mbuf_discover(discover_found *found, void *receiver);
 // The direct-access devices (disks) with statistics, as io(*) names them.
 void disk_discover(discover_found *found, void *receiver);
 

@@ -70,6 +70,14 @@ void mbuf_start(stream *s)
     info("started module mbuf(%.200s)", s->argument);
 }
 
+// all takes mbuf where the kernel has the allocator's statistics.
+void mbuf_discover(discover_found *found, void *receiver)
+{
+    mib stream;
+    if (mib_resolve("vm.zone_stats", &stream))
+        found(receiver, "");
+}
+
 // The stream, in a buffer that grows to what the kernel reports it needs
 // (and an eighth more, for zones made meanwhile); its length, or 0.
 static size_t read_zone_stats()

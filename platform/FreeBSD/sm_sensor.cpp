@@ -147,6 +147,23 @@ void sensor_start(stream *s)
     info("started module sensor(%.200s)", s->argument);
 }
 
+// sensor(*): the CPUs' and the thermal zones' temperatures, each numbered
+// from 0 up to the first that is not there.
+void sensor_discover(discover_found *found, void *receiver)
+{
+    for (const char *prefix : {"cpu", "tz"})
+        for (int n = 0;; n++) {
+            char argument[16], name[NAME_SIZE];
+            int mib[CTL_MAXNAME];
+            size_t length = CTL_MAXNAME;
+            snprintf(argument, sizeof(argument), "%s%d", prefix, n);
+            sysctl_name(argument, name, sizeof(name));
+            if (sysctlnametomib(name, mib, &length) != 0)
+                break;
+            found(receiver, argument);
+        }
+}
+
 // The reading as a signed integer of the sysctl's kind (an unsigned one
 // past the signed range as the largest); 0 on failure.
 static int read_value(const sensor_probe_state *st, int64_t *value)

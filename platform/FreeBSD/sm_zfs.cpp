@@ -84,6 +84,14 @@ void zfs_start(stream *s)
     info("started module zfs(%.200s)", s->argument);
 }
 
+// all takes zfs where ZFS is loaded.
+void zfs_discover(discover_found *found, void *receiver)
+{
+    mib size;
+    if (mib_resolve("kstat.zfs.misc.arcstats.size", &size))
+        found(receiver, "");
+}
+
 void zfs_sample()
 {
     valid = mib_read_unsigned(&mibs[0], &values[0]);
