@@ -132,9 +132,11 @@ std::string write_colvo_conf(const std::string &dir, int port, int sources, bool
 colvo_run start_colvo(const std::string &colvo, const std::string &conf)
 {
     // A FIFO or pid file left by an earlier run must not be mistaken for
-    // the new one.
+    // the new one, and what an earlier run's senders sent must not make
+    // this run's replays.
     unlink(COLVO_FIFO);
     unlink(COLVO_PIDFILE);
+    unlink(COLVO_STATE);
     pid_t pid = spawn({colvo, "-u", "-f", conf});
     colvo_run run = {0, -1};
     for (int i = 0; i < 500 && run.fifo < 0; i++) {
@@ -142,7 +144,8 @@ colvo_run start_colvo(const std::string &colvo, const std::string &conf)
         run.fifo = open(COLVO_FIFO, O_RDONLY | O_NONBLOCK);
     }
     waitpid(pid, nullptr, 0);
-    // The detached child writes its pid file just after the parent exits.
+    // Written before the starting command returns; older colvos wrote it
+    // just after.
     for (int i = 0; i < 500 && run.pid <= 0; i++) {
         std::ifstream pidfile(COLVO_PIDFILE);
         if (!(pidfile >> run.pid))

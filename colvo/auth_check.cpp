@@ -15,6 +15,7 @@
 #include "output.h"
 
 time_t auth_last_summary;
+time_t auth_started;
 
 // Each refusal has its own message, so each is limited on its own, per
 // source.
@@ -65,6 +66,11 @@ int check_authenticator(source *src, const datagram *d)
                         ahead ? "ahead of" : "behind");
         return 0;
     }
+    // Known neither from before colvo's start nor since: what is stamped
+    // before that start may be a replay of what colvo took then.
+    if (!st->seen && t < static_cast<uint64_t>(auth_started))
+        return refuse(FIG_EARLIER_START, src, d,
+                      "ignored packet from %.200s:%.200s: it is stamped before colvo's start");
     int same_boot = st->seen && memcmp(st->boot, a.boot, sizeof(a.boot)) == 0;
     if (same_boot && a.sequence <= st->highest)
         return refuse(FIG_REPLAYED, src, d, "ignored replayed packet from %.200s:%.200s");

@@ -29,3 +29,7 @@ void auth_carry_over(mux *fresh, const mux *running);
 void auth_summarise(const mux *m, int at_exit);
 // When the losses were last summed up (tests set it).
 extern time_t auth_last_summary;
+// colvo's start: a keyed source it knows nothing of, neither from its
+// replay state nor from a packet since, takes nothing stamped before it
+// (0: no such bound).
+extern time_t auth_started;

@@ -24,6 +24,7 @@
 #include "pidfile.h"
 #include "readconf.h"
 #include "receiver.h"
+#include "replay_state.h"
 #include "signals.h"
 #include "start.h"
 #include "xmalloc.h"
@@ -235,6 +236,7 @@ int main(int argc, char **argv)
 {
     start_options options;
     daemon_start(&COLVO_START, argc, argv, &options);
+    auth_started = log_clock(nullptr);
     test_mode = options.test_mode;
     char *path = options.config;
 
@@ -260,6 +262,12 @@ int main(int argc, char **argv)
     // Beside the FIFO, while colvo may still create files there.
     static live_server live;
     live_open(&live, COLVO_SOCKET);
+    // The replay state is the daemon's: a debug run, a trial, neither reads
+    // nor writes it, and takes nothing stamped before its start.
+    crc32_init_table();
+    replay_state replay = {-1, nullptr, 0, -1, 0};
+    if (!debug_mode)
+        replay_state_open(&replay, COLVO_STATE, muxes.first);
     if (!debug_mode)
         detach();
     info("colvo version %s", VERSION);
@@ -271,7 +279,6 @@ int main(int argc, char **argv)
     mux_init_receive_packet(muxes.first);
     signal_gate signals;
     install_signals(&signals);
-    crc32_init_table();
     static receiver r;
     receiver_init(&r);
     if (open_sockets(&r.sockets, muxes.first) == 0)
@@ -295,11 +302,13 @@ int main(int argc, char **argv)
         }
         output_summarise(&out);
         auth_summarise(muxes.first, 0);
+        replay_state_save(&replay, muxes.first, 0);
         wait_for_datagrams(&r, &signals, timeout, &live);
         if (quit_signal) {
             info("received signal %d - quitting", static_cast<int>(quit_signal));
             output_finish(&out);
             auth_summarise(muxes.first, 1);
+            replay_state_save(&replay, muxes.first, 1);
             // Out of reach since the change of user (the run-state
             // directory is root's), the pid file is emptied instead.
             pidfile_remove(&pid);

@@ -11,7 +11,10 @@
 #include <pwd.h>
 #include <regex>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <ctime>
 #include <unistd.h>
 
 #include "config.h"
@@ -209,6 +212,99 @@ TEST_F(Signed, ASequenceJumpIsRefusedAndMovesNothing)
     EXPECT_EQ(refused, count_of(d->output(), warning));
     // Lost: 2^32 of the first start, then the 2^32 of the new one's.
     EXPECT_EQ(1, count_of(d->output(), "warning: lost 8589934592 packets from 127.0.0.1 in the last ")) << d->output();
+}
+
+// colvo's figures line, which the live socket gives each client first.
+std::string figures_now()
+{
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    snprintf(a.sun_path, sizeof(a.sun_path), "%s", COLVO_SOCKET);
+    std::string line;
+    char c;
+    if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) == 0)
+        while (read(fd, &c, 1) == 1 && c != '\n')
+            line += c;
+    close(fd);
+    return line;
+}
+
+// A detached colvo keeps what it knows of keyed sources across restarts:
+// the packets it took, resent after a restart, and a packet of an earlier
+// start stamped 200 s ago are refused. With its state gone or damaged it
+// takes nothing stamped before its own start.
+TEST_F(Signed, ReplaysAreRefusedAcrossRestarts)
+{
+    write_conf();
+    unlink(COLVO_STATE);
+    auto start = [&] {
+        std::string out;
+        EXPECT_EQ(0, run_command(COLVO, {"-u", "-f", conf}, &out)) << out;
+        return pid_in(COLVO_PIDFILE);
+    };
+    auto line = [](uint64_t t, int v) {
+        std::string n = std::to_string(v) + ".00";
+        return "127.0.0.1;load::" + std::to_string(t) + ":" + n + ":" + n + ":" + n + ";";
+    };
+    const char BOOT[] = "0909090909090909";
+    udp_socket keyed("127.0.0.1");
+    uint64_t t = now();
+    auto first = make_signed_packet(t, {load_record(1, 1, 1)}, KEY, BOOT, 0);
+    auto last = make_signed_packet(t, {load_record(2, 2, 2)}, KEY, BOOT, 1);
+    auto next = make_signed_packet(t, {load_record(4, 4, 4)}, KEY, BOOT, 2);
+    pid_t pid = start();
+    {
+        fifo_reader fifo(COLVO_FIFO);
+        keyed.send_to("127.0.0.1", port, first);
+        EXPECT_EQ(line(t, 1), fifo.next_line());
+        keyed.send_to("127.0.0.1", port, last);
+        EXPECT_EQ(line(t, 2), fifo.next_line());
+    }
+    ASSERT_TRUE(stop_process(pid));
+    pid = start();
+    {
+        fifo_reader fifo(COLVO_FIFO);
+        keyed.send_to("127.0.0.1", port, last);
+        keyed.send_to("127.0.0.1", port, first);
+        keyed.send_to("127.0.0.1", port, make_signed_packet(t - 200, {load_record(3, 3, 3)}, KEY, "0a0a0a0a0a0a0a0a", 7));
+        keyed.send_to("127.0.0.1", port, next);
+        EXPECT_EQ(line(t, 4), fifo.next_line());
+        std::string figures = figures_now();
+        EXPECT_NE(std::string::npos, figures.find(";replayed=2;earlier_start=1;off_time=0;lost=0;")) << figures;
+    }
+    ASSERT_TRUE(stop_process(pid));
+    std::istringstream kept(read_file(COLVO_STATE));
+    std::string header, entry, end;
+    std::getline(kept, header);
+    std::getline(kept, entry);
+    std::getline(kept, end);
+    EXPECT_EQ("colvo replay state 1", header);
+    EXPECT_EQ("127.0.0.1 " + std::string(BOOT) + " 2 " + std::to_string(t), entry);
+    EXPECT_EQ("end 1 ", end.substr(0, 6));
+
+    // Stamped at t, next is older than colvo's start from the second after.
+    timespec second = {static_cast<time_t>(t + 1), 0};
+    while (now() <= t)
+        clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &second, nullptr);
+    std::string good = read_file(COLVO_STATE);
+    std::string damaged = good;
+    damaged[damaged.find(" 2 ") + 1] = '1'; // would take next again
+    const std::string states[] = {"", good.substr(0, good.size() / 2), damaged};
+    int sequence = 3;
+    for (const std::string &state : states) {
+        unlink(COLVO_STATE);
+        if (!state.empty())
+            dir.write("state", state), rename(dir.file("state").c_str(), COLVO_STATE);
+        pid = start();
+        fifo_reader fifo(COLVO_FIFO);
+        keyed.send_to("127.0.0.1", port, next);
+        uint64_t fresh = now();
+        keyed.send_to("127.0.0.1", port, make_signed_packet(fresh, {load_record(5, 5, 5)}, KEY, BOOT, sequence++));
+        EXPECT_EQ(line(fresh, 5), fifo.next_line()) << state;
+        EXPECT_NE(std::string::npos, figures_now().find(";earlier_start=1;")) << state;
+        ASSERT_TRUE(stop_process(pid));
+    }
 }
 
 // The relay between probo and colvo forwards datagrams 0, 1, 3, 4 and 6,
