@@ -25,8 +25,10 @@
 #include "replay_state.h"
 
 #include "auth.h"
+#include "codec.h"
 #include "crc32.h"
 #include "error.h"
+#include "keyfile.h"
 #include "output.h"
 #include "xmalloc.h"
 
@@ -41,15 +43,6 @@ enum {
     // A source's name is a numeric address, IPv6 with a zone at most.
     NAME_ROOM = 128,
 };
-
-static int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 // A decimal number ending at a space or the line's end; 0 when none.
 static int read_number(const char **at, const char *end, uint64_t *n)
@@ -76,13 +69,9 @@ static int take_entry(mux *m, const char *line, const char *end)
     if (space == nullptr || space == line || space - line >= NAME_ROOM || end - space < 2 * AUTH_BOOT_SIZE + 2)
         return 0;
     uint8_t boot[AUTH_BOOT_SIZE];
-    const char *p = space + 1;
-    for (int i = 0; i < AUTH_BOOT_SIZE; i++, p += 2) {
-        int high = hex_digit(p[0]), low = hex_digit(p[1]);
-        if (high < 0 || low < 0)
-            return 0;
-        boot[i] = static_cast<uint8_t>(high << 4 | low);
-    }
+    const char *p = space + 1 + 2 * AUTH_BOOT_SIZE;
+    if (!hex_bytes(space + 1, boot, AUTH_BOOT_SIZE))
+        return 0;
     uint64_t highest, last_time;
     if (*p++ != ' ' || !read_number(&p, end, &highest) || !read_number(&p, end, &last_time) || p != end)
         return 0;
@@ -121,15 +110,10 @@ static const char *take_state(mux *m, const char *text, size_t length)
     uint64_t count = 0;
     if (!read_number(&p, stop, &count))
         return "no count";
-    uint32_t crc = 0;
-    for (int i = 0; i < 8; i++, p++) {
-        int digit = p < stop ? hex_digit(*p) : -1;
-        if (digit < 0)
-            return "no check";
-        crc = crc << 4 | static_cast<uint32_t>(digit);
-    }
-    if (p >= stop || *p != '\n')
+    uint8_t check[4];
+    if (stop - p < 9 || !hex_bytes(p, check, 4) || p[8] != '\n')
         return "no check";
+    uint32_t crc = decode_fixed32(check);
     if (crc != crc32_compute(reinterpret_cast<const uint8_t *>(text),
                              static_cast<size_t>(end_line - text)))
         return "wrong check";

@@ -29,18 +29,23 @@ static int hex_value(int c)
     return -1;
 }
 
+int hex_bytes(const char *text, uint8_t *bytes, int count)
+{
+    for (int i = 0; i < count; i++) {
+        int high = hex_value(text[2 * i]), low = hex_value(text[2 * i + 1]);
+        if (high < 0 || low < 0)
+            return 0;
+        bytes[i] = static_cast<uint8_t>(high << 4 | low);
+    }
+    return 1;
+}
+
 // 64 digits and at most a newline; 1 with the bytes in key.
 static int parse_key(const char *text, int length, uint8_t key[KEY_SIZE])
 {
     if (length != KEY_DIGITS && !(length == KEY_DIGITS + 1 && text[KEY_DIGITS] == '\n'))
         return 0;
-    for (int i = 0; i < KEY_SIZE; i++) {
-        int high = hex_value(text[2 * i]), low = hex_value(text[2 * i + 1]);
-        if (high < 0 || low < 0)
-            return 0;
-        key[i] = static_cast<uint8_t>(high << 4 | low);
-    }
-    return 1;
+    return hex_bytes(text, key, KEY_SIZE);
 }
 
 int read_key_file(const char *path, uint8_t key[KEY_SIZE], const char *where, int line)

@@ -17,3 +17,7 @@ int read_key_file(const char *path, uint8_t key[KEY_SIZE], const char *where, in
 
 // A key read from path and set up for the MAC, or null after the warning.
 auth_key *load_key_file(const char *path, const char *where, int line);
+
+// count bytes from the 2 * count hexadecimal digits of text (either case),
+// as key files and colvo's replay state write them; 1 when all are digits.
+int hex_bytes(const char *text, uint8_t *bytes, int count);
