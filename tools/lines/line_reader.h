@@ -10,7 +10,7 @@
 
 // A call reads at most LINE_READER_ROUNDS chunks: a writer that never
 // pauses cannot keep the reader from its keys, clock and signals.
-enum { LINE_READER_CHUNK = 65536, LINE_READER_MAX = 1 << 20, LINE_READER_ROUNDS = 16 };
+enum { LINE_READER_CHUNK = 65536, LINE_READER_MAX = 1 << 20, LINE_READER_ROUNDS = 4 };
 
 struct line_reader {
     char *buffer; // LINE_READER_MAX bytes
