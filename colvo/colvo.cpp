@@ -262,12 +262,11 @@ int main(int argc, char **argv)
     // Beside the FIFO, while colvo may still create files there.
     static live_server live;
     live_open(&live, COLVO_SOCKET);
-    // The replay state is the daemon's: a debug run, a trial, neither reads
-    // nor writes it, and takes nothing stamped before its start.
+    // A debug run, a trial, takes no more than the daemon would, but leaves
+    // the daemon's replay state as it was.
     crc32_init_table();
-    replay_state replay = {-1, nullptr, 0, -1, 0};
-    if (!debug_mode)
-        replay_state_open(&replay, COLVO_STATE, muxes.first);
+    replay_state replay;
+    replay_state_open(&replay, COLVO_STATE, muxes.first, !debug_mode);
     if (!debug_mode)
         detach();
     info("colvo version %s", VERSION);

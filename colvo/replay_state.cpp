@@ -164,32 +164,35 @@ static char *read_text(int fd, off_t size, size_t *length, const char **wrong)
     return text;
 }
 
-void replay_state_open(replay_state *r, const char *path, mux *m)
+void replay_state_open(replay_state *r, const char *path, mux *m, int keep)
 {
     r->path = path;
     r->written = log_clock(nullptr);
     r->failing = 0;
     r->entries = -1;
-    r->fd = open(path, O_RDWR | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0600);
+    r->fd = keep ? open(path, O_RDWR | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0600)
+                 : open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     struct stat st;
     if (r->fd >= 0 && (fstat(r->fd, &st) != 0 || !S_ISREG(st.st_mode))) {
         close(r->fd);
         r->fd = -1;
         errno = EINVAL;
     }
-    if (r->fd < 0) {
+    if (r->fd < 0 && (keep || errno != ENOENT))
         warning("cannot keep replay state in '%.200s': %.200s", path, strerror(errno));
-        return;
-    }
     size_t length = 0;
     const char *wrong = nullptr;
-    char *text = read_text(r->fd, st.st_size, &length, &wrong);
+    char *text = r->fd >= 0 ? read_text(r->fd, st.st_size, &length, &wrong) : nullptr;
     if (text) {
         wrong = take_state(m, text, length);
         xfree(text);
     }
+    if (r->fd >= 0 && !keep) {
+        close(r->fd);
+        r->fd = -1;
+    }
     // Without keys nothing is lost, and nothing need be said.
-    if (keyed_sources(m) == 0)
+    if (keyed_sources(m) == 0 || (r->fd < 0 && keep))
         return;
     if (wrong)
         warning("replay state '%.200s' is damaged (%s): packets of keyed sources stamped before "

@@ -17,9 +17,9 @@ struct replay_state {
 };
 
 // Reads the file into the keyed sources of m it names, with a warning when
-// it is missing or damaged, and keeps it open to write: called before
-// colvo gives up root, which it needs to create the file.
-void replay_state_open(replay_state *r, const char *path, mux *m);
+// it is missing or damaged; with keep, keeps it open to write (created when
+// missing): called before colvo gives up root, which it needs for that.
+void replay_state_open(replay_state *r, const char *path, mux *m, int keep);
 // Writes the state of m's keyed sources at most once a minute, and always
 // when at_exit is set.
 void replay_state_save(replay_state *r, const mux *m, int at_exit);

@@ -305,6 +305,8 @@ TEST_F(Signed, ReplaysAreRefusedAcrossRestarts)
         EXPECT_NE(std::string::npos, figures_now().find(";earlier_start=1;")) << state;
         ASSERT_TRUE(stop_process(pid));
     }
+    // The other tests' debug runs would read it.
+    unlink(COLVO_STATE);
 }
 
 // The relay between probo and colvo forwards datagrams 0, 1, 3, 4 and 6,
