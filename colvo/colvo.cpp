@@ -167,6 +167,22 @@ static int read_fresh(mux_list *fresh, const char *path, const void *running)
     return load_config(fresh, path, 1, static_cast<const mux *>(running));
 }
 
+// The live readers learn which sources there are, silent ones too.
+static void tell_sources(live_server *live, const mux *m)
+{
+    if (live == nullptr)
+        return;
+    int count = 0;
+    for (const source *src = m->sources.first; src; src = src->next)
+        count++;
+    const char **names = static_cast<const char **>(xmalloc(sizeof(char *) * static_cast<size_t>(count + 1)));
+    count = 0;
+    for (const source *src = m->sources.first; src; src = src->next)
+        names[count++] = src->name;
+    live_set_sources(live, names, count);
+    xfree(names);
+}
+
 // Read, prepare, swap: the new configuration replaces the running one only
 // once all of it is ready, its sockets bound beside the running ones (or
 // carried over); until then nothing of the running one changes. 1 when the
@@ -207,6 +223,7 @@ static int reload(const char *path, mux_list *current, receiver *r, churn *c, ou
     size_churnbuffer(c, current->first);
     receive_batch_size(&r->batch, current->first->packet_size);
     warn_unwritable_databases(current->first);
+    tell_sources(out->fifo.live, current->first);
     return 1;
 }
 
@@ -267,6 +284,7 @@ int main(int argc, char **argv)
     crc32_init_table();
     replay_state replay;
     replay_state_open(&replay, COLVO_STATE, muxes.first, !debug_mode);
+    tell_sources(&live, muxes.first);
     if (!debug_mode)
         detach();
     info("colvo version %s", VERSION);

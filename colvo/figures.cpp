@@ -5,7 +5,10 @@
 #include "figures.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#include "xmalloc.h"
 
 uint64_t colvo_figures[FIGURE_COUNT];
 
@@ -57,6 +60,68 @@ int figures_read(const char *line, size_t length, uint64_t *values)
         int f = figure_of(at, static_cast<size_t>(equals - at));
         if (p == semi && f >= 0)
             values[f] = n;
+    }
+    return 1;
+}
+
+char *sources_lines(const char *const *names, int count, int *length)
+{
+    // The names, and a line's head and end for each at worst.
+    size_t size = (static_cast<size_t>(count) + 1) * (sizeof(SOURCES_START) + 2 * 12) + 1;
+    for (int i = 0; i < count; i++)
+        size += strlen(names[i]) + 1;
+    char *text = static_cast<char *>(xmalloc(size));
+    size_t used = 0;
+    int i = 0;
+    do {
+        used += static_cast<size_t>(
+            snprintf(text + used, size - used, "%s%d;%d;", SOURCES_START, count, i));
+        size_t names_used = 0;
+        for (; i < count && (names_used == 0 || names_used + strlen(names[i]) < SOURCES_LINE_NAMES); i++) {
+            size_t n = strlen(names[i]);
+            memcpy(text + used, names[i], n);
+            text[used + n] = ';';
+            used += n + 1;
+            names_used += n + 1;
+        }
+        text[used++] = '\n';
+    } while (i < count);
+    text[used] = '\0';
+    *length = static_cast<int>(used);
+    return text;
+}
+
+// A number and its ';' at *at, which moves past them; -1 when there is none.
+static long field_number(const char **at, const char *end)
+{
+    long n = 0;
+    const char *p = *at;
+    for (; p < end && *p >= '0' && *p <= '9' && n < 1000000000; p++)
+        n = n * 10 + (*p - '0');
+    if (p == *at || p == end || *p != ';')
+        return -1;
+    *at = p + 1;
+    return n;
+}
+
+int sources_read(const char *line, size_t length, long *total, long *first, source_taker take,
+                 void *context)
+{
+    size_t start = sizeof(SOURCES_START) - 1;
+    if (length < start || memcmp(line, SOURCES_START, start) != 0)
+        return 0;
+    const char *at = line + start, *end = line + length;
+    *total = field_number(&at, end);
+    *first = field_number(&at, end);
+    if (*total < 0 || *first < 0)
+        return 0;
+    for (; take && at < end;) {
+        const char *semi = static_cast<const char *>(memchr(at, ';', static_cast<size_t>(end - at)));
+        if (semi == nullptr)
+            break;
+        if (semi > at)
+            take(context, at, static_cast<size_t>(semi - at));
+        at = semi + 1;
     }
     return 1;
 }

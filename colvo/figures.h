@@ -146,6 +146,27 @@ constexpr bool rows_in_order()
 static_assert(figures_check::rows_in_order(),
               "row i is figure i, and the rows of one metric are neighbours with its help");
 
+// The sources colvo is configured with, for its live readers, which tell a
+// silent source from one that never was: on connect, after each reload,
+// and once a minute after the figures line, in lines of their own.
+//
+//   sources = "#colvo-sources;" total ";" first ";" *(name ";") "\n"
+//
+// total is the count of sources in all, first the place among them of the
+// line's first name: the lines of one telling follow each other from 0,
+// each with up to SOURCES_LINE_NAMES bytes of names (one name at least).
+inline constexpr char SOURCES_START[] = "#colvo-sources;";
+enum { SOURCES_LINE_NAMES = 16384 };
+
+// The lines telling the count names, allocated; their length in *length.
+char *sources_lines(const char *const *names, int count, int *length);
+
+typedef void (*source_taker)(void *context, const char *name, size_t length);
+// Reads a sources line (newline excluded): gives total and first, and
+// hands each name to take unless it is null; 0 when it is no sources line.
+int sources_read(const char *line, size_t length, long *total, long *first, source_taker take,
+                 void *context);
+
 // The running totals, from colvo's start.
 extern uint64_t colvo_figures[FIGURE_COUNT];
 

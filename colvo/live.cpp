@@ -155,6 +155,8 @@ static void send_figures_to(live_server *s, live_client *c)
     char line[FIGURES_LINE_MAX];
     int length = figures_line(line, sizeof(line), log_clock(nullptr));
     send_to(s, c, line, length);
+    if (s->sources && c->fd != 0)
+        send_to(s, c, s->sources, s->sources_length);
 }
 
 void live_send_figures(live_server *s)
@@ -164,6 +166,15 @@ void live_send_figures(live_server *s)
     char line[FIGURES_LINE_MAX];
     int length = figures_line(line, sizeof(line), log_clock(nullptr));
     live_send(s, line, length);
+    if (s->sources)
+        live_send(s, s->sources, s->sources_length);
+}
+
+void live_set_sources(live_server *s, const char *const *names, int count)
+{
+    xfree(s->sources);
+    s->sources = sources_lines(names, count, &s->sources_length);
+    live_send(s, s->sources, s->sources_length);
 }
 
 void live_watch(live_server *s, event_set *e)

@@ -34,6 +34,8 @@ struct live_server {
     int place; // in the loop's event set
     int connected;
     long dropped; // lines dropped for clients since the last summary
+    char *sources; // the lines telling colvo's sources; null before any
+    int sources_length;
     live_client clients[LIVE_CLIENTS_MAX];
 };
 
@@ -43,8 +45,12 @@ struct live_server {
 void live_open(live_server *s, const char *path);
 // Whole lines for every client.
 void live_send(live_server *s, const char *text, int length);
-// The figures line for every client (once a minute).
+// The figures line, then the sources lines, for every client (once a
+// minute).
 void live_send_figures(live_server *s);
+// The sources colvo is configured with now, told every client at once and
+// each new one after the figures line.
+void live_set_sources(live_server *s, const char *const *names, int count);
 // Adds the descriptors to watch: the listening socket and each client
 // (readable: it closed its end or wrote), and writable those with lines
 // waiting.

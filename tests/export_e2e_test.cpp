@@ -86,7 +86,7 @@ TEST_F(Export, PrometheusScrapesTheLastValueAndPromtoolPassesTheText)
     for (int i = 0; i < 100 && text.find("colvo_export_lines_total 4\n") == std::string::npos; i++, usleep(20000))
         text = get(metrics_url);
     EXPECT_NE(std::string::npos, text.find("colvo_load_load1{host=\"127.0.0.1\"} 0.82\n")) << text;
-    EXPECT_NE(std::string::npos, text.find("colvo_if_ibytes_total{host=\"127.0.0.1\",arg=\"em0\"} 3002\n"));
+    EXPECT_NE(std::string::npos, text.find("colvo_if_receive_bytes_total{host=\"127.0.0.1\",interface=\"em0\"} 3002\n"));
     EXPECT_NE(std::string::npos, text.find("colvo_daemon_live_clients 1\n")) << text;
 
     std::string scraped = dir.write("metrics.txt", text), out;

@@ -3,8 +3,9 @@
 // colvo-export as a server on a shared network: only its two paths answer,
 // idle and slow clients cannot lock a scrape out, it gives up root once
 // bound, and a socket that never runs dry does not keep it from its
-// signals. The real program on loopback, clients from loopback addresses
-// of their own.
+// signals; and what it serves of every stream type passes promtool, in
+// either format. The real program on loopback, clients from loopback
+// addresses of their own, colvo's side of the socket played by the test.
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
@@ -26,9 +27,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "catalogue.h"
 #include "config.h"
 #include "daemon.h"
 #include "temp_dir.h"
+#include "types.h"
 
 namespace {
 
@@ -169,6 +172,55 @@ struct Serve : ::testing::Test {
         return d;
     }
 };
+
+// A line of every stream type the catalogue names, of every value
+// format, for two hosts colvo is configured with, beside its figures:
+// promtool passes the text, and an OpenMetrics scraper gets OpenMetrics.
+TEST_F(Serve, EveryStreamTypePassesPromtool)
+{
+    if (access("/usr/bin/promtool", X_OK) != 0)
+        GTEST_SKIP() << "no promtool (scripts/deps.sh installs it)";
+    fake_colvo colvo;
+    auto exporter = start_export(colvo.path);
+    int client = colvo.take_client();
+    ASSERT_LE(0, client);
+    std::string lines = "#colvo-sources;3;0;10.0.0.5;10.0.0.6;10.0.0.7;\n"
+                        "#colvo;1700000000;received=7;accepted=5;bad_crc=2;clients=1;\n";
+    for (const char *host : {"10.0.0.5", "10.0.0.6"}) {
+        lines += host;
+        lines += ";";
+        for (const stream_row &r : catalogue::ROWS) {
+            if (!r.keyword)
+                continue;
+            lines += std::string(r.keyword) + ":" + (r.argument ? "x\"y" : "") + ":1700000000";
+            for (const char *f = r.format; *f; f++)
+                lines += *f == 'c' ? ":41.10" : *f == 'D' ? ":-2.5" : ":18446744073709551615";
+            lines += ";";
+        }
+        lines += "\n";
+    }
+    ASSERT_EQ(static_cast<ssize_t>(lines.size()), send(client, lines.data(), lines.size(), MSG_NOSIGNAL));
+    std::string text;
+    for (int i = 0; i < 100 && text.find("colvo_export_lines_total 2\n") == std::string::npos; i++, usleep(20000))
+        text = round_trip(http, "GET /metrics HTTP/1.0\r\n\r\n");
+    text = text.substr(text.find("\r\n\r\n") + 4);
+    EXPECT_NE(std::string::npos, text.find("colvo_cpu_user_ratio{host=\"10.0.0.6\",cpu=\"x\\\"y\"} 0.411\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("colvo_host_up{host=\"10.0.0.7\"} 0\n"));
+    EXPECT_NE(std::string::npos, text.find("colvo_daemon_datagrams_dropped_total{reason=\"bad_crc\"} 2\n"));
+    temp_dir dir;
+    std::string out;
+    EXPECT_EQ(0, run_command("/bin/sh", {"-c", "/usr/bin/promtool check metrics < " + dir.write("metrics.txt", text)},
+                             &out))
+        << out << text;
+    std::string om = round_trip(http, "GET /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                                      "Accept: application/openmetrics-text;version=1.0.0,text/plain;q=0.5\r\n\r\n");
+    EXPECT_NE(std::string::npos,
+              om.find("Content-Type: application/openmetrics-text; version=1.0.0; charset=utf-8\r\n"));
+    EXPECT_NE(std::string::npos, om.find("# TYPE colvo_if_receive_bytes counter\n"
+                                         "# UNIT colvo_if_receive_bytes bytes\n"));
+    EXPECT_EQ(om.size() - 6, om.find("# EOF\n"));
+    close(client);
+}
 
 TEST_F(Serve, OnlyTheMetricsPathAndTheHomePageAnswer)
 {

@@ -4,13 +4,14 @@
 // each format character its texts, widths and range. The stream types: one
 // row per stream type, keyed by its number,
 // holding all that the parts of the system know of the type: its keywords
-// and their token code, the format of its values, whether a stream of it
-// names something by its argument, the type the monitor sends it as, its
-// database file name, and what each value is (data source name, counter
-// or gauge, base unit, one line of help) with the graphs drawn of it.
-// Everything else about types (the lexer's keyword rows, the readers'
-// keyword lists, the probe table's shape, file names, data sources) is
-// derived from these rows or checked against them while compiling.
+// and their token code, the format of its values, the label naming what
+// its argument names, the type the monitor sends it as, its database file
+// name, and what each value is (data source name, counter or gauge, base
+// unit, one line of help, the name it is exported by) with the graphs
+// drawn of it. Everything else about types (the lexer's keyword rows, the
+// readers' keyword lists, the probe table's shape, file names, data
+// sources, exported names) is derived from these rows or checked against
+// them while compiling.
 //
 // Plain constant data: the monitor, which has no C++ runtime, reads the
 // same rows. Type numbers and formats travel in every packet and never
@@ -92,14 +93,20 @@ enum stream_token {
 // A running total (stored as a rate) or a level.
 enum ds_kind { DS_GAUGE = 0, DS_COUNTER = 1 };
 
-// What a value is counted in once multiplied by its scale.
+// What a value is counted in once multiplied by its scale: a base unit,
+// whose name ends the metric's exported name.
 enum value_unit {
     UNIT_NONE = 0,
     UNIT_BYTES = 1,
     UNIT_SECONDS = 2,
     UNIT_RATIO = 3,
     UNIT_CELSIUS = 4,
+    UNIT_COUNT = 5,
 };
+
+// Each unit's name, as exported names end in it; row u is unit u.
+inline constexpr const char *UNIT_NAMES[] = {nullptr, "bytes", "seconds", "ratio", "celsius"};
+static_assert(sizeof(UNIT_NAMES) / sizeof(UNIT_NAMES[0]) == UNIT_COUNT, "a name per unit");
 
 struct data_source {
     const char *name; // the database's data source name
@@ -107,6 +114,14 @@ struct data_source {
     value_unit unit;
     double scale;     // the value as sent, times this, is in unit
     const char *help; // one line: what the value is
+    // The exported metric's name after "colvo_<type>_", before its unit
+    // and a counter's "_total"; null: the data source's name.
+    const char *metric;
+
+    constexpr data_source exported(const char *stem) const
+    {
+        return {name, kind, unit, scale, help, stem};
+    }
 };
 
 // How an item is drawn; DRAW_BELOW mirrors it under the axis (outgoing
@@ -143,7 +158,9 @@ struct stream_row {
     int listed;          // place in the readers' "expected" keyword lists
     const char *format;  // one value-format character per value
     int sent_as;         // the type the monitor's probe packs a stream of it as
-    int argument;        // 1: the argument names what is measured (cpu(0), if(em0))
+    // The label naming what the argument names (cpu(0): "cpu", if(em0):
+    // "interface"); null for a type without argument.
+    const char *argument;
     const char *file_prefix; // database file "/<prefix><argument>.rrd"; null without keyword
     const data_source *sources; // one per value, in value order
     int source_count;
@@ -202,13 +219,13 @@ static_assert(formats_are_sound(), "integers 1, 2, 4 or 8 bytes wide, hundredths
 constexpr data_source gauge(const char *name, const char *help, value_unit unit = UNIT_NONE,
                             double scale = 1)
 {
-    return {name, DS_GAUGE, unit, scale, help};
+    return {name, DS_GAUGE, unit, scale, help, nullptr};
 }
 
 constexpr data_source counter(const char *name, const char *help, value_unit unit = UNIT_NONE,
                               double scale = 1)
 {
-    return {name, DS_COUNTER, unit, scale, help};
+    return {name, DS_COUNTER, unit, scale, help, nullptr};
 }
 
 template <typename T, int N>
@@ -253,19 +270,19 @@ inline constexpr data_source MEM_SOURCES[] = {
     gauge("used", "real memory not free", UNIT_BYTES),
     gauge("free", "free real memory", UNIT_BYTES),
     gauge("swap_used", "swap space in use", UNIT_BYTES),
-    gauge("swap_total", "swap space configured", UNIT_BYTES),
+    gauge("swap_total", "swap space configured", UNIT_BYTES).exported("swap_size"),
 };
 inline constexpr data_source IF_SOURCES[] = {
-    counter("ipackets", "packets received"),
-    counter("opackets", "packets sent"),
-    counter("ibytes", "bytes received", UNIT_BYTES),
-    counter("obytes", "bytes sent", UNIT_BYTES),
-    counter("imcasts", "multicast packets received"),
-    counter("omcasts", "multicast packets sent"),
-    counter("ierrors", "input errors"),
-    counter("oerrors", "output errors"),
+    counter("ipackets", "packets received").exported("receive_packets"),
+    counter("opackets", "packets sent").exported("transmit_packets"),
+    counter("ibytes", "bytes received", UNIT_BYTES).exported("receive"),
+    counter("obytes", "bytes sent", UNIT_BYTES).exported("transmit"),
+    counter("imcasts", "multicast packets received").exported("receive_multicast_packets"),
+    counter("omcasts", "multicast packets sent").exported("transmit_multicast_packets"),
+    counter("ierrors", "input errors").exported("receive_errors"),
+    counter("oerrors", "output errors").exported("transmit_errors"),
     counter("collisions", "collisions on the interface"),
-    counter("iqdrops", "packets dropped on input"),
+    counter("iqdrops", "packets dropped on input").exported("receive_drops"),
 };
 // pf's status: its two tables' sizes, the state table's lookups and
 // changes, then the packets counted under each reason, in pf's reason
@@ -303,14 +320,15 @@ inline constexpr data_source DEBUG_SOURCES[] = {
 };
 #undef DEBUG_VALUE
 inline constexpr data_source PROC_SOURCES[] = {
-    gauge("count", "processes whose command name begins with the argument"),
-    counter("uticks", "statistics clock ticks of those processes in user mode"),
-    counter("sticks", "statistics clock ticks of those processes in the kernel"),
-    counter("iticks", "statistics clock ticks of those processes serving interrupts"),
-    counter("cpu_secs", "CPU time of those processes", UNIT_SECONDS),
-    gauge("cpu_pct", "those processes' present share of a CPU", UNIT_RATIO, PERCENT),
-    gauge("size", "virtual size of those processes", UNIT_BYTES),
-    gauge("rss", "resident size of those processes", UNIT_BYTES),
+    gauge("count", "processes whose command name begins with the argument").exported("processes"),
+    counter("uticks", "statistics clock ticks of those processes in user mode").exported("user_ticks"),
+    counter("sticks", "statistics clock ticks of those processes in the kernel").exported("system_ticks"),
+    counter("iticks", "statistics clock ticks of those processes serving interrupts")
+        .exported("interrupt_ticks"),
+    counter("cpu_secs", "CPU time of those processes", UNIT_SECONDS).exported("cpu"),
+    gauge("cpu_pct", "those processes' present share of a CPU", UNIT_RATIO, PERCENT).exported("cpu"),
+    gauge("size", "virtual size of those processes", UNIT_BYTES).exported("virtual"),
+    gauge("rss", "resident size of those processes", UNIT_BYTES).exported("resident"),
 };
 // Network buffers as netstat -m counts them.
 inline constexpr data_source MBUF_SOURCES[] = {
@@ -335,26 +353,26 @@ inline constexpr data_source SENSOR_SOURCES[] = {
           UNIT_CELSIUS),
 };
 inline constexpr data_source IO_SOURCES[] = {
-    counter("rtransfers", "read transfers"),
-    counter("wtransfers", "write transfers"),
+    counter("rtransfers", "read transfers").exported("reads"),
+    counter("wtransfers", "write transfers").exported("writes"),
     counter("seeks", "seeks (not counted on this platform)"),
-    counter("rbytes", "bytes read", UNIT_BYTES),
-    counter("wbytes", "bytes written", UNIT_BYTES),
+    counter("rbytes", "bytes read", UNIT_BYTES).exported("read"),
+    counter("wbytes", "bytes written", UNIT_BYTES).exported("written"),
 };
 inline constexpr data_source PFQ_SOURCES[] = {
     counter("sent_bytes", "bytes the queue sent", UNIT_BYTES),
     counter("sent_packets", "packets the queue sent"),
-    counter("drop_bytes", "bytes the queue dropped", UNIT_BYTES),
-    counter("drop_packets", "packets the queue dropped"),
+    counter("drop_bytes", "bytes the queue dropped", UNIT_BYTES).exported("dropped"),
+    counter("drop_packets", "packets the queue dropped").exported("dropped_packets"),
 };
 inline constexpr data_source DF_SOURCES[] = {
-    gauge("blocks", "size of the file system", UNIT_BYTES, SECTOR),
+    gauge("blocks", "size of the file system", UNIT_BYTES, SECTOR).exported("size"),
     gauge("free", "free space", UNIT_BYTES, SECTOR),
     gauge("avail", "free space available to unprivileged users", UNIT_BYTES, SECTOR),
     gauge("files", "file nodes"),
-    gauge("ffree", "free file nodes"),
-    counter("syncwrites", "synchronous writes since mount"),
-    counter("asyncwrites", "asynchronous writes since mount"),
+    gauge("ffree", "free file nodes").exported("files_free"),
+    counter("syncwrites", "synchronous writes since mount").exported("sync_writes"),
+    counter("asyncwrites", "asynchronous writes since mount").exported("async_writes"),
 };
 inline constexpr data_source CPUIOW_SOURCES[] = {
     gauge("user", "share of the CPU's time in user mode", UNIT_RATIO, PERCENT),
@@ -537,46 +555,46 @@ inline constexpr graph_def VALUE_GRAPHS[] = {lines("values", "values", "")};
 
 // Row i describes type i.
 inline constexpr stream_row ROWS[] = {
-    {STREAM_IO1, "io1", nullptr, TOK_IO1, 6, "LLL", STREAM_IO, 1, "io1_",
+    {STREAM_IO1, "io1", nullptr, TOK_IO1, 6, "LLL", STREAM_IO, "device", "io1_",
      DESCRIBED(IO1_SOURCES, VALUE_GRAPHS)},
-    {STREAM_CPU, "cpu", nullptr, TOK_CPU, 0, "ccccc", STREAM_CPU, 1, "cpu",
+    {STREAM_CPU, "cpu", nullptr, TOK_CPU, 0, "ccccc", STREAM_CPU, "cpu", "cpu",
      DESCRIBED(CPU_SOURCES, CPU_GRAPHS)},
-    {STREAM_MEM1, "mem1", nullptr, TOK_MEM1, 8, "lllll", STREAM_MEM, 0, "mem",
+    {STREAM_MEM1, "mem1", nullptr, TOK_MEM1, 8, "lllll", STREAM_MEM, nullptr, "mem",
      DESCRIBED(MEM_SOURCES, MEM_GRAPHS)},
-    {STREAM_IF1, "if1", nullptr, TOK_IF1, 4, "llllllllll", STREAM_IF, 1, "if_",
+    {STREAM_IF1, "if1", nullptr, TOK_IF1, 4, "llllllllll", STREAM_IF, "interface", "if_",
      DESCRIBED(IF_SOURCES, IF_GRAPHS)},
-    {STREAM_PF, "pf", nullptr, TOK_PF, 9, "LLLLLLLLLLLLLLLLLLLLLL", STREAM_PF, 0, "pf",
+    {STREAM_PF, "pf", nullptr, TOK_PF, 9, "LLLLLLLLLLLLLLLLLLLLLL", STREAM_PF, nullptr, "pf",
      DESCRIBED(PF_SOURCES, PF_GRAPHS)},
-    {STREAM_DEBUG, "debug", nullptr, TOK_DEBUG, 12, "llllllllllllllllllll", STREAM_DEBUG, 0,
+    {STREAM_DEBUG, "debug", nullptr, TOK_DEBUG, 12, "llllllllllllllllllll", STREAM_DEBUG, nullptr,
      "debug", DESCRIBED(DEBUG_SOURCES, VALUE_GRAPHS)},
-    {STREAM_PROC, "proc", nullptr, TOK_PROC, 13, "lLLLlcll", STREAM_PROC, 1, "proc_",
+    {STREAM_PROC, "proc", nullptr, TOK_PROC, 13, "lLLLlcll", STREAM_PROC, "process", "proc_",
      DESCRIBED(PROC_SOURCES, PROC_GRAPHS)},
-    {STREAM_MBUF, "mbuf", nullptr, TOK_MBUF, 11, "lllllllllllllll", STREAM_MBUF, 0, "mbuf",
+    {STREAM_MBUF, "mbuf", nullptr, TOK_MBUF, 11, "lllllllllllllll", STREAM_MBUF, nullptr, "mbuf",
      DESCRIBED(MBUF_SOURCES, MBUF_GRAPHS)},
-    {STREAM_SENSOR, "sensor", nullptr, TOK_SENSOR, 14, "D", STREAM_SENSOR, 1, "sensor_",
+    {STREAM_SENSOR, "sensor", nullptr, TOK_SENSOR, 14, "D", STREAM_SENSOR, "sensor", "sensor_",
      DESCRIBED(SENSOR_SOURCES, SENSOR_GRAPHS)},
-    {STREAM_IO, "io", "io2", TOK_IO, 5, "LLLLL", STREAM_IO, 1, "io_",
+    {STREAM_IO, "io", "io2", TOK_IO, 5, "LLLLL", STREAM_IO, "device", "io_",
      DESCRIBED(IO_SOURCES, IO_GRAPHS)},
-    {STREAM_PFQ, "pfq", nullptr, TOK_PFQ, 10, "LLLL", STREAM_PFQ, 1, "pfq_",
+    {STREAM_PFQ, "pfq", nullptr, TOK_PFQ, 10, "LLLL", STREAM_PFQ, "queue", "pfq_",
      DESCRIBED(PFQ_SOURCES, PFQ_GRAPHS)},
-    {STREAM_DF, "df", nullptr, TOK_DF, 2, "LLLLLLL", STREAM_DF, 1, "df_",
+    {STREAM_DF, "df", nullptr, TOK_DF, 2, "LLLLLLL", STREAM_DF, "mountpoint", "df_",
      DESCRIBED(DF_SOURCES, DF_GRAPHS)},
-    {STREAM_MEM, "mem", "mem2", TOK_MEM, 7, "LLLLL", STREAM_MEM, 0, "mem",
+    {STREAM_MEM, "mem", "mem2", TOK_MEM, 7, "LLLLL", STREAM_MEM, nullptr, "mem",
      DESCRIBED(MEM_SOURCES, MEM_GRAPHS)},
-    {STREAM_IF, "if", "if2", TOK_IF, 3, "LLLLLLLLLL", STREAM_IF, 1, "if_",
+    {STREAM_IF, "if", "if2", TOK_IF, 3, "LLLLLLLLLL", STREAM_IF, "interface", "if_",
      DESCRIBED(IF_SOURCES, IF_GRAPHS)},
-    {STREAM_CPUIOW, "cpuiow", nullptr, TOK_CPUIOW, 1, "cccccc", STREAM_CPUIOW, 1, "cpuiow",
+    {STREAM_CPUIOW, "cpuiow", nullptr, TOK_CPUIOW, 1, "cccccc", STREAM_CPUIOW, "cpu", "cpuiow",
      DESCRIBED(CPUIOW_SOURCES, CPUIOW_GRAPHS)},
-    {STREAM_SMART, "smart", nullptr, TOK_SMART, 15, "bbbbbbbbbbbb", STREAM_SMART, 1, "smart_",
+    {STREAM_SMART, "smart", nullptr, TOK_SMART, 15, "bbbbbbbbbbbb", STREAM_SMART, "device", "smart_",
      DESCRIBED(SMART_SOURCES, SMART_GRAPHS)},
-    {STREAM_LOAD, "load", nullptr, TOK_LOAD, 16, "ccc", STREAM_LOAD, 0, "load",
+    {STREAM_LOAD, "load", nullptr, TOK_LOAD, 16, "ccc", STREAM_LOAD, nullptr, "load",
      DESCRIBED(LOAD_SOURCES, LOAD_GRAPHS)},
-    {STREAM_FLUKSO, "flukso", nullptr, TOK_FLUKSO, 17, "D", STREAM_FLUKSO, 1, "flukso_",
+    {STREAM_FLUKSO, "flukso", nullptr, TOK_FLUKSO, 17, "D", STREAM_FLUKSO, "sensor", "flukso_",
      DESCRIBED(FLUKSO_SOURCES, VALUE_GRAPHS)},
     // Every format once, for tests of the codec; no configuration names it.
     {STREAM_ALLFORMATS, nullptr, nullptr, 0, -1, "LLLLDDDDllllssssccccbbbb", STREAM_ALLFORMATS,
-     0, nullptr, nullptr, 0, nullptr, 0},
-    {STREAM_ZFS, "zfs", nullptr, TOK_ZFS, 18, "LLLLLLLLLLLLLLLLLLL", STREAM_ZFS, 0, "zfs",
+     nullptr, nullptr, nullptr, 0, nullptr, 0},
+    {STREAM_ZFS, "zfs", nullptr, TOK_ZFS, 18, "LLLLLLLLLLLLLLLLLLL", STREAM_ZFS, nullptr, "zfs",
      DESCRIBED(ZFS_SOURCES, ZFS_GRAPHS)},
 };
 
@@ -673,6 +691,101 @@ constexpr bool listed_in_order()
     return true;
 }
 
+// The exported name of a data source, as Prometheus' conventions have it:
+// "colvo_<type>_<stem>", then "_<unit>" unless the stem ends so already.
+// That is the metric family's name; a counter's samples add "_total".
+enum { METRIC_NAME_ROOM = 96 };
+
+struct metric_name {
+    char text[METRIC_NAME_ROOM];
+    int length; // -1: it did not fit
+};
+
+constexpr void append(metric_name &m, const char *text)
+{
+    for (; m.length >= 0 && *text; text++) {
+        if (m.length + 1 >= METRIC_NAME_ROOM) {
+            m.length = -1;
+            return;
+        }
+        m.text[m.length++] = *text;
+        m.text[m.length] = '\0';
+    }
+}
+
+// The name ends in "_<word>".
+constexpr bool ends_in(const metric_name &m, const char *word)
+{
+    int n = length(word);
+    if (m.length < n + 1 || m.text[m.length - n - 1] != '_')
+        return false;
+    for (int i = 0; i < n; i++)
+        if (m.text[m.length - n + i] != word[i])
+            return false;
+    return true;
+}
+
+constexpr metric_name metric_family(const stream_row &r, int d)
+{
+    metric_name m{};
+    const data_source &s = r.sources[d];
+    append(m, "colvo_");
+    append(m, r.keyword);
+    append(m, "_");
+    append(m, s.metric ? s.metric : s.name);
+    if (UNIT_NAMES[s.unit] && !ends_in(m, UNIT_NAMES[s.unit])) {
+        append(m, "_");
+        append(m, UNIT_NAMES[s.unit]);
+    }
+    return m;
+}
+
+// Lower-case letters, digits and '_', not first a digit.
+constexpr bool plain_name(const char *text, int length_of)
+{
+    for (int i = 0; i < length_of; i++) {
+        char c = text[i];
+        if (!((c >= 'a' && c <= 'z') || c == '_' || (i > 0 && c >= '0' && c <= '9')))
+            return false;
+    }
+    return length_of > 0;
+}
+
+// Suffixes that mean a counter, a summary or a histogram, or an info
+// metric, to Prometheus and OpenMetrics: no family name ends in one.
+inline constexpr const char *RESERVED_SUFFIXES[] = {"total", "count", "sum", "bucket",
+                                                      "created", "info", "gcount", "gsum"};
+
+constexpr bool metric_names_are_sound()
+{
+    for (const stream_row &r : ROWS) {
+        if (r.keyword == nullptr)
+            continue;
+        // The argument's label is a plain name of its own beside "host".
+        if (r.argument && (!plain_name(r.argument, length(r.argument)) ||
+                           same(r.argument, "host") || r.argument[0] == '_'))
+            return false;
+        for (int a = 0; a < r.source_count; a++) {
+            metric_name m = metric_family(r, a);
+            if (m.length < 0 || !plain_name(m.text, m.length))
+                return false;
+            for (const char *suffix : RESERVED_SUFFIXES)
+                if (ends_in(m, suffix))
+                    return false;
+            // A name never says another unit than its value's.
+            for (int u = 1; u < UNIT_COUNT; u++)
+                if (u != r.sources[a].unit && ends_in(m, UNIT_NAMES[u]))
+                    return false;
+            for (int b = a + 1; b < r.source_count; b++) {
+                metric_name o = metric_family(r, b);
+                if (o.length == m.length && same(o.text, m.text))
+                    return false;
+            }
+        }
+    }
+    return true;
+}
+
 } // namespace catalogue
 
 static_assert(catalogue::ROW_COUNT == STREAM_TYPE_COUNT, "one catalogue row per stream type");
@@ -680,6 +793,10 @@ static_assert(catalogue::rows_are_sound(),
               "each row i describes type i, in known formats, with a named and described "
               "data source per value, and its keywords, token and listed place are its own");
 static_assert(catalogue::listed_in_order(), "the named types share the listed places");
+static_assert(catalogue::metric_names_are_sound(),
+              "every exported name is lower case, says its unit and no other, ends in no "
+              "counter's, summary's or histogram's suffix, and is its own in its type; each "
+              "argument's label is a plain name other than host");
 
 // The row of a type, for compile-time derivations; null out of range.
 constexpr const stream_row *stream_row_of(int type)

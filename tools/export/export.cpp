@@ -50,7 +50,6 @@ enum {
 };
 
 static const char DEFAULT_LISTEN[] = "127.0.0.1:9290";
-static const char CONTENT_TYPE[] = "text/plain; version=0.0.4; charset=utf-8";
 static const char NOT_FOUND[] = "colvo-export serves /metrics\n";
 static const char ONLY_GET[] = "only GET is served\n";
 static const char HOME_PAGE[] = "<!DOCTYPE html>\n<html><head><title>colvo-export</title></head>\n"
@@ -95,7 +94,7 @@ static void disconnect(live_input *in, export_store *s, double at)
     in->fd = -1;
     line_reader_reset(&in->lines);
     in->retry = at + 1;
-    s->connected = 0;
+    export_store_disconnected(s);
 }
 
 static void try_connect(live_input *in, export_store *s, double at)
@@ -122,9 +121,16 @@ static void try_connect(live_input *in, export_store *s, double at)
     in->retry = at + 1;
 }
 
+static double wall_clock()
+{
+    timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
+}
+
 static void take_line(void *store, const char *line, size_t length)
 {
-    export_store_line(static_cast<export_store *>(store), line, length, now());
+    export_store_line(static_cast<export_store *>(store), line, length, now(), wall_clock());
 }
 
 static void read_live(live_input *in, export_store *s)
@@ -178,13 +184,19 @@ static MHD_Result on_request(void *context, MHD_Connection *connection, const ch
         return answer_text(connection, MHD_HTTP_OK, "text/html; charset=utf-8", HOME_PAGE);
     if (strcmp(url, "/metrics") != 0)
         return answer_text(connection, MHD_HTTP_NOT_FOUND, "text/plain", NOT_FOUND);
-    export_text text = {};
+    // OpenMetrics when the scraper takes it, as Prometheus does.
+    const char *accept = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Accept");
+    exposition out = {{}, accept && strstr(accept, "application/openmetrics-text")
+                              ? EXPOSITION_OPENMETRICS
+                              : EXPOSITION_TEXT};
     pthread_mutex_lock(&shared->lock);
-    export_store_render(&shared->store, now(), &text);
+    export_store_render(&shared->store, now(), &out);
     pthread_mutex_unlock(&shared->lock);
-    if (text.data == nullptr)
-        text.data = xstrdup("");
-    return answer(connection, MHD_HTTP_OK, CONTENT_TYPE, text.data, text.length);
+    expose_end(&out);
+    if (out.text.data == nullptr)
+        out.text.data = xstrdup("");
+    return answer(connection, MHD_HTTP_OK, EXPOSITION_TYPES[out.format], out.text.data,
+                  out.text.length);
 }
 
 // The path is compared as it came: no escape is undone, so "/metrics%00"

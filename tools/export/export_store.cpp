@@ -1,8 +1,8 @@
 // SPDX-FileCopyrightText: the probo-colvo authors
 // SPDX-License-Identifier: BSD-2-Clause
-// colvo-export's store and its exposition text. Hosts are found by a hash
-// of their name; a host's few streams are walked. The text groups every
-// sample of a metric under its one HELP and TYPE, as the format asks.
+// colvo-export's store and its exposition. Hosts are found by a hash of
+// their name; a host's few streams are walked. The exposition groups every
+// sample of a metric under its one head, as the formats ask.
 #include "export_store.h"
 
 #include <cstdio>
@@ -24,14 +24,46 @@ constexpr bool no_type_named(const char *word)
                 return false;
     return true;
 }
-static_assert(no_type_named("export") && no_type_named("daemon"),
-              "colvo_export_ and colvo_daemon_ are no stream type's metrics");
+static_assert(no_type_named("export") && no_type_named("daemon") && no_type_named("host"),
+              "colvo_export_, colvo_daemon_ and colvo_host_ are no stream type's metrics");
 
-static uint32_t name_hash(const char *name)
+enum { SOURCES_MAX = 32 };
+
+// Every data source's exported name, made once.
+struct family_names {
+    char text[STREAM_TYPE_COUNT][SOURCES_MAX][catalogue::METRIC_NAME_ROOM];
+};
+
+static_assert([] {
+    for (const stream_row &r : catalogue::ROWS)
+        if (r.source_count > SOURCES_MAX)
+            return false;
+    return true;
+}(), "room for every type's data sources");
+
+static const family_names *names()
+{
+    static const family_names *made = [] {
+        family_names *n = static_cast<family_names *>(xzalloc(sizeof(family_names)));
+        for (const stream_row &r : catalogue::ROWS)
+            for (int d = 0; r.keyword && d < r.source_count; d++)
+                memcpy(n->text[r.type][d], catalogue::metric_family(r, d).text,
+                       catalogue::METRIC_NAME_ROOM);
+        return n;
+    }();
+    return made;
+}
+
+const char *export_family(int type, int source)
+{
+    return names()->text[type][source];
+}
+
+static uint32_t name_hash(const char *name, size_t length)
 {
     uint32_t h = 2166136261u;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(name); *p; p++)
-        h = (h ^ *p) * 16777619u;
+    for (size_t i = 0; i < length; i++)
+        h = (h ^ static_cast<unsigned char>(name[i])) * 16777619u;
     return h;
 }
 
@@ -41,6 +73,8 @@ void export_store_init(export_store *s)
     s->bucket_count = BUCKETS_FIRST;
     s->buckets = static_cast<export_host **>(
         xzalloc(sizeof(export_host *) * static_cast<size_t>(s->bucket_count)));
+    s->told_total = -1;
+    names();
 }
 
 static void free_host(export_host *h)
@@ -61,6 +95,7 @@ void export_store_free(export_store *s)
         }
     xfree(s->buckets);
     s->buckets = nullptr;
+    export_text_free(&s->told);
 }
 
 static void grow(export_store *s)
@@ -80,12 +115,16 @@ static void grow(export_store *s)
     s->bucket_count = count;
 }
 
-static export_host *find_host(export_store *s, const char *name)
+// The host of the name (length bytes), made when new; null when the store
+// is full or the name too long.
+static export_host *find_host(export_store *s, const char *name, size_t length)
 {
-    uint32_t hash = name_hash(name);
+    if (length >= TOP_NAME_TEXT)
+        return nullptr;
+    uint32_t hash = name_hash(name, length);
     export_host **b = &s->buckets[hash & static_cast<uint32_t>(s->bucket_count - 1)];
     for (export_host *h = *b; h; h = h->next)
-        if (h->hash == hash && strcmp(h->name, name) == 0)
+        if (h->hash == hash && strncmp(h->name, name, length) == 0 && h->name[length] == '\0')
             return h;
     if (s->host_count >= EXPORT_HOSTS_MAX)
         return nullptr;
@@ -94,7 +133,7 @@ static export_host *find_host(export_store *s, const char *name)
         b = &s->buckets[hash & static_cast<uint32_t>(s->bucket_count - 1)];
     }
     export_host *h = static_cast<export_host *>(xzalloc(sizeof(export_host)));
-    snprintf(h->name, sizeof(h->name), "%s", name);
+    memcpy(h->name, name, length);
     h->hash = hash;
     h->next = *b;
     *b = h;
@@ -121,10 +160,72 @@ static export_stream *find_stream(export_host *h, const top_entry *e)
     return st;
 }
 
-void export_store_line(export_store *s, const char *line, size_t length, double now)
+static void take_told_name(void *store, const char *name, size_t length)
+{
+    export_store *s = static_cast<export_store *>(store);
+    export_text_add(&s->told, name, length);
+    export_text_add(&s->told, "", 1);
+    s->told_count++;
+}
+
+// A telling of the sources is taken once whole: then the hosts named are
+// the configured ones, and only they.
+static void sources_line(export_store *s, const char *line, size_t length)
+{
+    long total, first;
+    long had = s->told_count;
+    size_t had_length = s->told.length;
+    if (!sources_read(line, length, &total, &first, nullptr, nullptr)) {
+        s->unreadable++;
+        return;
+    }
+    if (first == 0) {
+        s->told.length = 0;
+        s->told_count = 0;
+        s->told_total = total;
+        had = 0;
+        had_length = 0;
+    } else if (total != s->told_total || first != s->told_count) {
+        // A part was lost: wait for the next telling.
+        s->told_total = -1;
+        return;
+    }
+    sources_read(line, length, &total, &first, take_told_name, s);
+    if (s->told_count > total) {
+        s->told_count = had;
+        s->told.length = had_length;
+        s->told_total = -1;
+        s->unreadable++;
+        return;
+    }
+    if (s->told_count < total)
+        return;
+    for (int i = 0; i < s->bucket_count; i++)
+        for (export_host *h = s->buckets[i]; h; h = h->next)
+            h->configured = 0;
+    for (size_t at = 0; at < s->told.length;) {
+        size_t n = strlen(s->told.data + at);
+        export_host *h = find_host(s, s->told.data + at, n);
+        if (h)
+            h->configured = 1;
+        at += n + 1;
+    }
+    s->told_total = -1;
+}
+
+void export_store_disconnected(export_store *s)
+{
+    s->connected = 0;
+    s->told_total = -1;
+}
+
+void export_store_line(export_store *s, const char *line, size_t length, double now, double wall)
 {
     if (length > 0 && line[0] == FIGURES_MARK) {
-        if (figures_read(line, length, s->figures)) {
+        if (length >= sizeof(SOURCES_START) - 1 &&
+            memcmp(line, SOURCES_START, sizeof(SOURCES_START) - 1) == 0) {
+            sources_line(s, line, length);
+        } else if (figures_read(line, length, s->figures)) {
             s->have_figures = 1;
             s->figures_lines++;
         } else {
@@ -135,7 +236,7 @@ void export_store_line(export_store *s, const char *line, size_t length, double 
     topline_cursor c;
     char name[TOP_NAME_TEXT];
     export_host *h = nullptr;
-    if (!topline_host(&c, line, length, name) || (h = find_host(s, name)) == nullptr) {
+    if (!topline_host(&c, line, length, name) || (h = find_host(s, name, strlen(name))) == nullptr) {
         s->unreadable++;
         return;
     }
@@ -159,6 +260,7 @@ void export_store_line(export_store *s, const char *line, size_t length, double 
         st->seen = now;
     }
     h->seen = now;
+    h->seen_wall = wall;
 }
 
 static double silent_after(const export_host *h)
@@ -167,13 +269,18 @@ static double silent_after(const export_host *h)
            (h->interval ? static_cast<double>(h->interval) : double{EXPORT_DEFAULT_INTERVAL});
 }
 
+int export_host_up(const export_host *h, double now)
+{
+    return h->seen_wall > 0 && now - h->seen <= silent_after(h);
+}
+
 void export_store_prune(export_store *s, double now)
 {
     for (int i = 0; i < s->bucket_count; i++) {
         for (export_host **hp = &s->buckets[i]; *hp;) {
             export_host *h = *hp;
             double limit = silent_after(h);
-            if (now - h->seen > limit) {
+            if (!h->configured && (h->seen_wall == 0 || now - h->seen > limit)) {
                 *hp = h->next;
                 free_host(h);
                 s->host_count--;
@@ -194,120 +301,6 @@ void export_store_prune(export_store *s, double now)
     }
 }
 
-static void append(export_text *t, const char *text, size_t length)
-{
-    if (t->length + length + 1 > t->size) {
-        size_t size = t->size ? t->size : 65536;
-        while (size < t->length + length + 1)
-            size *= 2;
-        t->data = static_cast<char *>(xrealloc(t->data, size));
-        t->size = size;
-    }
-    memcpy(t->data + t->length, text, length);
-    t->length += length;
-    t->data[t->length] = '\0';
-}
-
-static void add(export_text *t, const char *text)
-{
-    append(t, text, strlen(text));
-}
-
-void export_text_free(export_text *t)
-{
-    if (t->data)
-        xfree(t->data);
-    *t = {};
-}
-
-// Bytes that do not form UTF-8 (a label value must be) become the text
-// \xHH; a backslash, a double quote and a newline are escaped as the
-// format says.
-static size_t utf8_length(const unsigned char *p, const unsigned char *end)
-{
-    int n = *p < 0x80 ? 1 : (*p & 0xe0) == 0xc0 ? 2 : (*p & 0xf0) == 0xe0 ? 3 : (*p & 0xf8) == 0xf0 ? 4 : 0;
-    if (n == 0 || end - p < n || (n == 2 && *p < 0xc2))
-        return 0;
-    for (int i = 1; i < n; i++)
-        if ((p[i] & 0xc0) != 0x80)
-            return 0;
-    return static_cast<size_t>(n);
-}
-
-static void add_label_value(export_text *t, const char *value)
-{
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(value);
-    const unsigned char *end = p + strlen(value);
-    while (p < end) {
-        size_t n = utf8_length(p, end);
-        if (n == 0) {
-            char hex[8];
-            snprintf(hex, sizeof(hex), "\\\\x%02x", *p);
-            add(t, hex);
-            p++;
-        } else if (*p == '\\' || *p == '"') {
-            char escaped[3] = {'\\', static_cast<char>(*p), '\0'};
-            add(t, escaped);
-            p++;
-        } else if (*p == '\n') {
-            add(t, "\\n");
-            p++;
-        } else {
-            append(t, reinterpret_cast<const char *>(p), n);
-            p += n;
-        }
-    }
-}
-
-// The shortest text that reads back as the same number.
-static void add_number(export_text *t, double value)
-{
-    char text[40];
-    snprintf(text, sizeof(text), "%.15g", value);
-    if (strtod(text, nullptr) != value)
-        snprintf(text, sizeof(text), "%.17g", value);
-    add(t, text);
-}
-
-static void add_header(export_text *t, const char *name, const char *help, int counter)
-{
-    add(t, "# HELP ");
-    add(t, name);
-    add(t, " ");
-    // Help text escapes a backslash and a newline.
-    for (const char *p = help; *p; p++) {
-        if (*p == '\\')
-            add(t, "\\\\");
-        else if (*p == '\n')
-            add(t, "\\n");
-        else
-            append(t, p, 1);
-    }
-    add(t, "\n# TYPE ");
-    add(t, name);
-    add(t, counter ? " counter\n" : " gauge\n");
-}
-
-// A fraction (a percentage's 0.01) divides by its inverse: 29 / 100 reads
-// 0.29, where 29 * 0.01 is 0.29000000000000004.
-static double in_base_unit(double value, double scale)
-{
-    return scale < 1 ? value / (1 / scale) : value * scale;
-}
-
-static void add_sample(export_text *t, const char *name, const char *labels, double value)
-{
-    add(t, name);
-    if (labels) {
-        add(t, "{");
-        add(t, labels);
-        add(t, "}");
-    }
-    add(t, " ");
-    add_number(t, value);
-    add(t, "\n");
-}
-
 // The streams of each type, for one walk per data source.
 struct by_type {
     const export_host **hosts;
@@ -322,7 +315,7 @@ static void sort_by_type(const export_store *s, by_type *b)
     for (int i = 0; i < s->bucket_count; i++)
         for (const export_host *h = s->buckets[i]; h; h = h->next)
             for (const export_stream *st = h->streams; st; st = st->next)
-                if (st->type >= 0 && st->type < STREAM_TYPE_COUNT) {
+                if (stream_type_named(st->type)) {
                     counts[st->type]++;
                     total++;
                 }
@@ -337,41 +330,36 @@ static void sort_by_type(const export_store *s, by_type *b)
     for (int i = 0; i < s->bucket_count; i++)
         for (const export_host *h = s->buckets[i]; h; h = h->next)
             for (const export_stream *st = h->streams; st; st = st->next)
-                if (st->type >= 0 && st->type < STREAM_TYPE_COUNT) {
+                if (stream_type_named(st->type)) {
                     b->hosts[at[st->type]] = h;
                     b->streams[at[st->type]++] = st;
                 }
 }
 
-static void render_streams(const export_store *s, export_text *out)
+static void render_streams(const export_store *s, exposition *out)
 {
     by_type b;
     sort_by_type(s, &b);
     export_text labels = {};
     for (int type = 0; type < STREAM_TYPE_COUNT; type++) {
-        int count = 0;
-        const data_source *sources = stream_data_sources(type, &count);
-        if (sources == nullptr || b.start[type] == b.start[type + 1])
+        const stream_row *row = stream_row_of(type);
+        if (b.start[type] == b.start[type + 1])
             continue;
-        int with_argument = stream_row_of(type)->argument;
-        for (int d = 0; d < count; d++) {
-            char name[128];
-            snprintf(name, sizeof(name), "colvo_%s_%s%s", stream_type_name(type), sources[d].name,
-                     sources[d].kind == DS_COUNTER ? "_total" : "");
-            add_header(out, name, sources[d].help, sources[d].kind == DS_COUNTER);
+        for (int d = 0; d < row->source_count; d++) {
+            const data_source &source = row->sources[d];
+            const char *family = export_family(type, d);
+            int counter = source.kind == DS_COUNTER;
+            expose_family(out, family, counter, UNIT_NAMES[source.unit], source.help);
             for (int i = b.start[type]; i < b.start[type + 1]; i++) {
                 const export_stream *st = b.streams[i];
                 if (d >= st->count)
                     continue;
                 labels.length = 0;
-                add(&labels, "host=\"");
-                add_label_value(&labels, b.hosts[i]->name);
-                if (with_argument) {
-                    add(&labels, "\",arg=\"");
-                    add_label_value(&labels, st->argument);
-                }
-                add(&labels, "\"");
-                add_sample(out, name, labels.data, in_base_unit(st->values[d], sources[d].scale));
+                expose_label(&labels, "host", b.hosts[i]->name);
+                if (row->argument)
+                    expose_label(&labels, row->argument, st->argument);
+                expose_sample(out, family, counter, labels.data,
+                              scaled_value(st->values[d], source.scale));
             }
         }
     }
@@ -380,15 +368,41 @@ static void render_streams(const export_store *s, export_text *out)
     xfree(b.streams);
 }
 
-static void render_figures(const export_store *s, export_text *out)
+// Every host colvo is configured with, and every other one still sending.
+static void render_liveness(const export_store *s, double now, exposition *out)
+{
+    export_text labels = {};
+    expose_family(out, "colvo_host_up", 0, nullptr,
+                  "1 while a host's lines come, 0 once it has been silent for three of its "
+                  "intervals or sent nothing since colvo-export started");
+    for (int i = 0; i < s->bucket_count; i++)
+        for (const export_host *h = s->buckets[i]; h; h = h->next) {
+            labels.length = 0;
+            expose_label(&labels, "host", h->name);
+            expose_sample(out, "colvo_host_up", 0, labels.data, export_host_up(h, now));
+        }
+    expose_family(out, "colvo_host_last_seen_timestamp_seconds", 0, "seconds",
+                  "when colvo-export last had a line of the host, in seconds since the epoch");
+    for (int i = 0; i < s->bucket_count; i++)
+        for (const export_host *h = s->buckets[i]; h; h = h->next)
+            if (h->seen_wall > 0) {
+                labels.length = 0;
+                expose_label(&labels, "host", h->name);
+                expose_sample(out, "colvo_host_last_seen_timestamp_seconds", 0, labels.data,
+                              h->seen_wall);
+            }
+    export_text_free(&labels);
+}
+
+static void render_figures(const export_store *s, exposition *out)
 {
     for (int i = 0; i < FIGURE_COUNT; i++) {
         const figure_row &r = FIGURE_ROWS[i];
         char name[128];
-        snprintf(name, sizeof(name), "colvo_daemon_%s%s", r.metric, r.gauge ? "" : "_total");
+        snprintf(name, sizeof(name), "colvo_daemon_%s", r.metric);
         if (i == 0 || strcmp(r.metric, FIGURE_ROWS[i - 1].metric) != 0)
-            add_header(out, name, r.help, !r.gauge);
-        add_sample(out, name, r.label, static_cast<double>(s->figures[r.id]));
+            expose_family(out, name, !r.gauge, nullptr, r.help);
+        expose_sample(out, name, !r.gauge, r.label, static_cast<double>(s->figures[r.id]));
     }
 }
 
@@ -399,26 +413,27 @@ struct own_metric {
 };
 
 static const own_metric OWN[] = {
-    {"colvo_export_lines_total", 1, "host lines colvo-export read from colvo's live socket"},
-    {"colvo_export_unreadable_total", 1,
+    {"colvo_export_lines", 1, "host lines colvo-export read from colvo's live socket"},
+    {"colvo_export_unreadable", 1,
      "lines and entries from colvo's live socket that colvo-export could not read"},
-    {"colvo_export_figures_lines_total", 1, "figures lines colvo-export read from colvo"},
+    {"colvo_export_figures_lines", 1, "figures lines colvo-export read from colvo"},
     {"colvo_export_connected", 0, "1 while colvo-export is connected to colvo's live socket"},
-    {"colvo_export_connections_total", 1, "connections colvo-export made to colvo's live socket"},
+    {"colvo_export_connections", 1, "connections colvo-export made to colvo's live socket"},
     {"colvo_export_hosts", 0, "hosts exported now"},
 };
 
-void export_store_render(export_store *s, double now, export_text *out)
+void export_store_render(export_store *s, double now, exposition *out)
 {
     export_store_prune(s, now);
     render_streams(s, out);
+    render_liveness(s, now, out);
     const double own[] = {static_cast<double>(s->lines),         static_cast<double>(s->unreadable),
                           static_cast<double>(s->figures_lines), static_cast<double>(s->connected),
                           static_cast<double>(s->connections),   static_cast<double>(s->host_count)};
     static_assert(sizeof(own) / sizeof(own[0]) == sizeof(OWN) / sizeof(OWN[0]), "a value per metric");
     for (size_t i = 0; i < sizeof(OWN) / sizeof(OWN[0]); i++) {
-        add_header(out, OWN[i].name, OWN[i].help, OWN[i].counter);
-        add_sample(out, OWN[i].name, nullptr, own[i]);
+        expose_family(out, OWN[i].name, OWN[i].counter, nullptr, OWN[i].help);
+        expose_sample(out, OWN[i].name, OWN[i].counter, nullptr, own[i]);
     }
     if (s->have_figures)
         render_figures(s, out);

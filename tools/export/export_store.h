@@ -1,14 +1,16 @@
 // SPDX-FileCopyrightText: the probo-colvo authors
 // SPDX-License-Identifier: BSD-2-Clause
 // colvo-export's store: the latest values of every stream of every host
-// read from colvo's live socket, colvo's figures, and their text in
-// Prometheus' exposition format 0.0.4. A host (and a stream) silent for
-// three of the host's intervals drops out.
+// read from colvo's live socket, colvo's figures and its sources, and
+// their exposition. A stream silent for three of its host's intervals
+// drops out, and so does a silent host unless colvo is configured with it:
+// such a host stays, with its liveness.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "exposition.h"
 #include "figures.h"
 #include "topline.h"
 
@@ -27,16 +29,18 @@ struct export_stream {
     char argument[TOP_NAME_TEXT];
     double seen; // monotonic seconds at its last entry
     int count;
-    double values[TOP_VALUES];
+    double values[TOP_VALUES]; // as sent
 };
 
 struct export_host {
-    export_host *next;   // in its bucket
+    export_host *next; // in its bucket
     char name[TOP_NAME_TEXT];
     uint32_t hash;
     double seen;       // monotonic seconds at its last line
+    double seen_wall;  // the wall clock's then; 0: no line since colvo-export started
     uint32_t stamp;    // timestamp of its last line
     uint32_t interval; // between its last two timestamps; 0 while unknown
+    int configured;    // one of colvo's sources
     export_stream *streams;
     int stream_count;
 };
@@ -52,21 +56,24 @@ struct export_store {
     uint64_t figures[FIGURE_COUNT]; // colvo's, from its last figures line
     int connected;    // to colvo's live socket now
     long connections; // made since the start
-};
-
-// A growing text.
-struct export_text {
-    char *data;
-    size_t length;
-    size_t size;
+    // colvo's sources being told: the names so far, each ended by '\0'.
+    export_text told;
+    long told_count;
+    long told_total; // -1: none being told
 };
 
 void export_store_init(export_store *s);
 void export_store_free(export_store *s);
-// One line from the socket, newline excluded, read at now.
-void export_store_line(export_store *s, const char *line, size_t length, double now);
+// One line from the socket, newline excluded, read at now (monotonic
+// seconds) and wall (the wall clock's).
+void export_store_line(export_store *s, const char *line, size_t length, double now, double wall);
+// colvo's socket was left: a telling of sources half read is forgotten.
+void export_store_disconnected(export_store *s);
 // Forgets hosts and streams silent at now.
 void export_store_prune(export_store *s, double now);
 // The exposition at now (pruned first), appended to out.
-void export_store_render(export_store *s, double now, export_text *out);
-void export_text_free(export_text *t);
+void export_store_render(export_store *s, double now, exposition *out);
+// 1 while the host's lines come: one within three of its intervals.
+int export_host_up(const export_host *h, double now);
+// The exported name of a data source of a named type (catalogue.h).
+const char *export_family(int type, int source);
