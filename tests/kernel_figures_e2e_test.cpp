@@ -115,8 +115,8 @@ TEST(KernelFiguresEndToEnd, ProboSendsColvoStoresTheExporterShows)
             usleep(20000); // the exporter takes the line from colvo on its own time
     }
     for (const char *sample :
-         {"colvo_sensor_value{host=\"127.0.0.1\",arg=\"tz0\"} 45\n",
-          "colvo_zfs_size{host=\"127.0.0.1\"} 4294967296\n",
+         {"colvo_sensor_value_celsius{host=\"127.0.0.1\",sensor=\"tz0\"} 45\n",
+          "colvo_zfs_size_bytes{host=\"127.0.0.1\"} 4294967296\n",
           "colvo_zfs_hits_total{host=\"127.0.0.1\"} 1234567\n",
           "colvo_pf_states{host=\"127.0.0.1\"} 1500\n",
           "colvo_pf_overload_total{host=\"127.0.0.1\"} 7\n",
