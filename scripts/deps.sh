@@ -4,7 +4,7 @@
 # Installs the Debian packages the build, the tests and the demo need,
 # only when some are missing.
 set -eu
-PACKAGES="cmake ninja-build g++ clang lld libclang-rt-14-dev pkg-config libgtest-dev librrd-dev libssl-dev rrdtool procps passwd libncurses-dev tmux fonts-dejavu-core mandoc systemd rrdcached libmicrohttpd-dev curl reuse debhelper lintian dpkg-dev"
+PACKAGES="cmake ninja-build g++ clang lld libclang-rt-14-dev pkg-config libgtest-dev librrd-dev libssl-dev rrdtool procps passwd libncurses-dev tmux fonts-dejavu-core mandoc systemd rrdcached libmicrohttpd-dev libyaml-dev libprotobuf-c-dev protobuf-c-compiler libsnappy-dev libcurl4-openssl-dev curl reuse debhelper lintian dpkg-dev"
 # The exporter's test starts a Prometheus server of its own (and promtool
 # checks the exported text); the packaged service is not wanted.
 SERVER_PACKAGES="prometheus"

@@ -15,8 +15,10 @@
 # build/freebsd-X.Y/root: symbolic links flattened into small files holding
 # the link's target are mended there, the libraries of local_libraries,
 # which no root has, are added as Debian's headers and link-only libraries
-# built for the root's target, and so is the base system's libcrypto where
-# the root has its headers only. The build tree is build/freebsd-X.Y/tree,
+# built for the root's target, and so are the base system's libcrypto where
+# the root has its headers only and its libcrypt (crypt(3), for
+# colvo-export) where the root lacks it. The build tree is
+# build/freebsd-X.Y/tree,
 # the installed programs build/freebsd-X.Y/stage.
 set -eu
 cd "$(dirname "$0")/.."
@@ -34,8 +36,13 @@ PROBO_LIBS="libc libkvm libdevstat libcam libcrypto"
 # Debian's.
 local_libraries() {
     "$@" libmicrohttpd libmicrohttpd.so.12 scripts/microhttpd-linkonly.c microhttpd.h
+    "$@" yaml-0.1 libyaml-0.so.2 scripts/yaml-linkonly.c yaml.h
+    "$@" libprotobuf-c libprotobuf-c.so.1 scripts/protobuf-c-linkonly.c protobuf-c
+    "$@" snappy libsnappy.so.1 scripts/snappy-linkonly.c snappy-c.h
+    "$@" libcurl libcurl.so.4 scripts/curl-linkonly.c x86_64-linux-gnu/curl
 }
 CRYPTO_STUB=scripts/libcrypto-linkonly.c
+CRYPT_STUB=scripts/libcrypt-linkonly.c
 
 if [ $# -eq 0 ]; then
     if [ -n "${FREEBSD_ROOT:-}" ]; then
@@ -112,6 +119,14 @@ add_libcrypto() {
     ln -sf "../../lib/$crypto" "$1/usr/lib/libcrypto.so"
 }
 
+# The base system's libcrypt, which crypt(3) is in, where FreeBSD keeps it,
+# unless the root has it.
+add_libcrypt() {
+    [ ! -e "$1/usr/lib/libcrypt.so" ] || return 0
+    linkonly libcrypt.so.5 "$1/lib/libcrypt.so.5" "$CRYPT_STUB"
+    ln -sf ../../lib/libcrypt.so.5 "$1/usr/lib/libcrypt.so"
+}
+
 # The files of one library that go into a copy, for its signature.
 local_sources() {
     name=$1 source=$3
@@ -142,7 +157,7 @@ build_root() {
     # The copy is made again only when the root or what is added changed:
     # same names, sizes and times give the same signature. Times are kept,
     # so nothing is rebuilt.
-    added="$(local_libraries local_sources) $CRYPTO_STUB"
+    added="$(local_libraries local_sources) $CRYPTO_STUB $CRYPT_STUB"
     signature="$root $(cd "$root" && find . -printf '%p %s %T@\n' | sort | cksum) $(cd "$top" && cat $added | cksum)"
     if [ ! -f "$copy/.source" ] || [ "$(cat "$copy/.source")" != "$signature" ]; then
         rm -rf "$copy" "$copy.new"
@@ -154,6 +169,7 @@ build_root() {
         done
         local_libraries add_local_library "$copy.new/usr/local"
         add_libcrypto "$copy.new"
+        add_libcrypt "$copy.new"
         printf '%s\n' "$signature" >"$copy.new/.source"
         mv "$copy.new" "$copy"
     fi

@@ -40,7 +40,7 @@ trap 'rm -rf "$work"' EXIT
 # Every file of the product, by its path from the top.
 for f in $folders; do
     [ -d "$f" ] || continue
-    find "$f" -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.h.in' \)
+    find "$f" -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.h.in' -o -name '*.proto' \)
 done | sort >"$work/files"
 
 # include edges: "kind from to evidence", the file a name means found as the
@@ -49,7 +49,7 @@ while read -r file; do
     sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file" |
         while read -r name; do
         dir=$(dirname "$file")
-        case $name in config.h) name=config.h.in ;; esac
+        case $name in config.h) name=config.h.in ;; *.pb-c.h) name=${name%.pb-c.h}.proto ;; esac
         if [ -f "$dir/$name" ]; then
             echo "include $file $dir/$name $name"
         else

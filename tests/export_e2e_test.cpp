@@ -1,15 +1,18 @@
 // SPDX-FileCopyrightText: the probo-colvo authors
 // SPDX-License-Identifier: BSD-2-Clause
-// colvo-export end to end: the real colvo feeding it, Debian's real
-// Prometheus scraping it on loopback with a private configuration, data
-// directory and port, and promtool checking its text.
+// colvo-export end to end: the real colvo (and probo) feeding it, Debian's
+// real Prometheus scraping it on loopback with a private configuration,
+// data directory and port, over TLS with basic auth too, and receiving its
+// remote writes; promtool checking its text.
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 #include "config.h"
@@ -22,6 +25,8 @@ namespace {
 
 const std::string COLVO = COLVO_BIN;
 const std::string EXPORT = EXPORT_BIN;
+const std::string PROBO = PROBO_BIN;
+#define PASSWORD "s3cret"
 const std::string PROMETHEUS = "/usr/bin/prometheus";
 const std::string PROMTOOL = "/usr/bin/promtool";
 const std::string CURL = "/usr/bin/curl";
@@ -32,6 +37,60 @@ std::string get(const std::string &url)
     run_command(CURL, {"-s", "-g", url}, &out);
     return out;
 }
+
+// Debian's Prometheus on loopback, with a configuration, data directory
+// and port of the test's; web_flags reach it as they are (its own web
+// configuration, the remote-write receiver).
+struct prometheus_server {
+    std::string dir;
+    std::string config;
+    std::vector<std::string> flags;
+    std::vector<std::string> curl_flags; // how a query reaches it
+    int port = free_tcp_port();
+    std::unique_ptr<daemon_process> server;
+
+    bool start()
+    {
+        std::vector<std::string> args = {"--config.file=" + config, "--storage.tsdb.path=" + dir + "/data",
+                                         "--web.listen-address=127.0.0.1:" + std::to_string(port)};
+        args.insert(args.end(), flags.begin(), flags.end());
+        server = std::make_unique<daemon_process>(PROMETHEUS, args);
+        return server->wait_for("Server is ready to receive web requests", 30000);
+    }
+
+    int stop()
+    {
+        server->signal(SIGTERM);
+        return server->wait_exit(30000);
+    }
+
+    // The value of the query's first result once wanted takes it, asked
+    // again as Prometheus' own clock brings new data; the last answer when
+    // none came within seconds.
+    std::string value_when(const std::string &query, const std::function<bool(const std::string &)> &wanted,
+                           int seconds = 30)
+    {
+        std::string scheme = curl_flags.empty() ? "http" : "https", value;
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        do {
+            usleep(200000);
+            server->drain();
+            std::vector<std::string> args = curl_flags;
+            for (const char *a : {"-s", "-G", "--data-urlencode"})
+                args.push_back(a);
+            args.push_back("query=" + query);
+            args.push_back(scheme + "://127.0.0.1:" + std::to_string(port) + "/api/v1/query");
+            std::string answer;
+            run_command(CURL, args, &answer);
+            size_t at = answer.find("\"value\":[");
+            at = at == std::string::npos ? at : answer.find(",\"", at);
+            value = at == std::string::npos ? answer : answer.substr(at + 2, answer.find('"', at + 2) - at - 2);
+            if (at != std::string::npos && wanted(value))
+                return value;
+        } while (std::chrono::steady_clock::now() < end);
+        return value;
+    }
+};
 
 struct Export : ::testing::Test {
     temp_dir dir;
@@ -48,11 +107,11 @@ struct Export : ::testing::Test {
         return d;
     }
 
-    std::unique_ptr<daemon_process> start_export()
+    std::unique_ptr<daemon_process> start_export(const std::vector<std::string> &more = {})
     {
-        auto d = std::make_unique<daemon_process>(
-            EXPORT, std::vector<std::string>{"-d", "-u", "-l", "127.0.0.1:" + std::to_string(http), "-s",
-                                             COLVO_SOCKET});
+        std::vector<std::string> args = {"-d", "-u", "-l", "127.0.0.1:" + std::to_string(http), "-s", COLVO_SOCKET};
+        args.insert(args.end(), more.begin(), more.end());
+        auto d = std::make_unique<daemon_process>(EXPORT, args);
         EXPECT_TRUE(d->wait_for("connected to " + std::string(COLVO_SOCKET))) << d->output();
         return d;
     }
@@ -146,7 +205,166 @@ TEST_F(Export, ConnectsAgainWhenColvoRestarts)
     exporter->signal(SIGTERM);
     EXPECT_EQ(0, exporter->wait_exit());
     EXPECT_EQ(64, run_command(EXPORT, {"-x"}, &out));
-    EXPECT_NE(std::string::npos, out.find("usage: colvo-export [-d] [-u] [-v] [-l address:port] [-s socket]\n"));
+    EXPECT_NE(std::string::npos, out.find("usage: colvo-export [-d] [-u] [-v] [-l address:port] [-s socket] "
+                                          "[-w webconfig] [-r url]...\n"));
+}
+
+// A certificate for 127.0.0.1 made with openssl, and a bcrypt hash of the
+// password made with the system's crypt(3), in the form htpasswd gives.
+struct web_files {
+    temp_dir &dir;
+    std::string cert = dir.file("server.crt"), key = dir.file("server.key");
+    std::string hash;
+
+    explicit web_files(temp_dir &d) : dir(d)
+    {
+        std::string out;
+        EXPECT_EQ(0, run_command("/usr/bin/openssl",
+                                 {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                                  "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+                                  "subjectAltName=IP:127.0.0.1"},
+                                 &out))
+            << out;
+        const char *made = crypt(PASSWORD, "$2b$05$abcdefghijklmnopqrstuu");
+        EXPECT_NE(nullptr, made);
+        hash = made ? made : "";
+        if (hash.size() > 3)
+            hash[2] = 'y';
+    }
+    // The server's side: TLS and one user.
+    std::string server_config(const std::string &name)
+    {
+        return dir.write(name, "tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
+                               "basic_auth_users:\n  prometheus: " + hash + "\n");
+    }
+};
+
+// colvo-export over TLS with basic auth, the real probo sending the demo's
+// streams every second: curl is refused without the password or with a
+// wrong one, promtool passes what it gets with the right one, and
+// Prometheus scrapes it and sees the host up, then down once probo stops.
+TEST_F(Export, PrometheusScrapesOverTlsWithBasicAuthAndSeesTheHostGoDown)
+{
+    if (access(PROMETHEUS.c_str(), X_OK) != 0 || access(CURL.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "no prometheus or curl (scripts/deps.sh installs them)";
+    web_files web(dir);
+    std::string streams = "load, mem, debug, if(lo), cpu(0), proc(probo), df(/)";
+    conf = dir.write("colvo.conf", "mux 127.0.0.1 port " + std::to_string(port) + "\nsource 127.0.0.1 { accept { " +
+                                       streams + " } }\nsource 127.0.0.9 { accept { load } }\n");
+    auto colvo = start_colvo();
+    auto exporter = start_export({"-w", web.server_config("web.yml")});
+    auto probo = std::make_unique<daemon_process>(
+        PROBO, std::vector<std::string>{"-d", "-u", "-f",
+                                        dir.write("probo.conf", "monitor { " + streams +
+                                                                    " } every second stream to 127.0.0.1 port " +
+                                                                    std::to_string(port) + "\n")});
+    std::string url = "https://127.0.0.1:" + std::to_string(http) + "/metrics", out;
+    struct {
+        std::vector<std::string> auth;
+        const char *status;
+    } cases[] = {{{}, "401"}, {{"-u", "prometheus:wrong"}, "401"}, {{"-u", "nobody:" PASSWORD}, "401"},
+                 {{"-u", "prometheus:" PASSWORD}, "200"}};
+    for (const auto &c : cases) {
+        std::vector<std::string> args = {"-s", "--cacert", web.cert, "-o", "/dev/null", "-w", "%{http_code}"};
+        args.insert(args.end(), c.auth.begin(), c.auth.end());
+        args.push_back(url);
+        run_command(CURL, args, &out);
+        EXPECT_EQ(c.status, out) << (c.auth.empty() ? "no user" : c.auth[1]);
+    }
+    // Plain HTTP is not served there.
+    EXPECT_NE(0, run_command(CURL, {"-s", "-f", "http://127.0.0.1:" + std::to_string(http) + "/metrics"}, &out));
+    std::string text;
+    for (int i = 0; i < 100 && text.find("colvo_df_avail_bytes{") == std::string::npos; i++, usleep(50000))
+        run_command(CURL, {"-s", "--cacert", web.cert, "-u", "prometheus:" PASSWORD, url}, &text);
+    EXPECT_NE(std::string::npos, text.find("colvo_cpu_idle_ratio{host=\"127.0.0.1\",cpu=\"0\"} ")) << text;
+    EXPECT_NE(std::string::npos, text.find("colvo_host_up{host=\"127.0.0.9\"} 0\n")) << text;
+    EXPECT_EQ(0, run_command("/bin/sh", {"-c", PROMTOOL + " check metrics < " + dir.write("metrics.txt", text)}, &out))
+        << out << text;
+
+    prometheus_server prometheus{dir.path(),
+                                 dir.write("prometheus.yml",
+                                           "global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: colvo\n"
+                                           "    scheme: https\n    tls_config:\n      ca_file: " + web.cert +
+                                               "\n    basic_auth:\n      username: prometheus\n      password: " PASSWORD
+                                               "\n    static_configs:\n      - targets: ['127.0.0.1:" +
+                                               std::to_string(http) + "']\n")};
+    ASSERT_TRUE(prometheus.start()) << prometheus.server->output();
+    auto is = [](const char *v) { return [v](const std::string &got) { return got == v; }; };
+    EXPECT_EQ("1", prometheus.value_when("up{job=\"colvo\"}", is("1")));
+    EXPECT_EQ("1", prometheus.value_when("colvo_host_up{host=\"127.0.0.1\"}", is("1")));
+    probo->signal(SIGTERM);
+    EXPECT_EQ(1, probo->wait_exit());
+    // Three of its one-second intervals, and the next scrape.
+    EXPECT_EQ("0", prometheus.value_when("colvo_host_up{host=\"127.0.0.1\"}", is("0")));
+    EXPECT_EQ("1", prometheus.value_when("count(colvo_host_last_seen_timestamp_seconds{host=\"127.0.0.1\"})", is("1")));
+    EXPECT_EQ(0, prometheus.stop());
+}
+
+// colvo-export writes to Prometheus as a remote-write receiver, over TLS
+// with basic auth (the receiver's web configuration the exporter's format):
+// a query gives the last FIFO line's load1; the receiver stopped for ten
+// seconds and started again, every value of those seconds is there.
+TEST_F(Export, RemoteWriteReachesPrometheusAcrossAnOutage)
+{
+    if (access(PROMETHEUS.c_str(), X_OK) != 0 || access(CURL.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "no prometheus or curl (scripts/deps.sh installs them)";
+    web_files web(dir);
+    prometheus_server receiver{dir.path(), dir.write("prometheus.yml", "global:\n  scrape_interval: 1m\n"),
+                               {"--web.enable-remote-write-receiver", "--web.config.file=" + web.server_config("receiver.yml")},
+                               {"--cacert", web.cert, "-u", "prometheus:" PASSWORD}};
+    ASSERT_TRUE(receiver.start()) << receiver.server->output();
+    std::string client = dir.write("client.yml", "remote_write_client:\n  basic_auth:\n    username: prometheus\n"
+                                                 "    password_file: client.pass\n  tls_config:\n    ca_file: server.crt\n");
+    dir.write("client.pass", PASSWORD "\n");
+    auto colvo = start_colvo();
+    fifo_reader fifo(COLVO_FIFO);
+    auto exporter = start_export({"-w", client, "-r", "https://127.0.0.1:" + std::to_string(receiver.port) + "/api/v1/write"});
+    udp_socket sender("127.0.0.1");
+    // One packet a second, each stamped a second after the last (the
+    // receiver keeps one sample of a second): the last FIFO line's load1.
+    std::string load1;
+    int sent = 0;
+    uint64_t first = static_cast<uint64_t>(time(nullptr));
+    auto send_for = [&](int seconds) {
+        auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < seconds; i++, sent++) {
+            std::this_thread::sleep_until(start + std::chrono::seconds(i));
+            sender.send_to("127.0.0.1", port, make_packet(first + static_cast<uint64_t>(sent),
+                                                          {load_record(0.01 * (sent + 1), 0.5, 0.75)}));
+            std::string line = fifo.next_line();
+            size_t at = line.find("load::");
+            at = line.find(':', at + 6) + 1;
+            load1 = line.substr(at, line.find(':', at) - at);
+        }
+    };
+    auto is = [](std::string v) { return [v](const std::string &got) { return got == v; }; };
+    std::string count = "count_over_time(colvo_load_load1{host=\"127.0.0.1\"}[10m])";
+    send_for(3);
+    EXPECT_EQ("3", receiver.value_when(count, is("3")));
+    EXPECT_EQ(load1, receiver.value_when("colvo_load_load1{host=\"127.0.0.1\"}", is(load1)));
+    EXPECT_EQ("0.03", load1);
+
+    // Ten seconds and more without a receiver.
+    EXPECT_EQ(0, receiver.stop());
+    send_for(11);
+    ASSERT_TRUE(receiver.start()) << receiver.server->output();
+    send_for(2);
+    EXPECT_EQ("16", receiver.value_when(count, is("16"), 60));
+    EXPECT_EQ("0.16", load1);
+    EXPECT_EQ(load1, receiver.value_when("colvo_load_load1{host=\"127.0.0.1\"}", is(load1)));
+    EXPECT_EQ("1", receiver.value_when("count(colvo_host_up{host=\"127.0.0.1\"})", is("1")));
+    // The outage was seen, and nothing was lost or refused.
+    std::string text = get(metrics_url);
+    EXPECT_NE(std::string::npos, text.find("colvo_export_remote_samples_dropped_total{url=\"https://127.0.0.1:")) << text;
+    for (const char *none : {"colvo_export_remote_samples_dropped_total{", "colvo_export_remote_samples_refused_total{"}) {
+        size_t at = text.find(none);
+        EXPECT_EQ(" 0\n", text.substr(text.find('}', at) + 1, 3)) << none;
+    }
+    size_t retried = text.find("colvo_export_remote_requests_retried_total{");
+    EXPECT_NE(" 0\n", text.substr(text.find('}', retried) + 1, 3)) << text;
+    EXPECT_TRUE(exporter->wait_for("remote write to https://127.0.0.1:" + std::to_string(receiver.port) +
+                                   "/api/v1/write works again"));
+    EXPECT_EQ(0, receiver.stop());
 }
 
 } // namespace

@@ -3,12 +3,15 @@
 // colvo-export as a server on a shared network: only its two paths answer,
 // idle and slow clients cannot lock a scrape out, it gives up root once
 // bound, and a socket that never runs dry does not keep it from its
-// signals; and what it serves of every stream type passes promtool, in
-// either format. The real program on loopback, clients from loopback
-// addresses of their own, colvo's side of the socket played by the test.
+// signals; what it serves of every stream type passes promtool, in either
+// format; a web configuration it cannot honour stops it; and what it
+// writes to a remote-write receiver reads back exactly. The real program
+// on loopback, clients from loopback addresses of their own, colvo's side
+// of the socket and a receiver played by the test.
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cerrno>
 #include <dirent.h>
@@ -16,9 +19,12 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <map>
+#include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
+#include <snappy-c.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -30,6 +36,7 @@
 #include "catalogue.h"
 #include "config.h"
 #include "daemon.h"
+#include "remote.pb-c.h"
 #include "temp_dir.h"
 #include "types.h"
 
@@ -395,6 +402,207 @@ TEST_F(Serve, EndsOnSignalWhileLinesNeverStop)
     EXPECT_EQ(0, exporter->wait_exit(1000)) << exporter->output();
     shutdown(client, SHUT_RDWR);
     flood.join();
+    close(client);
+}
+
+// A web configuration colvo-export cannot honour stops it at start, naming
+// the file, the line and the reason.
+TEST_F(Serve, BadWebConfigurationIsFatal)
+{
+    temp_dir dir;
+    dir.write("empty.crt", "");
+    dir.write("good.crt", "-----BEGIN CERTIFICATE-----\n");
+    struct {
+        const char *text;
+        std::string message;
+    } cases[] = {
+        {"tls_server_config:\n  cert_file: good.crt\n  key: a.key\n", ":3: unknown or unsupported key: key"},
+        {"tls_server_config:\n  cert_file: missing.crt\n", ":2: cannot read " + dir.file("missing.crt") +
+                                                                ": No such file or directory"},
+        {"tls_server_config:\n  cert_file: empty.crt\n", ":2: empty file " + dir.file("empty.crt")},
+        {"tls_server_config: [a, b]\n", ":1: a mapping of keys is wanted here"},
+        {"basic_auth_users:\n  alice: secret\n", ":2: not a bcrypt hash ($2a$, $2b$ or $2y$)"},
+        {"basic_auth_users:\n  alice: $2y$05$short\n", ":2: a bcrypt hash the system's crypt(3) cannot check"},
+        {"basic_auth_users:\n  bob:\n    - 1\n", ":3: a single value is wanted here"},
+        {"tls_server_config:\n  client_auth_type: RequireAndVerifyClientCert\n",
+         ":2: client certificates are not checked: client_auth_type can only be NoClientCert"},
+        {"remote_write_client:\n  tls_config:\n    insecure_skip_verify: maybe\n", ":3: true or false is wanted here"},
+        {"http_server_config:\n  http2: false\n", ":1: unknown or unsupported key: http_server_config"},
+        {"tls_server_config: {}\ntls_server_config: {}\n", ":2: given twice: tls_server_config"},
+        {"a: b: c\n", ":1: mapping values are not allowed in this context"},
+        {"remote_write_client:\n  basic_auth:\n    username: colvo\n",
+         ": remote_write_client's basic_auth needs a username and a password"},
+    };
+    for (const auto &c : cases) {
+        std::string path = dir.write("web.yml", c.text);
+        daemon_process d(EXPORT, {"-d", "-u", "-l", "127.0.0.1:" + std::to_string(http), "-w", path});
+        EXPECT_EQ(1, d.wait_exit()) << c.text;
+        EXPECT_NE(std::string::npos, d.output().find("fatal: web configuration " + path + c.message))
+            << c.text << d.output();
+    }
+}
+
+// A remote-write receiver played by the test: each request is kept, and
+// answered with the next status of its script, then 200.
+struct fake_receiver {
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int port = 0;
+    std::vector<int> script;
+    std::mutex lock;
+    std::condition_variable came;
+    std::vector<std::pair<std::string, std::string>> requests; // head, body
+    std::atomic<bool> stop{false};
+    std::thread thread;
+
+    explicit fake_receiver(std::vector<int> statuses) : script(std::move(statuses))
+    {
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof(a));
+        socklen_t length = sizeof(a);
+        getsockname(listener, reinterpret_cast<sockaddr *>(&a), &length);
+        port = ntohs(a.sin_port);
+        listen(listener, 4);
+        thread = std::thread([this] { serve(); });
+    }
+    ~fake_receiver()
+    {
+        stop = true;
+        shutdown(listener, SHUT_RDWR);
+        thread.join();
+        close(listener);
+    }
+    void serve()
+    {
+        pollfd p = {listener, POLLIN, 0};
+        while (!stop && poll(&p, 1, 100) >= 0) {
+            int fd = p.revents ? accept(listener, nullptr, nullptr) : -1;
+            if (fd < 0)
+                continue;
+            std::string in;
+            char buf[65536];
+            pollfd c = {fd, POLLIN, 0};
+            // Requests on the connection until its end.
+            for (ssize_t n; !stop && poll(&c, 1, 100) >= 0;) {
+                if (c.revents == 0)
+                    continue;
+                if ((n = recv(fd, buf, sizeof(buf), 0)) <= 0)
+                    break;
+                in.append(buf, static_cast<size_t>(n));
+                size_t end = in.find("\r\n\r\n");
+                size_t at = in.find("Content-Length: ");
+                if (end == std::string::npos || at == std::string::npos)
+                    continue;
+                size_t body = std::stoul(in.substr(at + 16));
+                if (in.size() < end + 4 + body)
+                    continue;
+                int status;
+                {
+                    std::lock_guard<std::mutex> g(lock);
+                    requests.emplace_back(in.substr(0, end + 4), in.substr(end + 4, body));
+                    status = requests.size() <= script.size() ? script[requests.size() - 1] : 200;
+                }
+                came.notify_all();
+                in.erase(0, end + 4 + body);
+                std::string answer = "HTTP/1.1 " + std::to_string(status) + " Scripted\r\nContent-Length: 9\r\n\r\nscripted\n";
+                send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+            }
+            close(fd);
+        }
+    }
+    bool wait_for(size_t count)
+    {
+        std::unique_lock<std::mutex> g(lock);
+        return came.wait_for(g, std::chrono::seconds(15), [&] { return requests.size() >= count; });
+    }
+    std::vector<std::pair<std::string, std::string>> taken()
+    {
+        std::lock_guard<std::mutex> g(lock);
+        return requests;
+    }
+};
+
+// The series of a request by name: its labels as name=value pairs, and its
+// samples as value@milliseconds, read with protobuf-c from the snappy body.
+std::map<std::string, std::string> decoded(const std::string &body)
+{
+    size_t length = 0;
+    std::map<std::string, std::string> out;
+    if (snappy_uncompressed_length(body.data(), body.size(), &length) != SNAPPY_OK)
+        return out;
+    std::string raw(length, '\0');
+    if (snappy_uncompress(body.data(), body.size(), &raw[0], &length) != SNAPPY_OK)
+        return out;
+    Colvo__WriteRequest *w = colvo__write_request__unpack(nullptr, length, reinterpret_cast<const uint8_t *>(raw.data()));
+    for (size_t i = 0; w && i < w->n_timeseries; i++) {
+        const Colvo__TimeSeries *ts = w->timeseries[i];
+        std::string labels, name;
+        for (size_t j = 0; j < ts->n_labels; j++) {
+            Colvo__Label *l = colvo__label__unpack(nullptr, ts->labels[j].len, ts->labels[j].data);
+            if (l && std::string(l->name) == "__name__")
+                name = l->value;
+            labels += l ? std::string(l->name) + "=" + l->value + "," : "?,";
+            colvo__label__free_unpacked(l, nullptr);
+        }
+        for (size_t j = 0; j < ts->n_samples; j++) {
+            char v[64];
+            snprintf(v, sizeof(v), " %.17g@%lld", ts->samples[j]->value, static_cast<long long>(ts->samples[j]->timestamp));
+            labels += v;
+        }
+        out[name] += labels;
+    }
+    colvo__write_request__free_unpacked(w, nullptr);
+    return out;
+}
+
+// Values go out in requests a receiver can read, labels sorted and values
+// exact; a 500 is tried again with the same request, a 400 not; what is
+// left when the exporter stops is counted dropped and told.
+TEST_F(Serve, RemoteWriteRetriesServerErrorsOnly)
+{
+    fake_colvo colvo;
+    fake_receiver receiver({500, 200, 400, 200, 500, 500, 500, 500, 500, 500, 500, 500, 500, 500, 500, 500});
+    auto exporter = start_export(colvo.path, {"-u", "-r", "http://user:pw@127.0.0.1:" + std::to_string(receiver.port) + "/write"});
+    int client = colvo.take_client();
+    ASSERT_LE(0, client);
+    auto feed = [&](const std::string &line) { send(client, line.data(), line.size(), MSG_NOSIGNAL); };
+    feed("10.0.0.5;cpu:0:1700000000:41.10:0.00:0.00:0.00:58.90;\n");
+    ASSERT_TRUE(receiver.wait_for(2));
+    feed("10.0.0.5;load::1700000001:1.00:2.00:3.00;\n");
+    ASSERT_TRUE(receiver.wait_for(3));
+    feed("10.0.0.5;load::1700000002:1.50:2.00:3.00;\n");
+    ASSERT_TRUE(receiver.wait_for(4));
+    auto r = receiver.taken();
+    for (const char *header : {"POST /write HTTP/1.1\r\n", "\r\nContent-Encoding: snappy\r\n",
+                               "\r\nContent-Type: application/x-protobuf\r\n",
+                               "\r\nX-Prometheus-Remote-Write-Version: 0.1.0\r\n", "\r\nAuthorization: Basic dXNlcjpwdw==\r\n"})
+        EXPECT_NE(std::string::npos, r[0].first.find(header)) << header << r[0].first;
+    EXPECT_EQ(r[0].second, r[1].second);
+    auto first = decoded(r[1].second), refused = decoded(r[2].second), last = decoded(r[3].second);
+    EXPECT_EQ("__name__=colvo_cpu_user_ratio,cpu=0,host=10.0.0.5, 0.41099999999999998@1700000000000",
+              first["colvo_cpu_user_ratio"]);
+    EXPECT_EQ("__name__=colvo_cpu_idle_ratio,cpu=0,host=10.0.0.5, 0.58899999999999997@1700000000000",
+              first["colvo_cpu_idle_ratio"]);
+    EXPECT_EQ(5u, first.size());
+    EXPECT_EQ("__name__=colvo_load_load1,host=10.0.0.5, 1@1700000001000", refused["colvo_load_load1"]);
+    EXPECT_EQ("__name__=colvo_load_load1,host=10.0.0.5, 1.5@1700000002000", last["colvo_load_load1"]);
+    std::string text = round_trip(http, "GET /metrics HTTP/1.0\r\n\r\n");
+    std::string url = "{url=\"http://127.0.0.1:" + std::to_string(receiver.port) + "/write\"} ";
+    for (const std::string &sample :
+         {"colvo_export_remote_samples_sent_total" + url + "8\n", "colvo_export_remote_samples_refused_total" + url + "3\n",
+          "colvo_export_remote_requests_retried_total" + url + "1\n",
+          "colvo_export_remote_samples_dropped_total" + url + "0\n", "colvo_export_remote_queue_samples" + url + "0\n"})
+        EXPECT_NE(std::string::npos, text.find(sample)) << sample << text;
+    EXPECT_EQ(std::string::npos, text.find("user:pw"));
+    feed("10.0.0.5;load::1700000003:1.50:2.00:3.00;\n");
+    receiver.wait_for(5);
+    exporter->signal(SIGTERM);
+    EXPECT_EQ(0, exporter->wait_exit(10000));
+    EXPECT_NE(std::string::npos,
+              exporter->output().find("remote write to http://127.0.0.1:" + std::to_string(receiver.port) +
+                                      "/write: 3 samples dropped unsent, 3 refused by the receiver, "))
+        << exporter->output();
     close(client);
 }
 

@@ -6,8 +6,9 @@
 // socket, the listening socket and the signals, and accepts every waiting
 // connection at once; libmicrohttpd serves them from a thread of its own
 // with poll(2), so their number is bounded by the descriptor limit alone,
-// and keeps to its limits per address and in all. The store is shared
-// under one lock.
+// and keeps to its limits per address and in all, over TLS and with basic
+// auth when its web configuration asks. Each remote-write receiver has a
+// thread of its own (remote.h). The store is shared under one lock.
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -31,8 +32,10 @@
 #include "events.h"
 #include "export_store.h"
 #include "line_reader.h"
+#include "remote.h"
 #include "signals.h"
 #include "start.h"
+#include "webconf.h"
 #include "xmalloc.h"
 
 enum {
@@ -47,18 +50,26 @@ enum {
     // Accepted per wake-up: a flood of connections takes its turn too.
     ACCEPT_BATCH = 256,
     PRUNE_INTERVAL = 60,
+    // Remote writers learn the hosts' liveness this often.
+    LIVENESS_INTERVAL = 10,
 };
 
 static const char DEFAULT_LISTEN[] = "127.0.0.1:9290";
 static const char NOT_FOUND[] = "colvo-export serves /metrics\n";
 static const char ONLY_GET[] = "only GET is served\n";
+static const char UNAUTHORIZED[] = "a user and password are needed\n";
+static const char REALM[] = "colvo-export";
 static const char HOME_PAGE[] = "<!DOCTYPE html>\n<html><head><title>colvo-export</title></head>\n"
                                 "<body><h1>colvo-export</h1>\n"
                                 "<p><a href=\"/metrics\">Metrics</a></p></body></html>\n";
 
 static const char *listen_text = DEFAULT_LISTEN;
 static const char *socket_path = COLVO_SOCKET;
+static const char *web_path;
+static const char *remote_urls[REMOTE_RECEIVERS_MAX];
+static int remote_count;
 static int keep_user;
+static web_config web;
 static volatile sig_atomic_t quit_signal;
 
 static void on_quit(int sig)
@@ -164,6 +175,29 @@ static MHD_Result answer_text(MHD_Connection *connection, unsigned int status, c
     return answer(connection, status, type, xstrdup(text), strlen(text));
 }
 
+// The request's basic auth names one of the users, with its password.
+static int authorized(MHD_Connection *connection)
+{
+    char *password = nullptr;
+    char *user = MHD_basic_auth_get_username_password(connection, &password);
+    int allowed = user && password && web_user_allowed(&web, user, password);
+    MHD_free(user);
+    MHD_free(password);
+    return allowed;
+}
+
+static MHD_Result refuse_unauthorized(MHD_Connection *connection)
+{
+    MHD_Response *r = MHD_create_response_from_buffer(strlen(UNAUTHORIZED), const_cast<char *>(UNAUTHORIZED),
+                                                      MHD_RESPMEM_PERSISTENT);
+    if (r == nullptr)
+        return MHD_NO;
+    MHD_add_response_header(r, "Content-Type", "text/plain");
+    MHD_Result result = MHD_queue_basic_auth_fail_response(connection, REALM, r);
+    MHD_destroy_response(r);
+    return result;
+}
+
 static MHD_Result on_request(void *context, MHD_Connection *connection, const char *url,
                              const char *method, const char *, const char *, size_t *upload_size,
                              void **request)
@@ -178,6 +212,8 @@ static MHD_Result on_request(void *context, MHD_Connection *connection, const ch
         *upload_size = 0;
         return MHD_YES;
     }
+    if (web.users && !authorized(connection))
+        return refuse_unauthorized(connection);
     if (strcmp(method, "GET") != 0 && strcmp(method, "HEAD") != 0)
         return answer_text(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "text/plain", ONLY_GET);
     if (strcmp(url, "/") == 0)
@@ -192,6 +228,8 @@ static MHD_Result on_request(void *context, MHD_Connection *connection, const ch
     pthread_mutex_lock(&shared->lock);
     export_store_render(&shared->store, now(), &out);
     pthread_mutex_unlock(&shared->lock);
+    if (remote_active())
+        remote_render(&out);
     expose_end(&out);
     if (out.text.data == nullptr)
         out.text.data = xstrdup("");
@@ -300,11 +338,19 @@ static int export_letter(int c)
     case 'l':
         listen_text = optarg;
         return 1;
+    case 'r':
+        if (remote_count == REMOTE_RECEIVERS_MAX)
+            fatal("-r %.200s: at most %d receivers", optarg, static_cast<int>(REMOTE_RECEIVERS_MAX));
+        remote_urls[remote_count++] = optarg;
+        return 1;
     case 's':
         socket_path = optarg;
         return 1;
     case 'u':
         keep_user = 1;
+        return 1;
+    case 'w':
+        web_path = optarg;
         return 1;
     default:
         return 0;
@@ -312,7 +358,8 @@ static int export_letter(int c)
 }
 
 static const start_rules EXPORT_START = {
-    "colvo-export", "dl:s:uv", "usage: %s [-d] [-u] [-v] [-l address:port] [-s socket]", "", nullptr,
+    "colvo-export", "dl:r:s:uvw:",
+    "usage: %s [-d] [-u] [-v] [-l address:port] [-s socket] [-w webconfig] [-r url]...", "", nullptr,
     export_letter,
 };
 
@@ -327,6 +374,11 @@ int main(int argc, char **argv)
         exit(EXIT_USAGE);
     }
     run_as user = lookup_run_as(keep_user, "colvo-export");
+    // Its files are read now, while they can be.
+    if (web_path)
+        web_config_read(&web, web_path);
+    if (web.cert && MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES)
+        fatal("web configuration %.200s: tls_server_config, but libmicrohttpd was built without TLS", web_path);
     int listener = open_listener(listen_text);
     // In the foreground always: a supervisor runs it. Without -d it logs
     // to syslog.
@@ -347,21 +399,32 @@ int main(int argc, char **argv)
 
     static shared_store shared;
     export_store_init(&shared.store);
+    // Threads of their own, after the change of user, with the signals
+    // blocked.
+    remote_start(remote_urls, remote_count, &web.client);
+    shared.store.remote = remote_active();
+    MHD_OptionItem tls[] = {
+        {MHD_OPTION_HTTPS_MEM_KEY, 0, web.key},
+        {MHD_OPTION_HTTPS_MEM_CERT, 0, web.cert},
+        {MHD_OPTION_END, 0, nullptr},
+    };
     MHD_Daemon *http = MHD_start_daemon(
-        MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_NO_LISTEN_SOCKET | MHD_USE_ITC | MHD_USE_ERROR_LOG, 0,
-        nullptr, nullptr, on_request, &shared, MHD_OPTION_EXTERNAL_LOGGER, http_log, nullptr,
+        MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_NO_LISTEN_SOCKET | MHD_USE_ITC | MHD_USE_ERROR_LOG |
+            (web.cert ? MHD_USE_TLS : 0),
+        0, nullptr, nullptr, on_request, &shared, MHD_OPTION_EXTERNAL_LOGGER, http_log, nullptr,
         MHD_OPTION_CONNECTION_LIMIT, connections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
         static_cast<unsigned int>(HTTP_PER_ADDRESS), MHD_OPTION_CONNECTION_TIMEOUT,
         static_cast<unsigned int>(HTTP_TIMEOUT), MHD_OPTION_UNESCAPE_CALLBACK, keep_escapes, nullptr,
-        MHD_OPTION_END);
+        MHD_OPTION_ARRAY, web.cert ? tls : tls + 2, MHD_OPTION_END);
     if (http == nullptr)
         fatal("cannot start the HTTP server on %.200s", listen_text);
     http_serving = 1;
-    info("colvo-export version %s serving http://%.200s/metrics", VERSION, listen_text);
+    info("colvo-export version %s serving %s://%.200s/metrics", VERSION, web.cert ? "https" : "http",
+         listen_text);
 
     live_input in;
     line_reader_init(&in.lines);
-    double next_prune = now() + PRUNE_INTERVAL;
+    double next_prune = now() + PRUNE_INTERVAL, next_liveness = now() + LIVENESS_INTERVAL;
     while (!quit_signal) {
         double at = now();
         pthread_mutex_lock(&shared.lock);
@@ -370,6 +433,10 @@ int main(int argc, char **argv)
         if (at >= next_prune) {
             export_store_prune(&shared.store, at);
             next_prune = at + PRUNE_INTERVAL;
+        }
+        if (shared.store.remote && at >= next_liveness) {
+            export_store_push_liveness(&shared.store, at, wall_clock());
+            next_liveness = at + LIVENESS_INTERVAL;
         }
         pthread_mutex_unlock(&shared.lock);
         // At most a second: the reconnection and the pruning are due.
@@ -392,7 +459,9 @@ int main(int argc, char **argv)
     info("received signal %d - quitting", static_cast<int>(quit_signal));
     MHD_stop_daemon(http);
     close(listener);
+    remote_stop();
     export_store_free(&shared.store);
+    web_config_free(&web);
     line_reader_free(&in.lines);
     return 0;
 }

@@ -77,12 +77,19 @@ void export_store_init(export_store *s)
     names();
 }
 
+static void free_stream(export_stream *st)
+{
+    remote_release(st->series);
+    xfree(st);
+}
+
 static void free_host(export_host *h)
 {
     for (export_stream *st = h->streams, *next; st; st = next) {
         next = st->next;
-        xfree(st);
+        free_stream(st);
     }
+    remote_release(h->series);
     xfree(h);
 }
 
@@ -219,6 +226,34 @@ void export_store_disconnected(export_store *s)
     s->told_total = -1;
 }
 
+// A stream's new values to the receivers, in their base units, stamped
+// with the line's time.
+static void push(const export_host *h, export_stream *st, uint32_t stamp)
+{
+    if (!stream_type_named(st->type))
+        return;
+    const stream_row *row = stream_row_of(st->type);
+    if (st->series == nullptr)
+        st->series = remote_stream_series(st->type, h->name, st->argument);
+    double values[TOP_VALUES];
+    int count = st->count < row->source_count ? st->count : row->source_count;
+    for (int d = 0; d < count; d++)
+        values[d] = scaled_value(st->values[d], row->sources[d].scale);
+    remote_push(st->series, static_cast<int64_t>(stamp) * 1000, values, count);
+}
+
+void export_store_push_liveness(export_store *s, double now, double wall)
+{
+    for (int i = 0; i < s->bucket_count; i++)
+        for (export_host *h = s->buckets[i]; h; h = h->next) {
+            if (h->series == nullptr)
+                h->series = remote_host_series(h->name);
+            const double values[] = {static_cast<double>(export_host_up(h, now)), h->seen_wall};
+            // The time last seen only once there is one.
+            remote_push(h->series, static_cast<int64_t>(wall * 1000), values, h->seen_wall > 0 ? 2 : 1);
+        }
+}
+
 void export_store_line(export_store *s, const char *line, size_t length, double now, double wall)
 {
     if (length > 0 && line[0] == FIGURES_MARK) {
@@ -258,6 +293,8 @@ void export_store_line(export_store *s, const char *line, size_t length, double 
         st->count = e.count;
         memcpy(st->values, e.values, sizeof(double) * static_cast<size_t>(e.count));
         st->seen = now;
+        if (s->remote)
+            push(h, st, e.timestamp);
     }
     h->seen = now;
     h->seen_wall = wall;
@@ -290,7 +327,7 @@ void export_store_prune(export_store *s, double now)
                 export_stream *st = *sp;
                 if (now - st->seen > limit) {
                     *sp = st->next;
-                    xfree(st);
+                    free_stream(st);
                     h->stream_count--;
                 } else {
                     sp = &st->next;

@@ -12,6 +12,7 @@
 
 #include "exposition.h"
 #include "figures.h"
+#include "remote.h"
 #include "topline.h"
 
 enum {
@@ -30,6 +31,7 @@ struct export_stream {
     double seen; // monotonic seconds at its last entry
     int count;
     double values[TOP_VALUES]; // as sent
+    remote_series *series; // its remote-write labels, made at its first values
 };
 
 struct export_host {
@@ -43,6 +45,7 @@ struct export_host {
     int configured;    // one of colvo's sources
     export_stream *streams;
     int stream_count;
+    remote_series *series; // its liveness' remote-write labels
 };
 
 struct export_store {
@@ -56,6 +59,7 @@ struct export_store {
     uint64_t figures[FIGURE_COUNT]; // colvo's, from its last figures line
     int connected;    // to colvo's live socket now
     long connections; // made since the start
+    int remote;       // every new value is written to the receivers (remote.h)
     // colvo's sources being told: the names so far, each ended by '\0'.
     export_text told;
     long told_count;
@@ -69,6 +73,8 @@ void export_store_free(export_store *s);
 void export_store_line(export_store *s, const char *line, size_t length, double now, double wall);
 // colvo's socket was left: a telling of sources half read is forgotten.
 void export_store_disconnected(export_store *s);
+// Every host's liveness at now, for the receivers.
+void export_store_push_liveness(export_store *s, double now, double wall);
 // Forgets hosts and streams silent at now.
 void export_store_prune(export_store *s, double now);
 // The exposition at now (pruned first), appended to out.
