@@ -27,38 +27,6 @@ constexpr bool no_type_named(const char *word)
 static_assert(no_type_named("export") && no_type_named("daemon") && no_type_named("host"),
               "colvo_export_, colvo_daemon_ and colvo_host_ are no stream type's metrics");
 
-enum { SOURCES_MAX = 32 };
-
-// Every data source's exported name, made once.
-struct family_names {
-    char text[STREAM_TYPE_COUNT][SOURCES_MAX][catalogue::METRIC_NAME_ROOM];
-};
-
-static_assert([] {
-    for (const stream_row &r : catalogue::ROWS)
-        if (r.source_count > SOURCES_MAX)
-            return false;
-    return true;
-}(), "room for every type's data sources");
-
-static const family_names *names()
-{
-    static const family_names *made = [] {
-        family_names *n = static_cast<family_names *>(xzalloc(sizeof(family_names)));
-        for (const stream_row &r : catalogue::ROWS)
-            for (int d = 0; r.keyword && d < r.source_count; d++)
-                memcpy(n->text[r.type][d], catalogue::metric_family(r, d).text,
-                       catalogue::METRIC_NAME_ROOM);
-        return n;
-    }();
-    return made;
-}
-
-const char *export_family(int type, int source)
-{
-    return names()->text[type][source];
-}
-
 static uint32_t name_hash(const char *name, size_t length)
 {
     uint32_t h = 2166136261u;
@@ -74,7 +42,6 @@ void export_store_init(export_store *s)
     s->buckets = static_cast<export_host **>(
         xzalloc(sizeof(export_host *) * static_cast<size_t>(s->bucket_count)));
     s->told_total = -1;
-    names();
 }
 
 static void free_stream(export_stream *st)

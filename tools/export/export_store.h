@@ -81,5 +81,3 @@ void export_store_prune(export_store *s, double now);
 void export_store_render(export_store *s, double now, exposition *out);
 // 1 while the host's lines come: one within three of its intervals.
 int export_host_up(const export_host *h, double now);
-// The exported name of a data source of a named type (catalogue.h).
-const char *export_family(int type, int source);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "catalogue.h"
 #include "xmalloc.h"
 
 const char *const EXPOSITION_TYPES[2] = {
@@ -187,4 +188,36 @@ double scaled_value(double value, double scale)
         return value * scale;
     snprintf(e, 12, "e%d", atoi(e + 1) - shift);
     return strtod(text, nullptr);
+}
+
+enum { SOURCES_MAX = 32 };
+
+// Every data source's exported name, made once.
+struct family_names {
+    char text[STREAM_TYPE_COUNT][SOURCES_MAX][catalogue::METRIC_NAME_ROOM];
+};
+
+static_assert([] {
+    for (const stream_row &r : catalogue::ROWS)
+        if (r.source_count > SOURCES_MAX)
+            return false;
+    return true;
+}(), "room for every type's data sources");
+
+static const family_names *names()
+{
+    static const family_names *made = [] {
+        family_names *n = static_cast<family_names *>(xzalloc(sizeof(family_names)));
+        for (const stream_row &r : catalogue::ROWS)
+            for (int d = 0; r.keyword && d < r.source_count; d++)
+                memcpy(n->text[r.type][d], catalogue::metric_family(r, d).text,
+                       catalogue::METRIC_NAME_ROOM);
+        return n;
+    }();
+    return made;
+}
+
+const char *export_family(int type, int source)
+{
+    return names()->text[type][source];
 }

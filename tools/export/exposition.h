@@ -48,3 +48,7 @@ int shortest_number(char *buffer, double value);
 // value times scale, in decimal where scale is a negative power of ten:
 // 41.1 * 0.01 is 0.411, where the binary product is 0.41100000000000003.
 double scaled_value(double value, double scale);
+
+// The exported name of a data source of a named type (catalogue.h), made
+// once for all.
+const char *export_family(int type, int source);

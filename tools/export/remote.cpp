@@ -21,7 +21,6 @@
 #include "catalogue.h"
 #include "config.h"
 #include "error.h"
-#include "export_store.h"
 #include "remote.pb-c.h"
 #include "xmalloc.h"
 
