@@ -2,8 +2,8 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // Remote write: see remote.h. The reader thread appends values to each
 // writer's queue, a list of batches whose last is open; the writer's
-// thread takes the first batch once it is full or a second old, groups its
-// values by series, packs, compresses and posts it.
+// thread takes the first batch once it is full or a second old, has it made
+// into a request (remote_request.h) and posts it.
 #include "remote.h"
 #include "remote_request.h"
 
@@ -415,12 +415,7 @@ void remote_stop()
     for (int i = 0; i < writer_count; i++) {
         writer *w = writers[i];
         pthread_join(w->thread, nullptr);
-        remote_request &q = w->req;
-        for (void *p : {static_cast<void *>(q.slot_of), static_cast<void *>(q.slots), static_cast<void *>(q.table),
-                        static_cast<void *>(q.series), static_cast<void *>(q.series_list),
-                        static_cast<void *>(q.samples), static_cast<void *>(q.sample_list),
-                        static_cast<void *>(q.packed), static_cast<void *>(q.body)})
-            xfree(p);
+        remote_request_free(&w->req);
         curl_easy_cleanup(w->curl);
         curl_slist_free_all(w->headers);
         pthread_mutex_destroy(&w->lock);
