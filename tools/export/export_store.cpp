@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "catalogue.h"
+#include "remote_request.h"
 #include "types.h"
 #include "xmalloc.h"
 

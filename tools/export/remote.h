@@ -22,19 +22,13 @@ enum {
     REMOTE_RECEIVERS_MAX = 16,
 };
 
-// The series of a stream (one per data source) or of a host's liveness:
-// their labels, packed once. Counted references: the queues hold them.
+// A stream's or a host's series (remote_request.h).
 struct remote_series;
 
 // A writer per URL, each with its thread: after the change of user.
 void remote_start(const char *const *urls, int count, const web_client *client);
 // 1 once writers run.
 int remote_active();
-// A stream's series: the type's data sources with host and the argument.
-remote_series *remote_stream_series(int type, const char *host, const char *argument);
-// A host's colvo_host_up and colvo_host_last_seen_timestamp_seconds.
-remote_series *remote_host_series(const char *host);
-void remote_release(remote_series *s);
 // Values of the first count series, in their base units, at ms since
 // the epoch, for every receiver.
 void remote_push(remote_series *s, int64_t ms, const double *values, int count);

@@ -9,11 +9,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "remote.h"
 #include "remote.pb-c.h"
 
 enum { REMOTE_LABELS_MAX = 3 };
 
+// The series of a stream (one per data source) or of a host's liveness:
+// their labels, packed once. Counted references: the queues hold them.
 struct remote_series {
     std::atomic<int> refs;
     int count;  // series
@@ -62,7 +63,12 @@ struct remote_request {
     size_t body_length;
 };
 
+// A stream's series: the type's data sources with host and the argument.
+remote_series *remote_stream_series(int type, const char *host, const char *argument);
+// A host's colvo_host_up and colvo_host_last_seen_timestamp_seconds.
+remote_series *remote_host_series(const char *host);
 void remote_hold(remote_series *s);
+void remote_release(remote_series *s);
 // Releases the batch's series and frees it.
 void remote_batch_free(remote_batch *b);
 // Groups the batch's values by series, in the order they came, and makes
