@@ -224,8 +224,9 @@ TEST_F(ProboConfig, PatternsAndAll)
         {"if(\"*\") proc(*)", "proc(*) if(*) ", nullptr},
         {"proc(=colvo)", "proc(=colvo) ", nullptr},
         // all: what needs no name, and every type found; named types as named.
-        {"all", "load() mem() smart(*) if(*) df(*) io(*) cpu(*) ", nullptr},
-        {"if(* !lo0) all cpu(1)", "load() mem() cpu(1) smart(*) df(*) io(*) if(* !lo0) ", nullptr},
+        {"all", "load() mem() zfs(*) smart(*) if(*) df(*) io(*) sensor(*) mbuf(*) cpu(*) ", nullptr},
+        {"if(* !lo0) all cpu(1)",
+         "load() mem() cpu(1) zfs(*) smart(*) df(*) io(*) sensor(*) mbuf(*) if(* !lo0) ", nullptr},
         {"if(*) if(* !lo0)", nullptr, ":1: stream if(*) redefined"},
         {"if(* lo0)", nullptr, ":1: expected '!<name>|)' found 'lo0'"},
         {"if(* !)", nullptr, ":1: expected '<name>' found ')'"},
