@@ -92,7 +92,7 @@ static double spread_ns(const std::string &dir, int sources, int null)
         return 0;
     }
     mux *m = muxes.first;
-    mux_init_receive_packet(m);
+    int room = mux_receive_size(m);
     for (source *src = m->sources.first; src; src = src->next)
         lookup_source_address(src, AF_INET);
     source_list_index_addresses(&m->sources);
@@ -106,7 +106,7 @@ static double spread_ns(const std::string &dir, int sources, int null)
     }
     output_state out;
     output_init(&out, null);
-    std::vector<uint8_t> slot(static_cast<size_t>(m->packet_size));
+    std::vector<uint8_t> slot(static_cast<size_t>(room));
     uint32_t pick = 12345;
     const int packets = 200000;
     auto start = bench_clock::now();
@@ -114,7 +114,7 @@ static double spread_ns(const std::string &dir, int sources, int null)
         pick = pick * 1103515245u + 12345u;
         memcpy(slot.data(), packet.data(), packet.size());
         source *found = nullptr;
-        datagram d = {slot.data(), static_cast<int>(packet.size()),
+        datagram d = {slot.data(), static_cast<int>(packet.size()), room,
                       &from[(pick >> 8) % static_cast<uint32_t>(sources)], {}, 0};
         if (accept_datagram(m, &d, &found))
             process_packet(found, &d, churn, churn_size, &out);
@@ -187,13 +187,13 @@ int main()
             source_add_stream(src, type, a);
     source_add_stream(src, STREAM_LOAD, "");
     source_add_stream(src, STREAM_MEM, "");
-    mux_init_receive_packet(m);
+    int room = mux_receive_size(m);
     int churn_size = source_list_max_text_size(&m->sources);
     char *churn = static_cast<char *>(malloc(static_cast<size_t>(churn_size)));
     int null = open("/dev/null", O_WRONLY);
     output_state out;
     output_init(&out, null);
-    std::vector<uint8_t> slot(static_cast<size_t>(m->packet_size));
+    std::vector<uint8_t> slot(static_cast<size_t>(room));
     before = allocation_count();
     start = bench_clock::now();
     sockaddr_storage from = {};
@@ -201,7 +201,7 @@ int main()
     for (int i = 0; i < packets / 4; i++) {
         memcpy(slot.data(), packet, static_cast<size_t>(size));
         source *found = nullptr;
-        datagram d = {slot.data(), size, &from, {}, 0};
+        datagram d = {slot.data(), size, room, &from, {}, 0};
         if (accept_datagram(m, &d, &found))
             process_packet(found, &d, churn, churn_size, &out);
         fifo_flush(&out.fifo);

@@ -83,6 +83,7 @@ static measured per_measurement(int sink, const std::string &port,
                                 int rounds)
 {
     mux_list muxes = {};
+    sender_list senders = {};
     for (int i = 0; i < 3; i++) {
         std::string name = "mux" + std::to_string(i);
         mux *m = mux_list_add(&muxes, name.c_str());
@@ -93,20 +94,22 @@ static measured per_measurement(int sink, const std::string &port,
             mux_add_stream(m, s.first, s.second.c_str());
         for (stream *s = m->streams.first; s; s = s->next)
             probe_table[s->type].start(s);
-        mux_init_send_packet(m);
-        open_mux_socket(m);
+        sender *to = sender_list_add(&senders, m);
+        sender_size_packet(to);
+        open_sender_socket(to);
     }
     char drain[65536];
     for (int i = 0; i < 3; i++)
-        measure(&muxes, 1700000000 + i, 1);
+        measure(&senders, 1700000000 + i, 1);
     size_t before = allocation_count();
     double start = cpu_seconds();
     for (int i = 0; i < rounds; i++) {
-        measure(&muxes, 1700000100 + i, 1);
+        measure(&senders, 1700000100 + i, 1);
         while (recv(sink, drain, sizeof(drain), MSG_DONTWAIT) > 0) {
         }
     }
     measured r = {(cpu_seconds() - start) / rounds * 1e6, (allocation_count() - before) / rounds};
+    sender_list_free(&senders);
     mux_list_free(&muxes);
     return r;
 }

@@ -193,11 +193,11 @@ static int reload(const char *path, mux_list *current, receiver *r, churn *c, ou
     mux_list fresh;
     if (!reread_config(&fresh, path, read_fresh, running))
         return 0;
-    // The receive buffer's size sizes the sockets' buffers.
-    mux_init_receive_packet(fresh.first);
+    // The receive size sizes the sockets' buffers too.
+    int receive_size = mux_receive_size(fresh.first);
     socket_set sockets;
     int failures = 0;
-    open_sockets(&sockets, fresh.first, &r->sockets, &failures);
+    open_sockets(&sockets, fresh.first, receive_size, &r->sockets, &failures);
     if (failures) {
         info("new configuration cannot open its sockets; keeping old configuration");
         close_sockets(&sockets, &r->sockets);
@@ -221,7 +221,7 @@ static int reload(const char *path, mux_list *current, receiver *r, churn *c, ou
     mux_list_free(current);
     *current = fresh;
     size_churnbuffer(c, current->first);
-    receive_batch_size(&r->batch, current->first->packet_size);
+    receive_batch_size(&r->batch, receive_size);
     warn_unwritable_databases(current->first);
     tell_sources(out->fifo.live, current->first);
     return 1;
@@ -293,12 +293,12 @@ int main(int argc, char **argv)
 
     churn c = {nullptr, 0};
     size_churnbuffer(&c, muxes.first);
-    mux_init_receive_packet(muxes.first);
+    int receive_size = mux_receive_size(muxes.first);
     signal_gate signals;
     install_signals(&signals);
     static receiver r;
     receiver_init(&r);
-    if (open_sockets(&r.sockets, muxes.first) == 0)
+    if (open_sockets(&r.sockets, muxes.first, receive_size) == 0)
         fatal("no sockets could be opened for incoming probo traffic");
     // All that needs root is done: no datagram is read as root.
     become_colvo_user(&user);
@@ -308,7 +308,7 @@ int main(int argc, char **argv)
     output_state out;
     output_init(&out, fifo);
     out.fifo.live = &live;
-    receive_batch_size(&r.batch, muxes.first->packet_size);
+    receive_batch_size(&r.batch, receive_size);
     for (;;) {
         // Lines of packets close in time share one write, none waits long.
         timespec left;

@@ -13,6 +13,7 @@
 struct datagram {
     uint8_t *bytes; // the check reads the CRC with its bytes zero, in place
     int length;     // received, at most the slot
+    int room;       // the slot's size: a longer datagram was cut to it
     const sockaddr_storage *from;
     packet_header header; // set by accept_datagram
     int records;          // where the records start

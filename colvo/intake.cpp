@@ -17,7 +17,7 @@ enum { FIRST_UNSUPPORTED_VERSION = 3 };
 // The sender's numeric texts are made only when a message needs them: the
 // conversion costs more than the rest of the checks. Whoever can send from
 // a source's address can repeat these warnings: they are limited per source.
-static int check_datagram(const mux *m, const source *src, datagram *d)
+static int check_datagram(const source *src, datagram *d)
 {
     numeric_name from;
     // Too short for a header: nothing in it can be trusted.
@@ -34,8 +34,8 @@ static int check_datagram(const mux *m, const source *src, datagram *d)
     header_to_wire(d->bytes, &d->header);
     if (crc32_compute(d->bytes, static_cast<size_t>(d->length)) != sent_crc) {
         name_address(d->from, &from);
-        figure_add(m->packet_size < d->header.length ? FIG_OVERSIZED : FIG_BAD_CRC);
-        if (m->packet_size < d->header.length)
+        figure_add(d->room < d->header.length ? FIG_OVERSIZED : FIG_BAD_CRC);
+        if (d->room < d->header.length)
             limited_warning(src,
                             "ignored oversized packet from %.200s:%.200s; client and server have "
                             "different stream configurations",
@@ -75,7 +75,7 @@ int accept_datagram(const mux *m, datagram *d, source **src)
     // With thousands of sources its records are not in the cache: they
     // come while the CRC is computed.
     source_prefetch_streams(*src);
-    int accepted = check_datagram(m, *src, d);
+    int accepted = check_datagram(*src, d);
     if (accepted && (*src)->auth)
         accepted = check_authenticator(*src, d);
     if (accepted)

@@ -36,10 +36,11 @@ static int read_mux(lexer *lx, mux_list *muxes)
         return 0;
     }
     lexer_next(lx);
-    if (!resolve_host_token(lx))
+    resolved_host host;
+    if (!resolve_host_token(lx, &host))
         return 0;
     mux *m = mux_list_add(muxes, "<unknown mux>");
-    m->address = xstrdup(numeric_host);
+    m->address = xstrdup(host.host);
 
     m->port = read_port(lx);
     char name[TEXT_BUFFER];
@@ -360,13 +361,14 @@ static int end_source(const lexer *lx, source *src, int check, const source *run
 static int read_source(lexer *lx, source_list *sources, int check, const mux *running)
 {
     lexer_next(lx);
-    if (!resolve_host_token(lx))
+    resolved_host host;
+    if (!resolve_host_token(lx, &host))
         return 0;
-    source *src = source_list_add(sources, numeric_host);
+    source *src = source_list_add(sources, host.host);
     if (src == nullptr) {
         // One section per host: a second one would be read into nothing.
         warning("%.200s:%d: source '%.200s' is already defined", lx->filename, lx->line,
-                numeric_host);
+                host.host);
         return 0;
     }
     const source *was = running ? source_list_find(&running->sources, src->name) : nullptr;

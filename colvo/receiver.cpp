@@ -61,9 +61,9 @@ static void read_drop_count(const msghdr *h, uint32_t *running, uint32_t *droppe
         }
 }
 
-static void size_socket_buffer(int fd, const mux *m)
+static void size_socket_buffer(int fd, const mux *m, int receive_size)
 {
-    long want = long{m->sources.by_name.count} * BURST_PACKETS * m->packet_size;
+    long want = long{m->sources.by_name.count} * BURST_PACKETS * receive_size;
     long bounded = want < SOCKET_BUFFER_MIN ? long{SOCKET_BUFFER_MIN} : want;
     int size = static_cast<int>(bounded > SOCKET_BUFFER_MAX ? long{SOCKET_BUFFER_MAX} : bounded);
     if (setsockopt(fd, SOL_SOCKET, BUFFER_OPTION, &size, sizeof(size)) != 0)
@@ -190,9 +190,9 @@ static socket_made new_socket(int family, const sockaddr_storage *address, const
 
 static void tell_listening(const sockaddr_storage *address, int family)
 {
-    if (numeric_names(address) == 0) {
-        info("listening for incoming probo traffic on udp %.200s %.200s", numeric_host,
-             numeric_service);
+    numeric_name name;
+    if (name_address(address, &name) == 0) {
+        info("listening for incoming probo traffic on udp %.200s %.200s", name.host, name.service);
     } else {
         info("getnameinfo error - cannot determine numeric hostname and service");
         info("listening for incoming probo traffic for family %d", family);
@@ -211,10 +211,12 @@ void receiver_init(receiver *r)
     socket_set_init(&r->sockets);
 }
 
-int open_sockets(socket_set *s, mux *m, const socket_set *running, int *failures)
+int open_sockets(socket_set *s, mux *m, int receive_size, const socket_set *running,
+                 int *failures)
 {
     socket_set_init(s);
-    lookup_mux_address(m, SOCK_DGRAM);
+    sockaddr_storage mux_address;
+    lookup_mux_address(m, SOCK_DGRAM, &mux_address);
     if (failures)
         *failures = 0;
     if (m->sources.first == nullptr)
@@ -229,8 +231,8 @@ int open_sockets(socket_set *s, mux *m, const socket_set *running, int *failures
         if (family < 0 || family >= MUX_SOCKET_SLOTS || s->fd[family] != NO_FD)
             continue;
         sockaddr_storage bind_address;
-        if (m->socket_address.ss_family == family)
-            copy_sockaddr(reinterpret_cast<const sockaddr *>(&m->socket_address), &bind_address);
+        if (mux_address.ss_family == family)
+            copy_sockaddr(reinterpret_cast<const sockaddr *>(&mux_address), &bind_address);
         else
             get_sockaddr(&bind_address, family, SOCK_DGRAM, AI_PASSIVE, nullptr, m->port);
         // Unchanged: the running socket goes on, with what it holds queued.
@@ -251,7 +253,7 @@ int open_sockets(socket_set *s, mux *m, const socket_set *running, int *failures
             continue;
         }
         s->fd[family] = fd;
-        size_socket_buffer(fd, m);
+        size_socket_buffer(fd, m, receive_size);
         tell_listening(&bind_address, family);
         count++;
     }
@@ -277,7 +279,7 @@ uint8_t *receive_batch_slot(const receive_batch *b, int i)
 datagram batch_datagram(const receive_batch *b, int i)
 {
     return {receive_batch_slot(b, i), b->lengths[i] < b->slot_size ? b->lengths[i] : b->slot_size,
-            &b->from[i], {}, 0};
+            b->slot_size, &b->from[i], {}, 0};
 }
 
 void receive_batch_size(receive_batch *b, int slot_size)

@@ -19,7 +19,7 @@ struct live_server;
 enum { RECEIVE_BATCH = 32 };
 
 // The datagrams of one wake-up, each in a slot of slot_size bytes (the
-// mux's receive buffer size), with its sender and length.
+// mux's receive size), with its sender and length.
 struct receive_batch {
     uint8_t *buffers;
     int slot_size;
@@ -56,15 +56,15 @@ void socket_set_init(socket_set *s);
 // No sockets, no slots.
 void receiver_init(receiver *r);
 // Binds a socket per address family of the mux's sources into s (made
-// empty first). On reload, running holds the sockets in force: those whose
+// empty first), their buffers sized for bursts of receive_size. On reload, running holds the sockets in force: those whose
 // address, port and family stay are carried over (shared, not closed,
 // their queues kept), and the others are left to the caller to drain and
 // close. The count of sockets open; failures counts the binds that failed.
-int open_sockets(socket_set *s, mux *m, const socket_set *running = nullptr,
+int open_sockets(socket_set *s, mux *m, int receive_size, const socket_set *running = nullptr,
                  int *failures = nullptr);
 // Closes the sockets that keeper does not hold too (null: all).
 void close_sockets(socket_set *s, const socket_set *keeper);
-// (Re)allocates the batch's slots for the mux's receive buffer size.
+// (Re)allocates the batch's slots for the mux's receive size.
 void receive_batch_size(receive_batch *b, int slot_size);
 // Waits until a socket is readable, then takes what is waiting on each,
 // up to RECEIVE_BATCH in all, without blocking. The count taken, or 0 when

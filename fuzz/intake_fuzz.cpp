@@ -63,6 +63,7 @@ struct setup {
     source *keyed = nullptr;
     auth_key *signer = nullptr;
     uint8_t *slot = nullptr; // a receive batch's slot
+    int room = 0;            // its size
     char *churn = nullptr;
     int churn_size = 0;
     int sink = -1;
@@ -93,8 +94,8 @@ struct setup {
                 s->rrd_file = strdup(stream_type_format(a.type));
             }
         source_list_index_addresses(&m->sources);
-        mux_init_receive_packet(m);
-        slot = static_cast<uint8_t *>(malloc(static_cast<size_t>(m->packet_size)));
+        room = mux_receive_size(m);
+        slot = static_cast<uint8_t *>(malloc(static_cast<size_t>(room)));
         churn_size = source_list_max_text_size(&m->sources);
         churn = static_cast<char *>(malloc(static_cast<size_t>(churn_size)));
         int ends[2];
@@ -135,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     bool fix_crc = data[0] & 1, from_keyed = data[0] & 2, signed_here = data[0] & 4;
     data++;
     size--;
-    int received = static_cast<int>(size < static_cast<size_t>(s.m->packet_size) ? size : s.m->packet_size);
+    int received = static_cast<int>(size < static_cast<size_t>(s.room) ? size : s.room);
     memcpy(s.slot, data, static_cast<size_t>(received));
     signed_here = signed_here && received >= PACKET_HEADER_SIZE + AUTH_SIZE;
     if (signed_here)
@@ -148,14 +149,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     // Older, longer packets stay in the buffer; reading them is the bug
     // this poisoning catches.
-    ASAN_POISON_MEMORY_REGION(s.slot + received, static_cast<size_t>(s.m->packet_size - received));
+    ASAN_POISON_MEMORY_REGION(s.slot + received, static_cast<size_t>(s.room - received));
     sockaddr_storage from = {};
     const source *sender = from_keyed ? s.keyed : s.src;
     memcpy(&from, &sender->socket_address, sizeof(sender->socket_address));
     source *found = nullptr;
     update_texts.clear();
     update_formats.clear();
-    datagram d = {s.slot, received, &from, {}, 0};
+    datagram d = {s.slot, received, s.room, &from, {}, 0};
     if (accept_datagram(s.m, &d, &found)) {
         if (found == s.keyed && !signed_here)
             abort(); // taken without the key
@@ -175,6 +176,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 abort(); // a cut update text
         }
     }
-    ASAN_UNPOISON_MEMORY_REGION(s.slot, static_cast<size_t>(s.m->packet_size));
+    ASAN_UNPOISON_MEMORY_REGION(s.slot, static_cast<size_t>(s.room));
     return 0;
 }

@@ -80,7 +80,7 @@ static found_set *set_of(discovery *d, const mux *m)
 
 // The mux's found streams as the host has them now: those that stay keep
 // their records, new ones are started, gone ones freed. 1 when it changed.
-static int refresh_set(found_set *f, mux *m, name_list *lists, stream_list *now_known)
+static int refresh_set(found_set *f, const mux *m, name_list *lists, stream_list *now_known)
 {
     stream_list fresh = {};
     int changed = 0;
@@ -118,16 +118,17 @@ static void tell_changes(const stream_list *before, const stream_list *now)
             info("%.200s(%.200s) gone", stream_type_name(s->type), s->argument);
 }
 
-void discover(discovery *d, mux_list *list, time_t now)
+void discover(discovery *d, sender_list *senders, time_t now)
 {
     name_list lists[PROBE_TABLE_SIZE] = {};
     stream_list now_known = {};
-    for (mux *m = list->first; m; m = m->next) {
+    for (sender *to = senders->first; to; to = to->next) {
+        const mux *m = to->m;
         if (m->patterns.first == nullptr)
             continue;
         found_set *f = set_of(d, m);
         if (refresh_set(f, m, lists, &now_known))
-            mux_init_send_packet(m, stream_list_send_size(&f->streams));
+            sender_size_packet(to, stream_list_send_size(&f->streams));
     }
     if (d->looked)
         tell_changes(&d->known, &now_known);

@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "lists.h"
+#include "sender.h"
 
 // The streams found for one mux, sent after its own.
 struct found_set {
@@ -26,9 +27,9 @@ struct discovery {
     time_t next_look;
 };
 
-// Looks at the host for the patterns of the muxes in force (and sizes the
-// packets of the muxes whose streams changed).
-void discover(discovery *d, mux_list *list, time_t now);
+// Looks at the host for the patterns of the senders' muxes (and sizes the
+// packets of the senders whose streams changed).
+void discover(discovery *d, sender_list *senders, time_t now);
 // Before a new configuration: its muxes are new records, its streams
 // start afresh. What was found stays known, so changes are still told.
 void discovery_forget(discovery *d);

@@ -50,25 +50,25 @@ static stream *found_first(const discovery *found, const mux *m)
     return l ? l->first : nullptr;
 }
 
-void measure(mux_list *list, time_t now, int tick, const discovery *found)
+void measure(sender_list *list, time_t now, int tick, const discovery *found)
 {
     probe_entry *table = probe_table;
     for (int i = 0; i < PROBE_TABLE_SIZE; i++)
         table[i].in_use = 0;
-    for (mux *m = list->first; m; m = m->next) {
-        m->elapsed += tick;
-        if (m->elapsed < m->interval)
+    for (sender *to = list->first; to; to = to->next) {
+        to->elapsed += tick;
+        if (to->elapsed < to->m->interval)
             continue;
-        sample(m->streams.first, table);
-        sample(found_first(found, m), table);
+        sample(to->m->streams.first, table);
+        sample(found_first(found, to->m), table);
     }
-    for (mux *m = list->first; m; m = m->next) {
-        if (m->elapsed < m->interval)
+    for (sender *to = list->first; to; to = to->next) {
+        if (to->elapsed < to->m->interval)
             continue;
-        m->elapsed = 0;
-        begin_packet(m, now);
-        add_streams_to_packet(m, found_first(found, m));
-        finish_packet(m);
-        send_packet(m);
+        to->elapsed = 0;
+        begin_packet(to, now);
+        add_streams_to_packet(to, found_first(found, to->m));
+        finish_packet(to);
+        send_packet(to);
     }
 }

@@ -98,10 +98,11 @@ static void numeric_from_addresses(mux_list *list)
     for (mux *m = list->first; m; m = m->next) {
         if (m->from_address == nullptr)
             continue;
-        if (!getip(m->from_address, AF_INET) && !getip(m->from_address, AF_INET6))
+        resolved_host host;
+        if (!getip(m->from_address, AF_INET, &host) && !getip(m->from_address, AF_INET6, &host))
             fatal("could not resolve '%.200s'", m->from_address);
         xfree(m->from_address);
-        m->from_address = xstrdup(numeric_host);
+        m->from_address = xstrdup(host.host);
     }
 }
 
@@ -115,15 +116,15 @@ static void install_signals(sigset_t *wait_mask)
     signal(SIGPIPE, SIG_IGN);
 }
 
-static void setup_muxes(mux_list *list)
+static void setup_senders(const mux_list *list, sender_list *senders)
 {
     if (list->first == nullptr)
         fatal("empty mux list");
     tick = mux_list_tick(list);
-    for (mux *m = list->first; m; m = m->next) {
-        mux_init_send_packet(m);
-        open_mux_socket(m);
-        for (stream *s = m->streams.first; s; s = s->next)
+    for (sender *to = senders->first; to; to = to->next) {
+        sender_size_packet(to);
+        open_sender_socket(to);
+        for (stream *s = to->m->streams.first; s; s = s->next)
             probe_table[s->type].start(s);
     }
     // Re-arming restarts the period: with the same tick the running timer
@@ -155,7 +156,7 @@ static int read_fresh(mux_list *fresh, const char *path, const void *)
     return 1;
 }
 
-static void reload(const char *path, mux_list *current)
+static void reload(const char *path, mux_list *current, sender_list *senders)
 {
     if (!unprivileged_mode) {
         info("configuration unreachable because of privsep; keeping old configuration");
@@ -164,25 +165,18 @@ static void reload(const char *path, mux_list *current)
     mux_list fresh;
     if (!reread_config(&fresh, path, read_fresh, nullptr))
         return;
-    // A destination that stays keeps its place in its interval, and its
-    // send failures.
-    for (mux *m = fresh.first; m; m = m->next) {
-        const mux *old = mux_list_find(current, m->name);
-        if (old) {
-            m->elapsed = old->elapsed;
-            m->send_errors = old->send_errors;
-            m->send_failing = old->send_failing;
-            m->send_reported = old->send_reported;
-        }
-    }
-    setup_signing(&fresh, current);
+    sender_list next = {};
+    sender_list_make(&next, &fresh);
+    sender_list_carry(&next, senders);
     discovery_forget(&found);
+    sender_list_free(senders);
     mux_list_free(current);
     *current = fresh;
+    *senders = next;
     info("read configuration file '%.200s' successfully", path);
-    setup_muxes(current);
+    setup_senders(current, senders);
     found.period = fresh_period;
-    discover(&found, current, time(nullptr));
+    discover(&found, senders, time(nullptr));
 }
 
 static char *copy_path(const char *argument)
@@ -233,7 +227,9 @@ int main(int argc, char **argv)
     if (!unprivileged_mode)
         user = lookup_privsep_user();
     numeric_from_addresses(&muxes);
-    setup_signing(&muxes, nullptr);
+    sender_list senders = {};
+    sender_list_make(&senders, &muxes);
+    sender_list_carry(&senders, nullptr);
 
     pidfile pid;
     if (!pidfile_lock(&pid, PROBO_PIDFILE))
@@ -255,8 +251,8 @@ int main(int argc, char **argv)
     sigset_t wait_mask;
     install_signals(&wait_mask);
     crc32_init_table();
-    setup_muxes(&muxes);
-    discover(&found, &muxes, time(nullptr));
+    setup_senders(&muxes, &senders);
+    discover(&found, &senders, time(nullptr));
     // Sockets bound and the timer armed: whoever started probo may go on.
     daemon_ready(&pid);
 
@@ -266,7 +262,7 @@ int main(int argc, char **argv)
         pselect(0, nullptr, nullptr, nullptr, &sleep_time, &wait_mask);
         if (quit_signal) {
             info("received signal %d - quitting", static_cast<int>(quit_signal));
-            report_send_errors(&muxes);
+            report_send_errors(&senders);
             pidfile_remove(&pid);
             exit(EXIT_QUIT);
         }
@@ -275,7 +271,7 @@ int main(int argc, char **argv)
         if (reload_requested) {
             reload_requested = 0;
             info("hup received");
-            reload(path, &muxes);
+            reload(path, &muxes, &senders);
             // The timer's tick may have come in the same wake-up.
             if (!alarm_fired)
                 continue;
@@ -293,8 +289,8 @@ int main(int argc, char **argv)
         }
         last_measurement = now;
         if (now >= found.next_look || now < found.next_look - found.period)
-            discover(&found, &muxes, now);
-        if (muxes.first)
-            measure(&muxes, measurement_time, tick, &found);
+            discover(&found, &senders, now);
+        if (senders.first)
+            measure(&senders, measurement_time, tick, &found);
     }
 }

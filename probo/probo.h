@@ -8,6 +8,7 @@
 
 #include "lists.h"
 #include "probe.h"
+#include "sender.h"
 
 enum { DISCOVER_PERIOD = 60 };
 
@@ -16,29 +17,16 @@ enum { DISCOVER_PERIOD = 60 };
 // the patterns stand for (seconds).
 int read_config(mux_list *list, const char *path, int *discover_period = nullptr);
 
-// transport
-void open_mux_socket(mux *m);
-void begin_packet(mux *m, time_t timestamp);
-void add_stream_to_packet(stream *s, mux *m);
+// transport: the packet of one due mux, built in its sender and sent.
+void begin_packet(sender *to, time_t timestamp);
+void add_stream_to_packet(stream *s, sender *to);
 // Every stream of the mux, then those found for it (a chain, or null),
 // those of types every collector knows first.
-void add_streams_to_packet(mux *m, stream *found = nullptr);
-// Muxes with a key to the same destination from the same local address
-// share one boot identifier and sequence (the receiver follows one per
-// sender). On reload, running is the list in force: its counters go on.
-void setup_signing(mux_list *list, const mux_list *running);
-void finish_packet(mux *m);
-void send_packet(mux *m);
+void add_streams_to_packet(sender *to, stream *found = nullptr);
+void finish_packet(sender *to);
+void send_packet(sender *to);
 // Tells the updates lost and not yet told (at exit).
-void report_send_errors(mux_list *list);
-
-enum {
-    SEND_SUMMARY_INTERVAL = 60,
-    // A mux's send_failing.
-    SEND_WORKING = 0,
-    SEND_FAILING = 1,      // since a failure not told on its own
-    SEND_FAILING_TOLD = 2, // since a failure told at once
-};
+void report_send_errors(sender_list *list);
 
 // measurement
 enum measure_decision {
@@ -56,4 +44,4 @@ struct discovery;
 // One measurement: sample each type once for the due muxes, then build and
 // send their packets (their own streams, then those found for them), all
 // with the timestamp now.
-void measure(mux_list *list, time_t now, int tick, const discovery *found = nullptr);
+void measure(sender_list *list, time_t now, int tick, const discovery *found = nullptr);

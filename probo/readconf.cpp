@@ -151,9 +151,10 @@ static int read_mux_address(lexer *lx, mux_list *list, mux *m)
 {
     // The host may be the file's last word, pushed back: use it regardless.
     lexer_next(lx);
-    if (!resolve_host_token(lx))
+    resolved_host host;
+    if (!resolve_host_token(lx, &host))
         return 0;
-    m->address = xstrdup(numeric_host);
+    m->address = xstrdup(host.host);
 
     m->port = read_port(lx);
     char name[NAME_BUFFER];
@@ -186,7 +187,8 @@ static int read_monitor(lexer *lx, mux_list *list)
     lexer_next(lx);
     if (lx->code == TOK_FROM) {
         lexer_next(lx);
-        if (!resolve_host_token(lx))
+        resolved_host host;
+        if (!resolve_host_token(lx, &host))
             return 0;
         m->from_address = xstrdup(lx->token);
         lexer_next(lx);

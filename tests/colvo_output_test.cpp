@@ -58,6 +58,7 @@ sockaddr_storage source_socket_address(const source *s)
 struct Output : ::testing::Test {
     log_capture log;
     std::vector<uint8_t> slot; // where a receive batch would hold the datagram
+    int room = 0;              // its size
     mux_list muxes = {};
     mux *m;
     source *src;
@@ -98,8 +99,8 @@ struct Output : ::testing::Test {
 
     void ready()
     {
-        mux_init_receive_packet(m);
-        slot.assign(static_cast<size_t>(m->packet_size), 0);
+        room = mux_receive_size(m);
+        slot.assign(static_cast<size_t>(room), 0);
         churn.assign(static_cast<size_t>(source_list_max_text_size(&m->sources)), 'x');
     }
 
@@ -107,12 +108,12 @@ struct Output : ::testing::Test {
     std::string feed(const std::vector<uint8_t> &bytes)
     {
         if (!bytes.empty())
-            memcpy(slot.data(), bytes.data(), std::min<size_t>(bytes.size(), m->packet_size));
+            memcpy(slot.data(), bytes.data(), std::min<size_t>(bytes.size(), room));
         sockaddr_storage from = source_socket_address(src);
         reinterpret_cast<sockaddr_in *>(&from)->sin_port = htons(40000);
         source *found = nullptr;
-        int received = static_cast<int>(std::min<size_t>(bytes.size(), m->packet_size));
-        datagram d = {slot.data(), received, &from, {}, 0};
+        int received = static_cast<int>(std::min<size_t>(bytes.size(), room));
+        datagram d = {slot.data(), received, room, &from, {}, 0};
         if (!accept_datagram(m, &d, &found))
             return "<rejected>";
         process_packet(found, &d, churn.data(), static_cast<int>(churn.size()), &out);
@@ -254,7 +255,7 @@ TEST_F(Output, FullFifoDropsLines)
     log.clear();
     memcpy(slot.data(), make_packet(1, {load_record(1, 1, 1)}).data(), 23);
     sockaddr_storage from = source_socket_address(src);
-    datagram d = {slot.data(), 23, &from, {}, 0};
+    datagram d = {slot.data(), 23, room, &from, {}, 0};
     accept_datagram(m, &d, &src);
     process_packet(src, &d, churn.data(), static_cast<int>(churn.size()), &out);
     fifo_flush(&out.fifo);
@@ -290,7 +291,7 @@ TEST_F(Intake, ChecksSenderLengthCrcAndVersion)
     sockaddr_storage stranger = source_socket_address(src);
     inet_pton(AF_INET, "10.0.0.6", &reinterpret_cast<sockaddr_in *>(&stranger)->sin_addr);
     source *found = src;
-    datagram d = {good.data(), static_cast<int>(good.size()), &stranger, {}, 0};
+    datagram d = {good.data(), static_cast<int>(good.size()), room, &stranger, {}, 0};
     EXPECT_EQ(0, accept_datagram(m, &d, &found));
     EXPECT_EQ(nullptr, found);
     EXPECT_TRUE(log.has("ignored data from 10.0.0.6:0"));
@@ -300,7 +301,7 @@ TEST_F(Intake, PacketLargerThanTheBufferIsReportedAsOversized)
 {
     accept(STREAM_LOAD, "");
     ready();
-    ASSERT_EQ(48 + AUTH_SIZE, m->packet_size);
+    ASSERT_EQ(48 + AUTH_SIZE, room);
     std::vector<std::vector<uint8_t>> many;
     for (int i = 0; i < 10; i++)
         many.push_back(load_record(i, i, i));
@@ -453,12 +454,12 @@ TEST(KernelDrops, AreCountedOncePerSocket)
     m->port = strdup(std::to_string(free_udp_port()).c_str());
     source_list_add(&m->sources, "127.0.0.1");
     source_list_add(&m->sources, "::1");
-    mux_init_receive_packet(m);
+    int receive_size = mux_receive_size(m);
     receiver r;
     receiver_init(&r);
-    ASSERT_EQ(2, open_sockets(&r.sockets, m));
+    ASSERT_EQ(2, open_sockets(&r.sockets, m, receive_size));
     receive_batch &batch = r.batch;
-    receive_batch_size(&batch, m->packet_size);
+    receive_batch_size(&batch, receive_size);
     std::vector<uint8_t> bytes(1000, 'x');
     for (const char *host : {"127.0.0.1", "::1", "127.0.0.1"}) {
         int family = strchr(host, ':') ? AF_INET6 : AF_INET;

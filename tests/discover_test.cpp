@@ -97,6 +97,8 @@ TEST_F(Discover, FoundStreamsFollowTheHostAndChangesAreToldOnce)
     }
     // Named in a's braces: a sends it as named, not twice.
     mux_add_stream(muxes.first, STREAM_IF, "em0");
+    sender_list senders = {};
+    sender_list_make(&senders, &muxes);
     discovery d = {};
     d.period = 60;
     auto sent = [&](const mux *m) {
@@ -105,22 +107,23 @@ TEST_F(Discover, FoundStreamsFollowTheHostAndChangesAreToldOnce)
             names += std::string(s->argument) + " ";
         return names;
     };
-    discover(&d, &muxes, 1000);
+    discover(&d, &senders, 1000);
     EXPECT_EQ("em1 ", sent(muxes.first));
     EXPECT_EQ("em1 em0 ", sent(muxes.first->next));
     EXPECT_EQ(1060, d.next_look);
     EXPECT_FALSE(log.contains("found")) << "the first look tells nothing";
-    int size = muxes.first->next->packet_size;
+    int size = senders.first->next->packet_size;
     const stream *kept = found_streams(&d, muxes.first->next)->first;
 
     interfaces({"lo", "em1", "epair0a"});
-    discover(&d, &muxes, 1060);
+    discover(&d, &senders, 1060);
     EXPECT_EQ("epair0a em1 ", sent(muxes.first->next));
     EXPECT_EQ(kept, found_streams(&d, muxes.first->next)->first->next) << "em1 keeps its record";
-    EXPECT_EQ(size + 2 + 7 + 80 - (2 + 3 + 80), muxes.first->next->packet_size);
+    EXPECT_EQ(size + 2 + 7 + 80 - (2 + 3 + 80), senders.first->next->packet_size);
     EXPECT_EQ(1, log.count("if(epair0a) found"));
     EXPECT_EQ(1, log.count("if(em0) gone"));
     discovery_free(&d);
+    sender_list_free(&senders);
     mux_list_free(&muxes);
 }
 

@@ -304,14 +304,16 @@ TEST_F(KernelFigures, AnOlderCollectorTakesEveryRecordItKnows)
     for (const auto &c : configured)
         mux_add_stream(m, c.first, c.second);
     ASSERT_EQ(STREAM_ZFS, m->streams.first->type);
-    mux_init_send_packet(m);
-    open_mux_socket(m);
+    sender_list senders = {};
+    sender *to = sender_list_add(&senders, m);
+    sender_size_packet(to);
+    open_sender_socket(to);
     for (stream *s = m->streams.first; s; s = s->next) {
         if (probe_table[s->type].prepare)
             probe_table[s->type].prepare();
         probe_table[s->type].start(s);
     }
-    measure(&muxes, 1700000000, 1);
+    measure(&senders, 1700000000, 1);
     std::vector<uint8_t> p = listener.receive();
     ASSERT_FALSE(p.empty());
     std::vector<std::string> older, all;
@@ -329,6 +331,7 @@ TEST_F(KernelFigures, AnOlderCollectorTakesEveryRecordItKnows)
     }
     EXPECT_EQ((std::vector<std::string>{"pf()", "sensor(tz0)", "mbuf()", "load()"}), older);
     EXPECT_EQ((std::vector<std::string>{"pf()", "sensor(tz0)", "mbuf()", "load()", "zfs()"}), all);
+    sender_list_free(&senders);
     mux_list_free(&muxes);
 }
 

@@ -161,6 +161,7 @@ bytes signed_datagram(const bytes &body, uint64_t timestamp, uint64_t boot, uint
 struct harness {
     mux_list muxes = {};
     mux *m = nullptr;
+    int receive_size = 0;
     receiver r;
     output_state out;
     live_server live;
@@ -183,7 +184,7 @@ struct harness {
     {
         sockaddr_storage from = socket_address(sender, 4000);
         receive_batch *batch = &r.batch;
-        receive_batch_size(batch, m->packet_size);
+        receive_batch_size(batch, receive_size);
         size_t room = static_cast<size_t>(batch->slot_size);
         memcpy(batch->buffers, d.data(), d.size() < room ? d.size() : room);
         batch->lengths[0] = static_cast<int>(d.size());
@@ -254,8 +255,8 @@ TEST(KnownAnswers, ColvoLinesUpdatesAndMessages)
     harness h;
     ASSERT_EQ(1, load_config(&h.muxes, conf.c_str(), 1));
     h.m = h.muxes.first;
-    mux_init_receive_packet(h.m);
-    ASSERT_EQ(1, open_sockets(&h.r.sockets, h.m));
+    h.receive_size = mux_receive_size(h.m);
+    ASSERT_EQ(1, open_sockets(&h.r.sockets, h.m, h.receive_size));
     h.churn_size = source_list_max_text_size(&h.m->sources);
     h.churn = static_cast<char *>(malloc(static_cast<size_t>(h.churn_size)));
     ASSERT_EQ(0, pipe2(h.fifo, O_NONBLOCK));

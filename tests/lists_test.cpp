@@ -2,7 +2,6 @@
 // SPDX-License-Identifier: BSD-2-Clause
 #include <arpa/inet.h>
 #include <cstring>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <string>
@@ -98,8 +97,7 @@ TEST_F(Lists, LoneLoadGetsA24ByteSendBuffer)
     mux *m = mux_list_add(&muxes, "m");
     mux_add_stream(m, STREAM_LOAD, "");
     EXPECT_EQ(8, stream_list_wire_size(&m->streams));
-    mux_init_send_packet(m);
-    EXPECT_EQ(24, m->packet_size);
+    EXPECT_EQ(24, mux_send_size(m));
     EXPECT_TRUE(log.has("probo packet size=24"));
 }
 
@@ -113,8 +111,7 @@ TEST_F(Lists, NarrowTypesGetRoomForTheWideRecordsActuallyPacked)
         mux_list list = {};
         mux *m = mux_list_add(&list, "m");
         mux_add_stream(m, c.type, "");
-        mux_init_send_packet(m);
-        EXPECT_EQ(15 + c.packed_record + 1, m->packet_size) << c.type;
+        EXPECT_EQ(15 + c.packed_record + 1, mux_send_size(m)) << c.type;
         // The receiving side still counts the configured type.
         EXPECT_EQ(2 + stream_type_byte_width(c.type), stream_list_wire_size(&m->streams));
         mux_list_free(&list);
@@ -124,13 +121,11 @@ TEST_F(Lists, NarrowTypesGetRoomForTheWideRecordsActuallyPacked)
 TEST_F(Lists, ReceiveBuffersAreTwiceTheLargestSource)
 {
     mux *m = mux_list_add(&muxes, "m");
-    mux_init_receive_packet(m);
     // Twice the largest source, and room for an authenticator.
-    EXPECT_EQ(32 + AUTH_SIZE, m->packet_size);
+    EXPECT_EQ(32 + AUTH_SIZE, mux_receive_size(m));
     source *s = source_list_add(&m->sources, "10.0.0.1");
     source_add_stream(s, STREAM_LOAD, "");
-    mux_init_receive_packet(m);
-    EXPECT_EQ(48 + AUTH_SIZE, m->packet_size);
+    EXPECT_EQ(48 + AUTH_SIZE, mux_receive_size(m));
     EXPECT_TRUE(log.has("colvo packet size=81"));
     source *t = source_list_add(&m->sources, "10.0.0.2");
     source_add_stream(t, STREAM_IF, "em0");
@@ -155,28 +150,20 @@ TEST_F(Lists, OversizedConfigurationsAreCappedOnBothSides)
     std::string arg(65500 - 8, 'x');
     mux_add_stream(m, STREAM_LOAD, arg.c_str());
     ASSERT_EQ(65500, stream_list_wire_size(&m->streams));
-    mux_init_send_packet(m);
-    EXPECT_EQ(65515, m->packet_size);
+    EXPECT_EQ(65515, mux_send_size(m));
     EXPECT_TRUE(log.has("transport max packet size is not enough to transport all streams"));
     log.clear();
     source *s = source_list_add(&m->sources, "10.0.0.1");
     source_add_stream(s, STREAM_LOAD, arg.c_str());
-    mux_init_receive_packet(m);
-    EXPECT_EQ(65515, m->packet_size);
+    EXPECT_EQ(65515, mux_receive_size(m));
     EXPECT_TRUE(log.has("transport max packet size is not enough to transport all streams"));
 }
 
-TEST_F(Lists, FreeAcceptsAbsentListsAndClosesSockets)
+TEST_F(Lists, FreeAcceptsAbsentLists)
 {
     mux_list_free(nullptr);
     source_list_free(nullptr);
     stream_list_free(nullptr);
-    mux *m = mux_list_add(&muxes, "m");
-    m->send_socket = socket(AF_INET, SOCK_DGRAM, 0);
-    int a = m->send_socket;
-    mux_list_free(&muxes);
-    muxes.first = nullptr;
-    EXPECT_EQ(-1, fcntl(a, F_GETFD));
 }
 
 TEST(ListsDeath, UnknownStreamTypeIsFatal)

@@ -31,6 +31,7 @@ struct Measure : ::testing::Test {
     log_capture log;
     probe_entry saved[PROBE_TABLE_SIZE];
     mux_list muxes = {};
+    sender_list senders = {};
     udp_socket listener{"127.0.0.1"};
 
     Measure()
@@ -49,10 +50,11 @@ struct Measure : ::testing::Test {
     ~Measure() override
     {
         memcpy(probe_table, saved, sizeof(saved));
+        sender_list_free(&senders);
         mux_list_free(&muxes);
     }
 
-    mux *add_mux(const char *name, int interval, std::vector<int> types)
+    sender *add_mux(const char *name, int interval, std::vector<int> types)
     {
         mux *m = mux_list_add(&muxes, name);
         m->interval = interval;
@@ -60,9 +62,10 @@ struct Measure : ::testing::Test {
         m->port = strdup(std::to_string(listener.port()).c_str());
         for (int t : types)
             mux_add_stream(m, t, std::to_string(t).c_str());
-        mux_init_send_packet(m);
-        open_mux_socket(m);
-        return m;
+        sender *s = sender_list_add(&senders, m);
+        sender_size_packet(s);
+        open_sender_socket(s);
+        return s;
     }
 };
 
@@ -83,14 +86,14 @@ TEST_F(Measure, GcdAndTick)
 
 TEST_F(Measure, EachTypeSampledOncePerMeasurementForDueMuxesOnly)
 {
-    mux *ten = add_mux("ten", 10, {STREAM_LOAD, STREAM_MEM});
-    mux *fifteen = add_mux("fifteen", 15, {STREAM_LOAD, STREAM_MEM1});
+    sender *ten = add_mux("ten", 10, {STREAM_LOAD, STREAM_MEM});
+    sender *fifteen = add_mux("fifteen", 15, {STREAM_LOAD, STREAM_MEM1});
     int tick = mux_list_tick(&muxes);
     int sent_ten = 0, sent_fifteen = 0;
     for (int i = 1; i <= 6; i++) {
         memset(samples, 0, sizeof(samples));
         memset(packs, 0, sizeof(packs));
-        measure(&muxes, 1000 + i * tick, tick);
+        measure(&senders, 1000 + i * tick, tick);
         bool ten_due = i % 2 == 0, fifteen_due = i % 3 == 0;
         EXPECT_EQ(ten_due || fifteen_due ? 1 : 0, samples[STREAM_LOAD]) << i;
         EXPECT_EQ(ten_due ? 1 : 0, samples[STREAM_MEM]) << i;
@@ -118,7 +121,7 @@ TEST_F(Measure, EachTypeSampledOncePerMeasurementForDueMuxesOnly)
 TEST_F(Measure, PacketCarriesStreamsInListOrderWithItsCrc)
 {
     add_mux("m", 5, {STREAM_LOAD, STREAM_MEM});
-    measure(&muxes, 4242, 5);
+    measure(&senders, 4242, 5);
     auto p = listener.receive(1000);
     ASSERT_EQ(15u + 2 * (2 + 2 + 6), p.size());
     packet_header h;
@@ -155,32 +158,32 @@ TEST_F(Measure, SendErrorsAreToldAtOnceThenOnceAMinute)
 {
     log_clock = fake_clock;
     fake_now = 100000;
-    mux *m = add_mux("127.0.0.1 2100 (5s)", 5, {STREAM_LOAD});
-    int good = m->send_socket;
+    sender *m = add_mux("127.0.0.1 2100 (5s)", 5, {STREAM_LOAD});
+    int good = m->socket;
     int broken = open("/dev/null", O_WRONLY);
     begin_packet(m, 1);
     finish_packet(m);
-    m->send_socket = broken;
+    m->socket = broken;
     for (int i = 0; i < 49; i++)
         send_packet(m);
     EXPECT_TRUE(log.has("sending to mux(127.0.0.1 2100 (5s)) failed: Socket operation on non-socket"))
         << log.dump();
     EXPECT_FALSE(log.contains("lost due to send errors"));
     EXPECT_EQ(49u, m->send_errors);
-    m->send_socket = good;
+    m->socket = good;
     send_packet(m);
     EXPECT_TRUE(log.has("49 updates to mux(127.0.0.1 2100 (5s)) lost due to send errors"));
     EXPECT_TRUE(log.has("sending to mux(127.0.0.1 2100 (5s)) works again"));
     EXPECT_EQ(0u, m->send_errors);
 
     log.clear();
-    m->send_socket = broken;
+    m->socket = broken;
     fake_now += 30;
     send_packet(m);
-    m->send_socket = good;
+    m->socket = good;
     send_packet(m);
     EXPECT_TRUE(log.lines().empty()) << log.dump();
-    m->send_socket = broken;
+    m->socket = broken;
     fake_now += 30;
     send_packet(m);
     EXPECT_TRUE(log.has("1 updates to mux(127.0.0.1 2100 (5s)) lost due to send errors")) << log.dump();
@@ -189,21 +192,25 @@ TEST_F(Measure, SendErrorsAreToldAtOnceThenOnceAMinute)
     send_packet(m);
     EXPECT_TRUE(log.has("2 updates to mux(127.0.0.1 2100 (5s)) lost due to send errors")) << log.dump();
     EXPECT_EQ(3u, log.lines().size());
-    m->send_socket = good;
+    m->socket = good;
     close(broken);
     log_clock = time;
 }
 
 TEST_F(Measure, TwoMuxesToOneHostUseTwoSockets)
 {
-    mux *a = add_mux("a", 10, {STREAM_LOAD});
-    mux *b = add_mux("b", 15, {STREAM_LOAD});
+    sender *a = add_mux("a", 10, {STREAM_LOAD});
+    sender *b = add_mux("b", 15, {STREAM_LOAD});
     sockaddr_in la, lb;
     socklen_t n = sizeof(la);
-    getsockname(a->send_socket, reinterpret_cast<sockaddr *>(&la), &n);
+    getsockname(a->socket, reinterpret_cast<sockaddr *>(&la), &n);
     n = sizeof(lb);
-    getsockname(b->send_socket, reinterpret_cast<sockaddr *>(&lb), &n);
+    getsockname(b->socket, reinterpret_cast<sockaddr *>(&lb), &n);
     EXPECT_NE(la.sin_port, lb.sin_port);
+    int sockets[] = {a->socket, b->socket};
+    sender_list_free(&senders);
+    for (int fd : sockets)
+        EXPECT_EQ(-1, fcntl(fd, F_GETFD)) << "closed with their senders";
 }
 
 TEST(MeasureDeath, UnbindableFromAddressIsFatal)
@@ -214,8 +221,10 @@ TEST(MeasureDeath, UnbindableFromAddressIsFatal)
     m->address = strdup("127.0.0.1");
     m->port = strdup("2100");
     m->from_address = strdup("192.0.2.77");
-    EXPECT_EXIT(open_mux_socket(m), ::testing::ExitedWithCode(1),
+    sender_list senders = {};
+    EXPECT_EXIT(open_sender_socket(sender_list_add(&senders, m)), ::testing::ExitedWithCode(1),
                 "fatal: could not bind socket: Cannot assign requested address");
+    sender_list_free(&senders);
     mux_list_free(&list);
 }
 
@@ -239,25 +248,26 @@ TEST_F(Measure, SignedMuxesShareOneSequencePerSenderAcrossAReload)
 {
     uint8_t key[KEY_SIZE] = {7};
     auth_key *check = auth_key_new(key);
-    auto keyed = [&](mux_list *list, const char *name, int interval, int port) {
+    auto keyed = [&](mux_list *list, sender_list *to, const char *name, int interval, int port) {
         mux *m = mux_list_add(list, name);
         m->interval = interval;
         m->address = strdup("127.0.0.1");
         m->port = strdup(std::to_string(port).c_str());
         mux_add_stream(m, STREAM_LOAD, "");
         m->key = auth_key_new(key);
-        mux_init_send_packet(m);
-        open_mux_socket(m);
-        return m;
+        sender *s = sender_list_add(to, m);
+        sender_size_packet(s);
+        open_sender_socket(s);
+        return s;
     };
     udp_socket other("127.0.0.1");
-    keyed(&muxes, "every 1", 1, listener.port());
-    keyed(&muxes, "every 2", 2, listener.port());
+    keyed(&muxes, &senders, "every 1", 1, listener.port());
+    keyed(&muxes, &senders, "every 2", 2, listener.port());
     add_mux("plain", 1, {STREAM_LOAD});
-    setup_signing(&muxes, nullptr);
+    sender_list_carry(&senders, nullptr);
     std::vector<authenticator> seen;
-    measure(&muxes, 100, 1);
-    measure(&muxes, 101, 1);
+    measure(&senders, 100, 1);
+    measure(&senders, 101, 1);
     int plain = 0;
     for (auto p = listener.receive(1000); !p.empty(); p = listener.receive(200)) {
         if (p.size() == 15u + 10) {
@@ -275,16 +285,18 @@ TEST_F(Measure, SignedMuxesShareOneSequencePerSenderAcrossAReload)
     }
     // A reread: the sender that stays goes on, a new one has a boot of its own.
     mux_list fresh = {};
-    keyed(&fresh, "every 1", 1, listener.port());
-    mux *added = keyed(&fresh, "elsewhere", 1, other.port());
-    setup_signing(&fresh, &muxes);
-    measure(&fresh, 200, 1);
+    sender_list fresh_senders = {};
+    keyed(&fresh, &fresh_senders, "every 1", 1, listener.port());
+    sender *added = keyed(&fresh, &fresh_senders, "elsewhere", 1, other.port());
+    sender_list_carry(&fresh_senders, &senders);
+    measure(&fresh_senders, 200, 1);
     authenticator stays = verified(listener.receive(1000), check), fresh_one = verified(other.receive(1000), check);
     EXPECT_EQ(3u, stays.sequence);
     EXPECT_EQ(0, memcmp(seen[0].boot, stays.boot, AUTH_BOOT_SIZE));
     EXPECT_EQ(0u, fresh_one.sequence);
     EXPECT_NE(0, memcmp(seen[0].boot, fresh_one.boot, AUTH_BOOT_SIZE));
     EXPECT_EQ(added, added->signer);
+    sender_list_free(&fresh_senders);
     mux_list_free(&fresh);
     auth_key_free(check);
 }

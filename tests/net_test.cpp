@@ -17,22 +17,24 @@ namespace {
 TEST(Net, NumericHostsResolveInTheirOwnFamilyOnly)
 {
     log_capture log;
-    ASSERT_EQ(1, getip("127.0.0.1", AF_INET));
-    EXPECT_STREQ("127.0.0.1", numeric_host);
-    EXPECT_EQ(AF_INET, resolved_address.ss_family);
-    EXPECT_EQ(0, getip("127.0.0.1", AF_INET6));
+    resolved_host r;
+    ASSERT_EQ(1, getip("127.0.0.1", AF_INET, &r));
+    EXPECT_STREQ("127.0.0.1", r.host);
+    EXPECT_EQ(AF_INET, r.address.ss_family);
+    EXPECT_EQ(0, getip("127.0.0.1", AF_INET6, &r));
     EXPECT_TRUE(log.contains("getaddrinfo(127.0.0.1, 10): ")) << log.dump();
-    ASSERT_EQ(1, getip("::1", AF_INET6));
-    EXPECT_STREQ("::1", numeric_host);
-    EXPECT_EQ(0, getip("::1", AF_INET));
+    ASSERT_EQ(1, getip("::1", AF_INET6, &r));
+    EXPECT_STREQ("::1", r.host);
+    EXPECT_EQ(0, getip("::1", AF_INET, &r));
 }
 
 TEST(Net, NamesResolveToNumericText)
 {
     log_capture log;
-    ASSERT_EQ(1, getip("localhost", AF_INET));
-    EXPECT_STREQ("127.0.0.1", numeric_host);
-    EXPECT_EQ(0, getip("no-such-host.invalid", AF_INET));
+    resolved_host r;
+    ASSERT_EQ(1, getip("localhost", AF_INET, &r));
+    EXPECT_STREQ("127.0.0.1", r.host);
+    EXPECT_EQ(0, getip("no-such-host.invalid", AF_INET, &r));
 }
 
 static int same_address(const sockaddr_storage *a, const sockaddr_storage *b)
@@ -73,14 +75,15 @@ TEST(Net, PassiveIpv6WildcardWithPort)
 TEST(Net, NumericNamesAndUnknownFallback)
 {
     sockaddr_storage a = socket_address("::1", 2100);
-    EXPECT_EQ(0, numeric_names(&a));
-    EXPECT_STREQ("::1", numeric_host);
-    EXPECT_STREQ("2100", numeric_service);
+    numeric_name n;
+    EXPECT_EQ(0, name_address(&a, &n));
+    EXPECT_STREQ("::1", n.host);
+    EXPECT_STREQ("2100", n.service);
     sockaddr_storage bad = {};
     bad.ss_family = 250;
-    EXPECT_NE(0, numeric_names(&bad));
-    EXPECT_STREQ("<unknown>", numeric_host);
-    EXPECT_STREQ("<unknown>", numeric_service);
+    EXPECT_NE(0, name_address(&bad, &n));
+    EXPECT_STREQ("<unknown>", n.host);
+    EXPECT_STREQ("<unknown>", n.service);
 }
 
 TEST(Net, CopyClearsTheRestOfTheStorage)
@@ -98,8 +101,9 @@ TEST(Net, LookupHelpersFillTheRecords)
     mux *m = mux_list_add(&list, "m");
     m->address = strdup("127.0.0.1");
     m->port = strdup("2100");
-    lookup_mux_address(m, SOCK_DGRAM);
-    auto *in = reinterpret_cast<sockaddr_in *>(&m->socket_address);
+    sockaddr_storage address;
+    lookup_mux_address(m, SOCK_DGRAM, &address);
+    auto *in = reinterpret_cast<sockaddr_in *>(&address);
     EXPECT_EQ(2100, ntohs(in->sin_port));
     source *s = source_list_add(&m->sources, "::1");
     EXPECT_EQ(0, lookup_source_address(s, AF_INET));
@@ -117,7 +121,7 @@ TEST(NetDeath, UnresolvableAddressesAreFatalWhereTheyMustBe)
     mux m = {};
     m.address = const_cast<char *>("no-such-host.invalid");
     m.port = const_cast<char *>("2100");
-    EXPECT_EXIT(lookup_mux_address(&m, SOCK_DGRAM), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(lookup_mux_address(&m, SOCK_DGRAM, &out), ::testing::ExitedWithCode(1),
                 "fatal: could not get address information for no-such-host.invalid 2100");
 }
 

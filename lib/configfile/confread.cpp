@@ -105,9 +105,9 @@ char *read_port(lexer *lx)
     return xstrdup("2100");
 }
 
-int resolve_host_token(const lexer *lx)
+int resolve_host_token(const lexer *lx, resolved_host *out)
 {
-    if (getip(lx->token, AF_INET) || getip(lx->token, AF_INET6))
+    if (getip(lx->token, AF_INET, out) || getip(lx->token, AF_INET6, out))
         return 1;
     warning("%.200s:%d: could not resolve '%.200s'", lx->filename, lx->line, lx->token);
     return 0;

@@ -83,9 +83,10 @@ int next_statement(lexer *lx);
 // allocated copy.
 char *read_port(lexer *lx);
 
-// Resolves the current token as IPv4, else IPv6, leaving the numeric text
-// in numeric_host; warns and gives 0 when neither works.
-int resolve_host_token(const lexer *lx);
+struct resolved_host;
+// Resolves the current token as IPv4, else IPv6, into out; warns and
+// gives 0 when neither works.
+int resolve_host_token(const lexer *lx, resolved_host *out);
 
 struct mux_list;
 // The start of every reload: read fills fresh from path (context is the

@@ -9,10 +9,6 @@
 
 #include "error.h"
 
-char numeric_host[NUMERIC_HOST_SIZE];
-char numeric_service[NUMERIC_SERVICE_SIZE];
-sockaddr_storage resolved_address;
-
 static void store_address(sockaddr_storage *to, const sockaddr *from, socklen_t length)
 {
     memset(to, 0, sizeof(*to));
@@ -33,7 +29,7 @@ socklen_t sockaddr_length(const sockaddr_storage *address)
     }
 }
 
-int getip(const char *host, int family)
+int getip(const char *host, int family, resolved_host *out)
 {
     addrinfo hints;
     memset(&hints, 0, sizeof(hints));
@@ -59,22 +55,22 @@ int getip(const char *host, int family)
         return 0;
     }
     if (numeric) {
-        snprintf(numeric_host, sizeof(numeric_host), "%.1024s", host);
+        snprintf(out->host, sizeof(out->host), "%.1024s", host);
     } else {
-        rc = getnameinfo(result->ai_addr, result->ai_addrlen, numeric_host, sizeof(numeric_host),
-                         nullptr, 0, NI_NUMERICHOST);
+        rc = getnameinfo(result->ai_addr, result->ai_addrlen, out->host, sizeof(out->host), nullptr,
+                         0, NI_NUMERICHOST);
         if (rc != 0) {
             debug("getnameinfo(%.200s, %d): %.200s", host, family, gai_strerror(rc));
             freeaddrinfo(result);
             return 0;
         }
     }
-    store_address(&resolved_address, result->ai_addr, result->ai_addrlen);
+    store_address(&out->address, result->ai_addr, result->ai_addrlen);
     freeaddrinfo(result);
     return 1;
 }
 
-int getaddr(const char *host, const char *service, int socktype, int flags)
+int getaddr(const char *host, const char *service, int socktype, int flags, sockaddr_storage *out)
 {
     addrinfo hints;
     memset(&hints, 0, sizeof(hints));
@@ -95,7 +91,7 @@ int getaddr(const char *host, const char *service, int socktype, int flags)
         fatal("%s:%d: internal error: getaddr returned bigger sockaddr than expected (%d>%d)",
               __FILE__, __LINE__, static_cast<int>(result->ai_addrlen),
               static_cast<int>(sizeof(sockaddr_storage)));
-    store_address(&resolved_address, result->ai_addr, result->ai_addrlen);
+    store_address(out, result->ai_addr, result->ai_addrlen);
     freeaddrinfo(result);
     return 1;
 }
@@ -131,15 +127,6 @@ int name_address(const sockaddr_storage *address, numeric_name *out)
         strcpy(out->host, "<unknown>");
         strcpy(out->service, "<unknown>");
     }
-    return rc;
-}
-
-int numeric_names(const sockaddr_storage *address)
-{
-    numeric_name name;
-    int rc = name_address(address, &name);
-    memcpy(numeric_host, name.host, sizeof(numeric_host));
-    memcpy(numeric_service, name.service, sizeof(numeric_service));
     return rc;
 }
 

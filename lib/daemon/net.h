@@ -1,8 +1,8 @@
 // SPDX-FileCopyrightText: the probo-colvo authors
 // SPDX-License-Identifier: BSD-2-Clause
 // Address helpers over the resolver for the configuration readers and the
-// UDP transports. Results are handed over in three process-wide buffers,
-// overwritten by each call: single-threaded callers use them at once.
+// UDP transports. Results go where the caller says, never into the
+// process's own buffers.
 // Every socket address is kept in a zeroed 128-byte sockaddr_storage.
 #pragma once
 
@@ -10,12 +10,17 @@
 
 enum { NUMERIC_HOST_SIZE = 1025, NUMERIC_SERVICE_SIZE = 32 };
 
-extern char numeric_host[NUMERIC_HOST_SIZE];
-extern char numeric_service[NUMERIC_SERVICE_SIZE];
-extern sockaddr_storage resolved_address;
+// A host resolved in one family: its address, and that as numeric text.
+struct resolved_host {
+    char host[NUMERIC_HOST_SIZE];
+    sockaddr_storage address;
+};
 
-int getip(const char *host, int family);
-int getaddr(const char *host, const char *service, int socktype, int flags);
+// 1 with out filled; 0, out unspecified, when host has no address of the
+// family.
+int getip(const char *host, int family, resolved_host *out);
+// 1 with out set to the first address; 0 (warned) when there is none.
+int getaddr(const char *host, const char *service, int socktype, int flags, sockaddr_storage *out);
 void get_sockaddr(sockaddr_storage *out, int family, int socktype, int flags, const char *host,
                   const char *service);
 void copy_sockaddr(const sockaddr *from, sockaddr_storage *to);
@@ -26,8 +31,6 @@ struct numeric_name {
     char service[NUMERIC_SERVICE_SIZE];
 };
 int name_address(const sockaddr_storage *address, numeric_name *out);
-// The same into numeric_host and numeric_service.
-int numeric_names(const sockaddr_storage *address);
 // Same family and host address, ports ignored; any socket address, a
 // source's compact one included.
 int same_host(const sockaddr *a, const sockaddr *b);

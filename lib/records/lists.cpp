@@ -5,7 +5,6 @@
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <unistd.h>
 
 #include "error.h"
 #include "fifoline.h"
@@ -125,16 +124,16 @@ int source_set_address(source *src, const sockaddr_storage *address)
 
 int lookup_source_address(source *src, int family)
 {
-    if (!getip(src->name, family))
+    resolved_host host;
+    if (!getip(src->name, family, &host))
         return 0;
-    return source_set_address(src, &resolved_address);
+    return source_set_address(src, &host.address);
 }
 
-void lookup_mux_address(mux *m, int socktype)
+void lookup_mux_address(const mux *m, int socktype, sockaddr_storage *out)
 {
-    if (!getaddr(m->address, m->port, socktype, AI_PASSIVE))
+    if (!getaddr(m->address, m->port, socktype, AI_PASSIVE, out))
         fatal("could not get address information for %.200s %.200s", m->address, m->port);
-    memcpy(&m->socket_address, &resolved_address, sizeof(resolved_address));
 }
 
 stream *stream_new(int type, const char *argument)
@@ -396,9 +395,6 @@ void mux_list_free(mux_list *list)
         xfree(m->address);
         xfree(m->port);
         xfree(m->from_address);
-        if (m->send_socket != 0)
-            close(m->send_socket);
-        xfree(m->packet);
         stream_list_free(&m->streams);
         source_list_free(&m->sources);
         pattern_list_free(&m->patterns);
@@ -494,14 +490,7 @@ int source_list_max_text_size(const source_list *list)
     return max;
 }
 
-static void allocate_packet(mux *m, int size)
-{
-    xfree(m->packet);
-    m->packet_size = size;
-    m->packet = static_cast<uint8_t *>(xzalloc(static_cast<size_t>(size)));
-}
-
-void mux_init_send_packet(mux *m, int extra)
+int mux_send_size(const mux *m, int extra)
 {
     // Header, records, and the spare byte the overflow rule needs.
     int size = stream_list_send_size(&m->streams) + extra + PACKET_HEADER_SIZE + 1 +
@@ -510,11 +499,11 @@ void mux_init_send_packet(mux *m, int extra)
         warning("transport max packet size is not enough to transport all streams");
         size = PACKET_SIZE_MAX;
     }
-    allocate_packet(m, size);
     debug("probo packet size=%d", size);
+    return size;
 }
 
-void mux_init_receive_packet(mux *m)
+int mux_receive_size(const mux *m)
 {
     int base = PACKET_HEADER_SIZE + 1;
     if (m->sources.first) {
@@ -528,6 +517,6 @@ void mux_init_receive_packet(mux *m)
     // Any packet may carry an authenticator after its records: a source
     // without a key checks the CRC over all of it too.
     int size = 2 * base + AUTH_SIZE < PACKET_SIZE_MAX ? 2 * base + AUTH_SIZE : PACKET_SIZE_MAX;
-    m->packet_size = size;
     debug("colvo packet size=%d", size);
+    return size;
 }

@@ -4,11 +4,11 @@
 // streams, in singly linked lists with insertion at the head, and the size
 // budgets derived from them (packet buffers, receive buffer, the FIFO line
 // by the room fifoline.h gives each of its parts).
-// A list owns its records; a record owns its strings, buffers and sockets
-// (descriptor 0 means none).
+// A list owns its records; a record owns its strings and what it points
+// to. A mux holds no sockets, buffers or counters: those are the daemons'
+// loops' own.
 #pragma once
 
-#include <ctime>
 #include <sys/socket.h>
 #include <netinet/in.h>
 
@@ -87,24 +87,9 @@ struct mux {
     char *port;
     char *from_address;
     source_list sources;
-    int send_socket;
-    int elapsed;
     int interval;
-    packet_header header;
-    int offset;
-    int packet_size;
-    uint8_t *packet;
-    sockaddr_storage socket_address;
     stream_list streams;
-    unsigned int send_errors; // updates lost since the last count
-    int send_failing;
-    time_t send_reported;
-    // Signing (the monitor, with a key): muxes to one destination from one
-    // local address share the boot identifier and sequence of the first.
-    auth_key *key;
-    mux *signer;
-    uint64_t sequence;
-    uint8_t boot[AUTH_BOOT_SIZE];
+    auth_key *key;         // the monitor's packets are signed with it; null: none
     pattern_list patterns; // monitor: streams found on the host
     mux *next;
 };
@@ -132,8 +117,9 @@ int source_set_address(source *src, const sockaddr_storage *address);
 // The source's address resolved from its name (net.h's getip): 1, or 0
 // leaving it unset.
 int lookup_source_address(source *src, int family);
-// The mux's address and port resolved for binding; a failure is fatal.
-void lookup_mux_address(mux *m, int socktype);
+// The mux's address and port resolved for binding or sending to; a
+// failure is fatal.
+void lookup_mux_address(const mux *m, int socktype, sockaddr_storage *out);
 
 // Asks the processor for the source's stream records ahead of their use,
 // so that fetching them overlaps other work (the packet's CRC).
@@ -159,9 +145,10 @@ int stream_list_wire_size(const stream_list *list);
 int stream_list_send_size(const stream_list *list);
 int source_list_max_wire_size(const source_list *list);
 int source_list_max_text_size(const source_list *list);
-// extra: the bytes of records sent beside the mux's own streams.
-void mux_init_send_packet(mux *m, int extra = 0);
+// The monitor's packet buffer's size for the mux; extra: the bytes of
+// records sent beside the mux's own streams.
+int mux_send_size(const mux *m, int extra = 0);
 // The receive buffer's size for the mux's sources: twice the largest
 // packet of theirs (a larger one is told apart from a bad one), with room
 // for an authenticator.
-void mux_init_receive_packet(mux *m);
+int mux_receive_size(const mux *m);

@@ -58,11 +58,12 @@ static int parse_step(const char *text)
         return 1;
     }
     std::string host(text, equals);
-    if (!getip(host.c_str(), AF_INET) && !getip(host.c_str(), AF_INET6)) {
+    resolved_host resolved;
+    if (!getip(host.c_str(), AF_INET, &resolved) && !getip(host.c_str(), AF_INET6, &resolved)) {
         warning("could not resolve '%.200s'", host.c_str());
         return 0;
     }
-    source_steps.emplace_back(numeric_host, static_cast<int>(step));
+    source_steps.emplace_back(resolved.host, static_cast<int>(step));
     return 1;
 }
 
