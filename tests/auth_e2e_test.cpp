@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: the probo-colvo authors
 // SPDX-License-Identifier: BSD-2-Clause
 // Signed packets between the real daemons on loopback: probo with a key to
-// colvo with the same key, forgeries and replays from the keyed source's
+// colvo with the same key, probo's sequence across its reload, forgeries and replays from the keyed source's
 // address, an unkeyed source beside it, key files open to others, colvo
 // started as root running as _colvo, and losses behind a relay that drops
 // every third datagram.
@@ -17,9 +17,11 @@
 #include <ctime>
 #include <unistd.h>
 
+#include "auth.h"
 #include "config.h"
 #include "daemon.h"
 #include "fifo_reader.h"
+#include "packet.h"
 #include "temp_dir.h"
 #include "udp.h"
 
@@ -53,10 +55,14 @@ struct Signed : ::testing::Test {
         EXPECT_TRUE(d->wait_for("listening for incoming probo traffic")) << d->output();
         return d;
     }
+    std::string probo_conf(int to_port, const std::string &streams = "load")
+    {
+        return dir.write("probo.conf", "monitor { " + streams + " } every second stream to 127.0.0.1 " +
+                                           std::to_string(to_port) + " key \"" + key + "\"\n");
+    }
     std::unique_ptr<daemon_process> probo(int to_port)
     {
-        std::string pc = dir.write("probo.conf", "monitor { load } every second stream to 127.0.0.1 " +
-                                                     std::to_string(to_port) + " key \"" + key + "\"\n");
+        std::string pc = probo_conf(to_port);
         return std::make_unique<daemon_process>(PROBO, std::vector<std::string>{"-d", "-u", "-f", pc});
     }
     static uint64_t now() { return static_cast<uint64_t>(time(nullptr)); }
@@ -112,6 +118,45 @@ TEST_F(Signed, ProboToColvoAsTodayForgeriesAndReplaysRefused)
     EXPECT_NE(std::string::npos, out.find(std::to_string(t) + ": 7.00 7.00 7.00")) << out;
     d->signal(SIGTERM);
     EXPECT_EQ(75, d->wait_exit());
+}
+
+// probo rereads its configuration: the destination that stays signs on
+// with its boot and the next sequence number, as a keyed collector follows
+// them.
+TEST_F(Signed, ProboSignsOnAcrossItsReload)
+{
+    udp_socket collector("127.0.0.1");
+    auto p = probo(collector.port());
+    uint8_t raw[KEY_SIZE];
+    for (int i = 0; i < KEY_SIZE; i++)
+        raw[i] = static_cast<uint8_t>(i); // KEY's bytes
+    auth_key *check = auth_key_new(raw);
+    std::vector<authenticator> seen;
+    int first_length = 0, reread = 0;
+    // Until two packets of the reread configuration, which adds mem.
+    while (reread < 2) {
+        std::vector<uint8_t> packet = collector.receive();
+        ASSERT_FALSE(packet.empty()) << p->output();
+        packet_header h;
+        header_from_wire(packet.data(), &h);
+        memset(packet.data(), 0, 4);
+        authenticator a = {};
+        ASSERT_EQ(AUTH_OK, auth_verify(check, packet.data(), h.length, static_cast<int>(packet.size()), &a));
+        seen.push_back(a);
+        if (first_length == 0) {
+            first_length = h.length;
+            probo_conf(collector.port(), "load, mem");
+            p->signal(SIGHUP);
+        }
+        reread += h.length != first_length;
+    }
+    for (size_t i = 0; i < seen.size(); i++) {
+        EXPECT_EQ(i, seen[i].sequence);
+        EXPECT_EQ(0, memcmp(seen[0].boot, seen[i].boot, AUTH_BOOT_SIZE)) << i;
+    }
+    auth_key_free(check);
+    p->signal(SIGTERM);
+    EXPECT_EQ(1, p->wait_exit());
 }
 
 TEST_F(Signed, KeyFileOpenToOthersIsRefusedAtStart)
