@@ -56,10 +56,11 @@ void socket_set_init(socket_set *s);
 // No sockets, no slots.
 void receiver_init(receiver *r);
 // Binds a socket per address family of the mux's sources into s (made
-// empty first), their buffers sized for bursts of receive_size. On reload, running holds the sockets in force: those whose
-// address, port and family stay are carried over (shared, not closed,
-// their queues kept), and the others are left to the caller to drain and
-// close. The count of sockets open; failures counts the binds that failed.
+// empty first), their buffers sized for bursts of receive_size datagrams.
+// On reload, running holds the sockets in force: those whose address, port
+// and family stay are carried over (shared, not closed, their queues
+// kept), and the others are left to the caller to drain and close. The
+// count of sockets open; failures counts the binds that failed.
 int open_sockets(socket_set *s, mux *m, int receive_size, const socket_set *running = nullptr,
                  int *failures = nullptr);
 // Closes the sockets that keeper does not hold too (null: all).

@@ -88,6 +88,7 @@ void sender_list_carry(sender_list *fresh, const sender_list *running)
         arc4random_buf(boot, sizeof(boot));
         chosen = 1;
     }
+    // A mux that stays keeps its place in its interval and its failures.
     for (sender *s = fresh->first; s; s = s->next) {
         s->signer = nullptr;
         const sender *old = find_by_name(running, s->m->name);
@@ -110,6 +111,8 @@ void sender_list_carry(sender_list *fresh, const sender_list *running)
             memcpy(s->boot, was->boot, sizeof(s->boot));
             s->sequence = was->sequence;
         } else if (running) {
+            // The receiver may know this destination under the start's
+            // boot, with higher numbers than 0.
             arc4random_buf(s->boot, sizeof(s->boot));
         } else {
             memcpy(s->boot, boot, sizeof(s->boot));

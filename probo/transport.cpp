@@ -26,7 +26,8 @@ void begin_packet(sender *to, time_t timestamp)
 
 void add_stream_to_packet(stream *s, sender *to)
 {
-    to->offset += probe_table[s->type].pack(to->packet + to->offset, to->packet_size - to->offset, s);
+    int room = to->packet_size - to->offset;
+    to->offset += probe_table[s->type].pack(to->packet + to->offset, room, s);
 }
 
 // A collector stops reading a packet at a type it does not know: records

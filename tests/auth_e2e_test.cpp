@@ -1,10 +1,10 @@
 // SPDX-FileCopyrightText: the probo-colvo authors
 // SPDX-License-Identifier: BSD-2-Clause
 // Signed packets between the real daemons on loopback: probo with a key to
-// colvo with the same key, probo's sequence across its reload, forgeries and replays from the keyed source's
-// address, an unkeyed source beside it, key files open to others, colvo
-// started as root running as _colvo, and losses behind a relay that drops
-// every third datagram.
+// colvo with the same key, probo's boot and sequence across its reload,
+// forgeries and replays from the keyed source's address, an unkeyed source
+// beside it, key files open to others, colvo started as root running as
+// _colvo, and losses behind a relay that drops every third datagram.
 #include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -57,8 +57,9 @@ struct Signed : ::testing::Test {
     }
     std::string probo_conf(int to_port, const std::string &streams = "load")
     {
-        return dir.write("probo.conf", "monitor { " + streams + " } every second stream to 127.0.0.1 " +
-                                           std::to_string(to_port) + " key \"" + key + "\"\n");
+        return dir.write("probo.conf", "monitor { " + streams + " } every second stream to " +
+                                           "127.0.0.1 " + std::to_string(to_port) + " key \"" +
+                                           key + "\"\n");
     }
     std::unique_ptr<daemon_process> probo(int to_port)
     {
@@ -141,7 +142,8 @@ TEST_F(Signed, ProboSignsOnAcrossItsReload)
         header_from_wire(packet.data(), &h);
         memset(packet.data(), 0, 4);
         authenticator a = {};
-        ASSERT_EQ(AUTH_OK, auth_verify(check, packet.data(), h.length, static_cast<int>(packet.size()), &a));
+        int received = static_cast<int>(packet.size());
+        ASSERT_EQ(AUTH_OK, auth_verify(check, packet.data(), h.length, received, &a));
         seen.push_back(a);
         if (first_length == 0) {
             first_length = h.length;
