@@ -9,6 +9,12 @@
 #                                              tools/top, tools/export
 #   lib <- tools/lines (reading colvo's lines) <- tools/top, tools/export
 #
+# and lib's own rooms, each above the ones before it:
+#
+#   lib/daemon (plumbing) <- lib/wire (what travels, and the catalogue of
+#   stream types it is made of) <- lib/records (the configuration records)
+#   <- lib/configfile (the configuration language, read into records)
+#
 # and the files of one folder (a file with its header, x.cpp and x.h, is one
 # file here; a program's main file is one of its own, as the header of the
 # same name serves the program's other files) never reach each other in a circle, neither by their includes
@@ -22,16 +28,20 @@ build=${2:-}
 cd "$top"
 
 # folder and the folders it may include from, itself first
-LAYERS='lib lib
-standin standin lib
-platform/FreeBSD platform/FreeBSD standin lib
-probo probo platform/FreeBSD standin lib
-colvo colvo lib
-tools/lines tools/lines lib
-tools/mkrrd tools/mkrrd colvo lib
-tools/graph tools/graph colvo lib
-tools/top tools/top tools/lines colvo lib
-tools/export tools/export tools/lines colvo lib'
+lib='lib/configfile lib/records lib/wire lib/daemon'
+LAYERS="lib/daemon lib/daemon
+lib/wire lib/wire lib/daemon
+lib/records lib/records lib/wire lib/daemon
+lib/configfile lib/configfile lib/records lib/wire lib/daemon
+standin standin $lib
+platform/FreeBSD platform/FreeBSD standin $lib
+probo probo platform/FreeBSD standin $lib
+colvo colvo $lib
+tools/lines tools/lines $lib
+tools/mkrrd tools/mkrrd colvo $lib
+tools/graph tools/graph colvo $lib
+tools/top tools/top tools/lines colvo $lib
+tools/export tools/export tools/lines colvo $lib"
 
 folders=$(echo "$LAYERS" | cut -d' ' -f1)
 work=$(mktemp -d)

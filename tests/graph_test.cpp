@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "graph_table.h"
 #include "graph_text.h"
 #include "types.h"
 

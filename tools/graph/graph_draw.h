@@ -4,6 +4,7 @@
 // stream over a period, and the two thumbnails of a host.
 #pragma once
 
+#include "graph_table.h"
 #include "types.h"
 
 // Whole image sizes in pixels, legend and title included.

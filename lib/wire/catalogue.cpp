@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: the probo-colvo authors
 // SPDX-License-Identifier: BSD-2-Clause
-// The catalogue's data sources and graphs, for colvo and its tools; the
-// monitor does not link them.
+// The catalogue's data sources, for colvo and its tools; the monitor does
+// not link them.
 #include "catalogue.h"
 
 const data_source *stream_data_sources(int type, int *count)
@@ -10,12 +10,4 @@ const data_source *stream_data_sources(int type, int *count)
         return nullptr;
     *count = catalogue::ROWS[type].source_count;
     return catalogue::ROWS[type].sources;
-}
-
-const graph_def *stream_graphs(int type, int *count)
-{
-    if (!stream_type_named(type))
-        return nullptr;
-    *count = catalogue::ROWS[type].graph_count;
-    return catalogue::ROWS[type].graphs;
 }

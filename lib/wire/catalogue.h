@@ -7,11 +7,11 @@
 // and their token code, the format of its values, the label naming what
 // its argument names, the type the monitor sends it as, its database file
 // name, and what each value is (data source name, counter or gauge, base
-// unit, one line of help, the name it is exported by) with the graphs
-// drawn of it. Everything else about types (the lexer's keyword rows, the
-// readers' keyword lists, the probe table's shape, file names, data
-// sources, exported names) is derived from these rows or checked against
-// them while compiling.
+// unit, one line of help, the name it is exported by). Everything else
+// about types (the lexer's keyword rows, the readers' keyword lists, the
+// probe table's shape, file names, data sources, exported names, the
+// graph tool's table) is derived from these rows or checked against them
+// while compiling.
 //
 // Plain constant data: the monitor, which has no C++ runtime, reads the
 // same rows. Type numbers and formats travel in every packet and never
@@ -124,32 +124,6 @@ struct data_source {
     }
 };
 
-// How an item is drawn; DRAW_BELOW mirrors it under the axis (outgoing
-// traffic, writes) while its legend still shows the positive figures.
-enum graph_draw { DRAW_LINE = 0, DRAW_AREA = 1, DRAW_STACK = 2, DRAW_BELOW = 4 };
-
-struct graph_item {
-    const char *expr;   // RPN over the type's data source names; counters are rates
-    const char *legend; // what the item is
-    const char *color;  // "#rrggbb"
-    int draw;           // graph_draw, DRAW_BELOW may be or'ed in
-};
-
-enum graph_flag {
-    GRAPH_PERCENT = 1, // fixed 0..100
-    GRAPH_BINARY = 2,  // bytes in powers of 1024
-    GRAPH_ZERO = 4,    // never below 0
-};
-
-struct graph_def {
-    const char *name;  // part of the image file name
-    const char *title; // after host and stream in the graph's title
-    const char *unit;  // vertical label
-    int flags;
-    const graph_item *items;
-    int count; // 0: every data source as a line of its own
-};
-
 struct stream_row {
     int type;
     const char *keyword; // the type's name; null for a type no configuration names
@@ -164,8 +138,6 @@ struct stream_row {
     const char *file_prefix; // database file "/<prefix><argument>.rrd"; null without keyword
     const data_source *sources; // one per value, in value order
     int source_count;
-    const graph_def *graphs;
-    int graph_count;
 };
 
 namespace catalogue {
@@ -232,19 +204,6 @@ template <typename T, int N>
 constexpr int count(const T (&)[N])
 {
     return N;
-}
-
-template <int N>
-constexpr graph_def graph(const char *name, const char *title, const char *unit, int flags,
-                          const graph_item (&items)[N])
-{
-    return {name, title, unit, flags, items, N};
-}
-
-// A graph of every data source as a line of its own.
-constexpr graph_def lines(const char *name, const char *title, const char *unit)
-{
-    return {name, title, unit, 0, nullptr, 0};
 }
 
 // The CPU probe sends percentages.
@@ -428,174 +387,51 @@ inline constexpr data_source FLUKSO_SOURCES[] = {
     gauge("value", "the meter's reading (no probe on this platform)"),
 };
 
-// Graphs. Counters are DERIVE sources, so their expressions are already
-// rates per second.
-inline constexpr graph_item CPU_SHARE[] = {
-    {"user", "user", "#3465a4", DRAW_AREA},      {"nice", "nice", "#75507b", DRAW_STACK},
-    {"system", "system", "#cc0000", DRAW_STACK}, {"interrupt", "interrupt", "#f57900", DRAW_STACK},
-    {"idle", "idle", "#e8e8e4", DRAW_STACK}};
-inline constexpr graph_item CPUIOW_SHARE[] = {
-    {"user", "user", "#3465a4", DRAW_AREA},      {"nice", "nice", "#75507b", DRAW_STACK},
-    {"system", "system", "#cc0000", DRAW_STACK}, {"interrupt", "interrupt", "#f57900", DRAW_STACK},
-    {"iowait", "I/O wait", "#c4a000", DRAW_STACK}, {"idle", "idle", "#e8e8e4", DRAW_STACK}};
-inline constexpr graph_item MEM_MEMORY[] = {{"used", "used", "#cc0000", DRAW_AREA},
-                                            {"free", "free", "#73d216", DRAW_STACK},
-                                            {"active", "active", "#204a87", DRAW_LINE}};
-inline constexpr graph_item MEM_SWAP[] = {
-    {"swap_used", "swap used", "#c17d11", DRAW_AREA},
-    {"swap_total,swap_used,-", "swap free", "#e9b96e", DRAW_STACK}};
-inline constexpr graph_item LOAD_LINES[] = {{"load1", "1 minute", "#cc0000", DRAW_LINE},
-                                            {"load5", "5 minutes", "#f57900", DRAW_LINE},
-                                            {"load15", "15 minutes", "#3465a4", DRAW_LINE}};
-inline constexpr graph_item IF_BITS[] = {{"ibytes,8,*", "in", "#4e9a06", DRAW_AREA},
-                                         {"obytes,8,*", "out", "#3465a4", DRAW_AREA | DRAW_BELOW}};
-inline constexpr graph_item IF_PACKETS[] = {
-    {"ipackets", "in", "#4e9a06", DRAW_AREA},
-    {"opackets", "out", "#3465a4", DRAW_AREA | DRAW_BELOW},
-    {"ierrors,oerrors,+", "errors", "#cc0000", DRAW_LINE},
-    {"iqdrops", "input drops", "#f57900", DRAW_LINE},
-    {"collisions", "collisions", "#75507b", DRAW_LINE}};
-inline constexpr graph_item IO_OPS[] = {
-    {"rtransfers", "reads", "#4e9a06", DRAW_AREA},
-    {"wtransfers", "writes", "#3465a4", DRAW_AREA | DRAW_BELOW}};
-inline constexpr graph_item IO_BYTES[] = {{"rbytes", "read", "#4e9a06", DRAW_AREA},
-                                          {"wbytes", "written", "#3465a4", DRAW_AREA | DRAW_BELOW}};
-// df counts 512-byte blocks.
-inline constexpr graph_item DF_SPACE[] = {{"blocks,free,-,512,*", "used", "#cc0000", DRAW_AREA},
-                                          {"free,512,*", "free", "#73d216", DRAW_STACK}};
-inline constexpr graph_item DF_INODES[] = {{"files,ffree,-", "in use", "#75507b", DRAW_AREA},
-                                           {"files", "total", "#555753", DRAW_LINE}};
-inline constexpr graph_item PROC_COUNT[] = {{"count", "processes", "#75507b", DRAW_AREA}};
-inline constexpr graph_item PROC_CPU[] = {{"cpu_pct", "CPU", "#cc0000", DRAW_AREA}};
-inline constexpr graph_item PROC_MEMORY[] = {{"rss", "resident", "#73d216", DRAW_AREA},
-                                             {"size", "virtual", "#3465a4", DRAW_LINE}};
-inline constexpr graph_item PFQ_BYTES[] = {{"sent_bytes", "sent", "#4e9a06", DRAW_AREA},
-                                           {"drop_bytes", "dropped", "#cc0000", DRAW_LINE}};
-
-inline constexpr graph_item SENSOR_LINE[] = {{"value", "reading", "#cc0000", DRAW_LINE}};
-inline constexpr graph_item ZFS_SIZE[] = {{"mru_size", "MRU", "#3465a4", DRAW_AREA},
-                                          {"mfu_size", "MFU", "#73d216", DRAW_STACK},
-                                          {"size", "size", "#204a87", DRAW_LINE},
-                                          {"target", "target", "#f57900", DRAW_LINE},
-                                          {"max", "max", "#555753", DRAW_LINE}};
-inline constexpr graph_item ZFS_ACCESSES[] = {{"hits", "hits", "#4e9a06", DRAW_AREA},
-                                              {"misses", "misses", "#cc0000", DRAW_AREA | DRAW_BELOW},
-                                              {"l2_hits", "L2 hits", "#3465a4", DRAW_LINE},
-                                              {"l2_misses", "L2 misses", "#f57900", DRAW_LINE}};
-inline constexpr graph_item ZFS_RATIO[] = {
-    {"hits,hits,misses,+,/,100,*", "ARC", "#204a87", DRAW_LINE},
-    {"demand_hits,demand_hits,demand_misses,+,/,100,*", "demand data", "#4e9a06", DRAW_LINE},
-    {"prefetch_hits,prefetch_hits,prefetch_misses,+,/,100,*", "prefetch data", "#c4a000",
-     DRAW_LINE}};
-inline constexpr graph_item PF_STATES[] = {{"states", "states", "#3465a4", DRAW_AREA},
-                                           {"src_nodes", "source nodes", "#75507b", DRAW_LINE}};
-inline constexpr graph_item PF_TABLE[] = {{"searches", "searches", "#555753", DRAW_LINE},
-                                          {"inserts", "inserts", "#4e9a06", DRAW_LINE},
-                                          {"removals", "removals", "#cc0000", DRAW_LINE}};
-inline constexpr graph_item PF_REASONS[] = {
-    {"match", "match", "#3465a4", DRAW_LINE},
-    {"bad_offset,fragment,+,short,+,normalize,+,memory,+,bad_timestamp,+,congestion,+,"
-     "ip_option,+,proto_cksum,+,state_insert,+,map_failed,+",
-     "dropped, other reasons", "#f57900", DRAW_AREA},
-    {"state_mismatch", "state mismatch", "#c4a000", DRAW_STACK},
-    {"state_limit,src_limit,+", "limits", "#cc0000", DRAW_STACK}};
-inline constexpr graph_item MBUF_MBUFS[] = {{"mbufs", "in use", "#3465a4", DRAW_AREA},
-                                            {"mbufs_cached", "cached", "#babdb6", DRAW_STACK}};
-inline constexpr graph_item MBUF_CLUSTERS[] = {
-    {"clusters", "in use", "#3465a4", DRAW_AREA},
-    {"clusters_cached", "cached", "#babdb6", DRAW_STACK},
-    {"jumbo_page,jumbo_9k,+,jumbo_16k,+", "jumbo in use", "#75507b", DRAW_LINE},
-    {"clusters_max", "max", "#cc0000", DRAW_LINE}};
-inline constexpr graph_item MBUF_FAILURES[] = {{"denied", "denied", "#cc0000", DRAW_LINE},
-                                               {"delayed", "delayed", "#f57900", DRAW_LINE}};
-
-inline constexpr graph_def CPU_GRAPHS[] = {
-    graph("share", "CPU time", "%", GRAPH_PERCENT, CPU_SHARE)};
-inline constexpr graph_def CPUIOW_GRAPHS[] = {
-    graph("share", "CPU time", "%", GRAPH_PERCENT, CPUIOW_SHARE)};
-inline constexpr graph_def MEM_GRAPHS[] = {
-    graph("memory", "memory", "bytes", GRAPH_BINARY | GRAPH_ZERO, MEM_MEMORY),
-    graph("swap", "swap", "bytes", GRAPH_BINARY | GRAPH_ZERO, MEM_SWAP)};
-inline constexpr graph_def LOAD_GRAPHS[] = {
-    graph("load", "load average", "load", GRAPH_ZERO, LOAD_LINES)};
-inline constexpr graph_def IF_GRAPHS[] = {
-    graph("bits", "traffic", "bits/s", 0, IF_BITS),
-    graph("packets", "packets", "packets/s", 0, IF_PACKETS)};
-inline constexpr graph_def IO_GRAPHS[] = {
-    graph("ops", "operations", "operations/s", 0, IO_OPS),
-    graph("bytes", "transfer", "bytes/s", 0, IO_BYTES)};
-inline constexpr graph_def DF_GRAPHS[] = {
-    graph("space", "space", "bytes", GRAPH_BINARY | GRAPH_ZERO, DF_SPACE),
-    graph("inodes", "inodes", "inodes", GRAPH_ZERO, DF_INODES)};
-inline constexpr graph_def PROC_GRAPHS[] = {
-    graph("count", "processes", "processes", GRAPH_ZERO, PROC_COUNT),
-    graph("cpu", "CPU", "%", GRAPH_ZERO, PROC_CPU),
-    graph("memory", "memory", "bytes", GRAPH_BINARY | GRAPH_ZERO, PROC_MEMORY)};
-inline constexpr graph_def PFQ_GRAPHS[] = {
-    graph("bytes", "queue", "bytes/s", GRAPH_ZERO, PFQ_BYTES)};
-inline constexpr graph_def SMART_GRAPHS[] = {
-    lines("attributes", "SMART attributes", "normalized value")};
-inline constexpr graph_def SENSOR_GRAPHS[] = {
-    graph("value", "reading", "degrees Celsius", 0, SENSOR_LINE)};
-inline constexpr graph_def ZFS_GRAPHS[] = {
-    graph("size", "ARC size", "bytes", GRAPH_BINARY | GRAPH_ZERO, ZFS_SIZE),
-    graph("accesses", "ARC accesses", "accesses/s", 0, ZFS_ACCESSES),
-    graph("ratio", "ARC hit ratio", "%", GRAPH_PERCENT, ZFS_RATIO)};
-inline constexpr graph_def PF_GRAPHS[] = {
-    graph("states", "state table", "entries", GRAPH_ZERO, PF_STATES),
-    graph("table", "state table changes", "per second", GRAPH_ZERO, PF_TABLE),
-    graph("packets", "packets by reason", "packets/s", GRAPH_ZERO, PF_REASONS)};
-inline constexpr graph_def MBUF_GRAPHS[] = {
-    graph("mbufs", "mbufs", "mbufs", GRAPH_ZERO, MBUF_MBUFS),
-    graph("clusters", "mbuf clusters", "clusters", GRAPH_ZERO, MBUF_CLUSTERS),
-    graph("failures", "requests failed", "requests/s", GRAPH_ZERO, MBUF_FAILURES)};
-inline constexpr graph_def VALUE_GRAPHS[] = {lines("values", "values", "")};
-
-#define DESCRIBED(sources, graphs) sources, count(sources), graphs, count(graphs)
+#define DESCRIBED(sources) sources, count(sources)
 
 // Row i describes type i.
 inline constexpr stream_row ROWS[] = {
     {STREAM_IO1, "io1", nullptr, TOK_IO1, 6, "LLL", STREAM_IO, "device", "io1_",
-     DESCRIBED(IO1_SOURCES, VALUE_GRAPHS)},
+     DESCRIBED(IO1_SOURCES)},
     {STREAM_CPU, "cpu", nullptr, TOK_CPU, 0, "ccccc", STREAM_CPU, "cpu", "cpu",
-     DESCRIBED(CPU_SOURCES, CPU_GRAPHS)},
+     DESCRIBED(CPU_SOURCES)},
     {STREAM_MEM1, "mem1", nullptr, TOK_MEM1, 8, "lllll", STREAM_MEM, nullptr, "mem",
-     DESCRIBED(MEM_SOURCES, MEM_GRAPHS)},
+     DESCRIBED(MEM_SOURCES)},
     {STREAM_IF1, "if1", nullptr, TOK_IF1, 4, "llllllllll", STREAM_IF, "interface", "if_",
-     DESCRIBED(IF_SOURCES, IF_GRAPHS)},
+     DESCRIBED(IF_SOURCES)},
     {STREAM_PF, "pf", nullptr, TOK_PF, 9, "LLLLLLLLLLLLLLLLLLLLLL", STREAM_PF, nullptr, "pf",
-     DESCRIBED(PF_SOURCES, PF_GRAPHS)},
+     DESCRIBED(PF_SOURCES)},
     {STREAM_DEBUG, "debug", nullptr, TOK_DEBUG, 12, "llllllllllllllllllll", STREAM_DEBUG, nullptr,
-     "debug", DESCRIBED(DEBUG_SOURCES, VALUE_GRAPHS)},
+     "debug", DESCRIBED(DEBUG_SOURCES)},
     {STREAM_PROC, "proc", nullptr, TOK_PROC, 13, "lLLLlcll", STREAM_PROC, "process", "proc_",
-     DESCRIBED(PROC_SOURCES, PROC_GRAPHS)},
+     DESCRIBED(PROC_SOURCES)},
     {STREAM_MBUF, "mbuf", nullptr, TOK_MBUF, 11, "lllllllllllllll", STREAM_MBUF, nullptr, "mbuf",
-     DESCRIBED(MBUF_SOURCES, MBUF_GRAPHS)},
+     DESCRIBED(MBUF_SOURCES)},
     {STREAM_SENSOR, "sensor", nullptr, TOK_SENSOR, 14, "D", STREAM_SENSOR, "sensor", "sensor_",
-     DESCRIBED(SENSOR_SOURCES, SENSOR_GRAPHS)},
+     DESCRIBED(SENSOR_SOURCES)},
     {STREAM_IO, "io", "io2", TOK_IO, 5, "LLLLL", STREAM_IO, "device", "io_",
-     DESCRIBED(IO_SOURCES, IO_GRAPHS)},
+     DESCRIBED(IO_SOURCES)},
     {STREAM_PFQ, "pfq", nullptr, TOK_PFQ, 10, "LLLL", STREAM_PFQ, "queue", "pfq_",
-     DESCRIBED(PFQ_SOURCES, PFQ_GRAPHS)},
+     DESCRIBED(PFQ_SOURCES)},
     {STREAM_DF, "df", nullptr, TOK_DF, 2, "LLLLLLL", STREAM_DF, "mountpoint", "df_",
-     DESCRIBED(DF_SOURCES, DF_GRAPHS)},
+     DESCRIBED(DF_SOURCES)},
     {STREAM_MEM, "mem", "mem2", TOK_MEM, 7, "LLLLL", STREAM_MEM, nullptr, "mem",
-     DESCRIBED(MEM_SOURCES, MEM_GRAPHS)},
+     DESCRIBED(MEM_SOURCES)},
     {STREAM_IF, "if", "if2", TOK_IF, 3, "LLLLLLLLLL", STREAM_IF, "interface", "if_",
-     DESCRIBED(IF_SOURCES, IF_GRAPHS)},
+     DESCRIBED(IF_SOURCES)},
     {STREAM_CPUIOW, "cpuiow", nullptr, TOK_CPUIOW, 1, "cccccc", STREAM_CPUIOW, "cpu", "cpuiow",
-     DESCRIBED(CPUIOW_SOURCES, CPUIOW_GRAPHS)},
+     DESCRIBED(CPUIOW_SOURCES)},
     {STREAM_SMART, "smart", nullptr, TOK_SMART, 15, "bbbbbbbbbbbb", STREAM_SMART, "device", "smart_",
-     DESCRIBED(SMART_SOURCES, SMART_GRAPHS)},
+     DESCRIBED(SMART_SOURCES)},
     {STREAM_LOAD, "load", nullptr, TOK_LOAD, 16, "ccc", STREAM_LOAD, nullptr, "load",
-     DESCRIBED(LOAD_SOURCES, LOAD_GRAPHS)},
+     DESCRIBED(LOAD_SOURCES)},
     {STREAM_FLUKSO, "flukso", nullptr, TOK_FLUKSO, 17, "D", STREAM_FLUKSO, "sensor", "flukso_",
-     DESCRIBED(FLUKSO_SOURCES, VALUE_GRAPHS)},
+     DESCRIBED(FLUKSO_SOURCES)},
     // Every format once, for tests of the codec; no configuration names it.
     {STREAM_ALLFORMATS, nullptr, nullptr, 0, -1, "LLLLDDDDllllssssccccbbbb", STREAM_ALLFORMATS,
-     nullptr, nullptr, nullptr, 0, nullptr, 0},
+     nullptr, nullptr, nullptr, 0},
     {STREAM_ZFS, "zfs", nullptr, TOK_ZFS, 18, "LLLLLLLLLLLLLLLLLLL", STREAM_ZFS, nullptr, "zfs",
-     DESCRIBED(ZFS_SOURCES, ZFS_GRAPHS)},
+     DESCRIBED(ZFS_SOURCES)},
 };
 
 #undef DESCRIBED
@@ -648,7 +484,7 @@ constexpr bool rows_are_sound()
             continue;
         }
         if (r.token <= 0 || r.file_prefix == nullptr || r.source_count != length(r.format) ||
-            r.graph_count == 0 || !in_range(r.sent_as) || ROWS[r.sent_as].keyword == nullptr)
+            !in_range(r.sent_as) || ROWS[r.sent_as].keyword == nullptr)
             return false;
         // A database needs its data sources' names apart; an exporter, help.
         for (int a = 0; a < r.source_count; a++) {
@@ -813,6 +649,3 @@ constexpr int stream_type_named(int type)
 // The data sources of a type, one per value of its format, in value
 // order; count set to their number. Null for a type without keyword.
 const data_source *stream_data_sources(int type, int *count);
-// The graphs of a type; count set to their number. Null for a type
-// without keyword.
-const graph_def *stream_graphs(int type, int *count);
