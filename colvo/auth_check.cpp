@@ -13,6 +13,7 @@
 #include "figures.h"
 #include "net.h"
 #include "output.h"
+#include "xmalloc.h"
 
 time_t auth_last_summary;
 time_t auth_started;
@@ -35,11 +36,18 @@ static void add_lost(long *count, uint64_t skipped)
     *count = skipped > room ? LONG_MAX : *count + static_cast<long>(skipped);
 }
 
+source_run *source_run_of(source *src)
+{
+    if (src->run == nullptr)
+        src->run = xnew_record<source_run>();
+    return src->run;
+}
+
 int check_authenticator(source *src, const datagram *d)
 {
-    auth_state *st = src->auth;
+    source_run *st = source_run_of(src);
     authenticator a;
-    switch (auth_verify(st->key, d->bytes, d->header.length, d->length, &a)) {
+    switch (auth_verify(src->auth->key, d->bytes, d->header.length, d->length, &a)) {
     case AUTH_OK:
         break;
     case AUTH_MISSING:
@@ -99,29 +107,26 @@ int check_authenticator(source *src, const datagram *d)
     return 1;
 }
 
-static void tell_lost(source *src, int seconds)
+static void tell_lost(const source *src, int seconds)
 {
-    warning("lost %ld packets from %.200s in the last %d s", src->auth->lost, src->name, seconds);
-    src->auth->lost = 0;
+    warning("lost %ld packets from %.200s in the last %d s", src->run->lost, src->name, seconds);
+    src->run->lost = 0;
 }
 
-void auth_carry_over(mux *fresh, const mux *running)
+// Only keyed sources hold running state: one keyed no more leaves it
+// behind, with the running configuration.
+void carry_source_runs(mux *fresh, mux *running)
 {
     for (source *src = fresh->sources.first; src; src = src->next) {
-        const source *was = source_list_find(&running->sources, src->name);
-        if (src->auth && was && was->auth) {
-            auth_state *st = src->auth;
-            memcpy(st->boot, was->auth->boot, sizeof(st->boot));
-            st->seen = was->auth->seen;
-            st->highest = was->auth->highest;
-            st->last_time = was->auth->last_time;
-            st->lost = was->auth->lost;
-            was->auth->lost = 0;
+        source *was = source_list_find(&running->sources, src->name);
+        if (src->auth && was && was->run) {
+            src->run = was->run;
+            was->run = nullptr;
         }
     }
     int seconds = static_cast<int>(log_clock(nullptr) - auth_last_summary);
-    for (source *was = running->sources.first; was; was = was->next)
-        if (was->auth && was->auth->lost)
+    for (const source *was = running->sources.first; was; was = was->next)
+        if (was->run && was->run->lost)
             tell_lost(was, seconds);
 }
 
@@ -132,8 +137,8 @@ void auth_summarise(const mux *m, int at_exit)
         now >= auth_last_summary)
         return;
     int seconds = static_cast<int>(now - auth_last_summary);
-    for (source *src = m ? m->sources.first : nullptr; src; src = src->next)
-        if (src->auth && src->auth->lost)
+    for (const source *src = m ? m->sources.first : nullptr; src; src = src->next)
+        if (src->run && src->run->lost)
             tell_lost(src, seconds);
     auth_last_summary = now;
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <ctime>
 
+#include "auth.h"
 #include "datagram.h"
 #include "lists.h"
 
@@ -18,13 +19,29 @@ enum { AUTH_SKEW_MAX = 600 };
 // Four billion packets: more than a century of them at one a second.
 constexpr uint64_t SEQUENCE_SKIP_MAX = uint64_t{1} << 32;
 
+// What colvo has learnt of a keyed source from its packets (or from its
+// replay state): the boot identifier, highest sequence number and time of
+// the packets it took, and the losses not yet told. Never read from the
+// configuration file; the source holds it, colvo makes and carries it.
+struct source_run {
+    uint8_t boot[AUTH_BOOT_SIZE];
+    int seen; // a packet was taken: boot, highest and last_time hold
+    uint64_t highest;
+    uint64_t last_time;
+    long lost; // sequence numbers skipped since the last summary
+};
+
+// The source's running state, made (all zero) at the first call.
+source_run *source_run_of(source *src);
+
 // Called after the CRC and version checks, before any record is read; 1
 // when the datagram is taken.
 int check_authenticator(source *src, const datagram *d);
-// A keyed source of the new configuration goes on where the running one
-// stopped (boot, sequence, losses not yet told); losses of sources that
-// leave are told now.
-void auth_carry_over(mux *fresh, const mux *running);
+// The one step that carries colvo's running state over a reload: a keyed
+// source of the new configuration takes over the running state of the
+// source of its name (boot, sequence, losses not yet told); losses of
+// sources that leave, or lose their key, are told now.
+void carry_source_runs(mux *fresh, mux *running);
 // The losses per source, once a minute, and always when at_exit is set.
 void auth_summarise(const mux *m, int at_exit);
 // When the losses were last summed up (tests set it).

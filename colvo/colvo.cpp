@@ -205,7 +205,6 @@ static int reload(const char *path, mux_list *current, receiver *r, churn *c, ou
         return 0;
     }
     info("read configuration file '%.100s' successfully", path);
-    auth_carry_over(fresh.first, running);
     for (int slot = 0; slot < MUX_SOCKET_SLOTS; slot++) {
         if (r->sockets.fd[slot] == sockets.fd[slot])
             continue;
@@ -214,6 +213,8 @@ static int reload(const char *path, mux_list *current, receiver *r, churn *c, ou
         // A new socket counts the kernel's drops from 0.
         r->batch.socket_drops[slot] = 0;
     }
+    // After the draining, so that what it took is known to the new sources.
+    carry_source_runs(fresh.first, running);
     close_sockets(&r->sockets, &sockets);
     r->sockets = sockets;
     // What the patterns took belongs to the sources being freed.

@@ -315,7 +315,7 @@ static int read_key(lexer *lx, source *src, int check)
                     lx->filename, lx->line, path, COLVO_USER);
         return 0;
     }
-    src->auth = auth_state_new(key, path);
+    src->auth = auth_config_new(key, path);
     return 1;
 }
 
@@ -466,7 +466,7 @@ static int check_keys(const char *path, const source_list *sources)
     qsort(all, static_cast<size_t>(n), sizeof(keyed), by_key);
     int ok = 1;
     for (int i = 1; i < n; i++) {
-        const auth_state *a = all[i - 1].src->auth, *b = all[i].src->auth;
+        const auth_config *a = all[i - 1].src->auth, *b = all[i].src->auth;
         if (memcmp(a->key_id, b->key_id, sizeof(a->key_id)) != 0)
             continue;
         warning("%.200s: sources '%.200s' and '%.200s' share one key (key files '%.200s' and "

@@ -24,7 +24,7 @@
 
 #include "replay_state.h"
 
-#include "auth.h"
+#include "auth_check.h"
 #include "codec.h"
 #include "crc32.h"
 #include "error.h"
@@ -83,7 +83,7 @@ static int take_entry(mux *m, const char *line, const char *end)
     source *src = source_list_find(&m->sources, name);
     if (src == nullptr || src->auth == nullptr)
         return 1;
-    auth_state *st = src->auth;
+    source_run *st = source_run_of(src);
     memcpy(st->boot, boot, sizeof(boot));
     st->highest = highest;
     st->last_time = last_time;
@@ -213,7 +213,7 @@ void replay_state_save(replay_state *r, const mux *m, int at_exit)
     int count = 0;
     size_t room = sizeof(HEADER) + sizeof(END) + 32;
     for (const source *src = m->sources.first; src; src = src->next)
-        if (src->auth && src->auth->seen) {
+        if (src->run && src->run->seen) {
             count++;
             room += strlen(src->name) + ENTRY_ROOM;
         }
@@ -223,7 +223,7 @@ void replay_state_save(replay_state *r, const mux *m, int at_exit)
     char *text = static_cast<char *>(xmalloc(room));
     size_t used = static_cast<size_t>(snprintf(text, room, "%s", HEADER));
     for (const source *src = m->sources.first; src; src = src->next) {
-        const auth_state *st = src->auth;
+        const source_run *st = src->run;
         if (st == nullptr || !st->seen)
             continue;
         used += static_cast<size_t>(snprintf(text + used, room - used, "%s ", src->name));

@@ -79,7 +79,7 @@ struct setup {
         log_clock = fixed_clock;
         m = mux_list_add(&muxes, "127.0.0.1 2100");
         keyed = add_source("10.0.0.6");
-        keyed->auth = auth_state_new(auth_key_new(KEY));
+        keyed->auth = auth_config_new(auth_key_new(KEY));
         signer = auth_key_new(KEY);
         src = add_source("10.0.0.5");
         static const struct {

@@ -512,7 +512,7 @@ TEST_F(Intake, KeyedSourceTakesOnlyFreshAuthenticatedPackets)
     uint8_t key[KEY_SIZE];
     for (int i = 0; i < KEY_SIZE; i++)
         key[i] = static_cast<uint8_t>(i);
-    src->auth = auth_state_new(auth_key_new(key));
+    src->auth = auth_config_new(auth_key_new(key));
 
     auto cut = make_signed_packet(t, {load}, KEY, BOOT_A, 1);
     cut.pop_back();
@@ -564,6 +564,67 @@ TEST_F(Intake, KeyedSourceTakesOnlyFreshAuthenticatedPackets)
     fake_now += SUMMARY_INTERVAL;
     auth_summarise(m, 1);
     EXPECT_FALSE(log.contains("lost")) << "told once";
+    log_clock = time;
+}
+
+// A reload: a keyed source goes on where it stopped, its replays still
+// refused and its losses told later; one that loses its key has its
+// losses told at once.
+TEST_F(Intake, ReloadCarriesWhatKeyedSourcesTook)
+{
+    log_clock = fake_clock;
+    fake_now = 5000000;
+    log_limit_reset();
+    auth_last_summary = fake_now;
+    uint8_t key[KEY_SIZE];
+    for (int i = 0; i < KEY_SIZE; i++)
+        key[i] = static_cast<uint8_t>(i);
+    auto keyed_source = [&](mux *into, const char *name, int with_key) {
+        source *added = source_list_add(&into->sources, name);
+        sockaddr_storage address = socket_address(name, 0);
+        source_set_address(added, &address);
+        if (with_key)
+            added->auth = auth_config_new(auth_key_new(key));
+        source_add_stream(added, STREAM_LOAD, "");
+        return added;
+    };
+    uint64_t t = static_cast<uint64_t>(fake_now);
+    auto load = load_record(1, 1, 1);
+    auto signed_at = [&](int sequence) {
+        return make_signed_packet(t, {load}, KEY, BOOT_A, static_cast<uint64_t>(sequence));
+    };
+    src->auth = auth_config_new(auth_key_new(key));
+    accept(STREAM_LOAD, "");
+    source *leaving = keyed_source(m, "10.0.0.6", 1);
+    ready();
+    EXPECT_NE("<rejected>", feed(signed_at(0)));
+    EXPECT_NE("<rejected>", feed(signed_at(3))); // 1 and 2 lost
+    std::swap(src, leaving);
+    EXPECT_NE("<rejected>", feed(signed_at(0)));
+    EXPECT_NE("<rejected>", feed(signed_at(2))); // 1 lost
+    std::swap(src, leaving);
+
+    mux_list running = muxes;
+    muxes = {};
+    m = mux_list_add(&muxes, "127.0.0.1 2100");
+    keyed_source(m, "10.0.0.6", 0);
+    src = keyed_source(m, "10.0.0.5", 1);
+    ready();
+    log.clear();
+    fake_now += 10;
+    carry_source_runs(m, running.first);
+    EXPECT_TRUE(log.has("lost 1 packets from 10.0.0.6 in the last 10 s")) << log.dump();
+    EXPECT_FALSE(log.contains("from 10.0.0.5")) << "told later";
+    mux_list_free(&running);
+
+    log.clear();
+    EXPECT_EQ("<rejected>", feed(signed_at(3)));
+    EXPECT_TRUE(log.has("ignored replayed packet from 10.0.0.5:40000")) << log.dump();
+    EXPECT_NE("<rejected>", feed(signed_at(4)));
+    log.clear();
+    auth_summarise(m, 1);
+    EXPECT_TRUE(log.has("lost 2 packets from 10.0.0.5 in the last 10 s")) << log.dump();
+    EXPECT_FALSE(log.contains("from 10.0.0.6")) << "told once";
     log_clock = time;
 }
 

@@ -269,7 +269,7 @@ TEST_F(ColvoConfig, KeyOncePerSourceReadOnlyWhenChecking)
     const source *unkeyed = first_source(), *keyed = unkeyed->next;
     EXPECT_EQ(nullptr, unkeyed->auth);
     ASSERT_NE(nullptr, keyed->auth);
-    EXPECT_EQ(0, keyed->auth->seen);
+    EXPECT_EQ(nullptr, keyed->run);
     EXPECT_EQ(0, load("mux 127.0.0.1\nsource 127.0.0.1 { accept { load } key \"" + key + "\"\nkey \"" +
                       key + "\" }\n"));
     EXPECT_TRUE(log.has(at(3) + "a second key for source '127.0.0.1'")) << log.dump();

@@ -372,7 +372,8 @@ void source_list_free(source_list *list)
     for (source *s = list->first; s; s = next) {
         next = s->next;
         stream_list_free(&s->streams);
-        auth_state_free(s->auth);
+        auth_config_free(s->auth);
+        xfree(s->run);
         if (s->rules) {
             pattern_list_free(&s->rules->patterns);
             xfree(s->rules->datadir);

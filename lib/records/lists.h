@@ -29,6 +29,7 @@ enum {
 // A stream is the monitor's or the multiplexer's, never both, so the two
 // share a place and a record with a short argument takes 48 bytes of heap.
 union probe_states; // the monitor's probes' (probe_state.h)
+struct source_run;  // the multiplexer's running state of a source (auth_check.h)
 
 struct stream {
     int type;
@@ -70,8 +71,12 @@ struct source {
     char *name; // numeric host text, in the record's own allocation
     source_address socket_address;
     stream_list streams;
-    auth_state *auth;    // null: a source without a key
+    auth_config *auth;   // null: a source without a key
     source_rules *rules; // null: the section has no patterns, create or step
+    // What the multiplexer learns from the source's packets, never from its
+    // configuration file: made by the multiplexer at the first need and
+    // carried over a reload, a plain record freed with the source.
+    source_run *run;
     source *next;
 };
 

@@ -49,22 +49,22 @@ void auth_key_free(auth_key *k)
     xfree(k);
 }
 
-auth_state *auth_state_new(auth_key *key, const char *key_file)
+auth_config *auth_config_new(auth_key *key, const char *key_file)
 {
-    auth_state *s = xnew_record<auth_state>();
-    s->key = key;
-    s->key_file = xstrdup(key_file);
-    auth_key_id(key, s->key_id);
-    return s;
+    auth_config *c = xnew_record<auth_config>();
+    c->key = key;
+    c->key_file = xstrdup(key_file);
+    auth_key_id(key, c->key_id);
+    return c;
 }
 
-void auth_state_free(auth_state *s)
+void auth_config_free(auth_config *c)
 {
-    if (s == nullptr)
+    if (c == nullptr)
         return;
-    auth_key_free(s->key);
-    xfree(s->key_file);
-    xfree(s);
+    auth_key_free(c->key);
+    xfree(c->key_file);
+    xfree(c);
 }
 
 void auth_init()

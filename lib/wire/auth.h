@@ -61,21 +61,15 @@ enum auth_result { AUTH_OK = 0, AUTH_MISSING = 1, AUTH_MALFORMED = 2, AUTH_BAD_M
 int auth_verify(const auth_key *k, const uint8_t *packet, int length, int received,
                 authenticator *a);
 
-// What a receiver keeps of a keyed source: its key, and the boot
-// identifier, highest sequence number and time of the packets it took.
-struct auth_state {
+// A keyed source's configuration: its key and where it was read. What
+// the receiver learns from the source's packets is kept apart.
+struct auth_config {
     auth_key *key;
     uint8_t key_id[AUTH_MAC_SIZE]; // auth_key_id's
     char *key_file;                // where the key was read
-
-    uint8_t boot[AUTH_BOOT_SIZE];
-    int seen; // a packet was taken: boot, highest and last_time hold
-    uint64_t highest;
-    uint64_t last_time;
-    long lost; // sequence numbers skipped since the last summary
 };
 
-// The state of a source with the key read from key_file (copied).
-auth_state *auth_state_new(auth_key *key, const char *key_file = "");
-// Frees the state and its key.
-void auth_state_free(auth_state *s);
+// The configuration of a source with the key read from key_file (copied).
+auth_config *auth_config_new(auth_key *key, const char *key_file = "");
+// Frees the configuration and its key.
+void auth_config_free(auth_config *c);
