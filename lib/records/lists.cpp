@@ -301,7 +301,6 @@ source *source_list_add(source_list *list, const char *name)
     // The name shares the record's allocation, as a stream's argument does.
     size_t length = strlen(name);
     source *s = static_cast<source *>(xzalloc(sizeof(source) + length + 1));
-    s->name = reinterpret_cast<char *>(s + 1);
     memcpy(s->name, name, length + 1);
     if (list->first == nullptr || list->by_name.slots)
         index_add(&list->by_name, s, source_name_hash);

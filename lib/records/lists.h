@@ -68,7 +68,6 @@ struct source_rules {
 };
 
 struct source {
-    char *name; // numeric host text, in the record's own allocation
     source_address socket_address;
     stream_list streams;
     auth_config *auth;   // null: a source without a key
@@ -78,6 +77,9 @@ struct source {
     // carried over a reload, a plain record freed with the source.
     source_run *run;
     source *next;
+    // Numeric host text, in the record's own allocation, without a pointer
+    // to it: thousands of sources each save the room run takes.
+    char name[];
 };
 
 struct source_list {
