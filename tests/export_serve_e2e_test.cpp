@@ -39,24 +39,12 @@
 #include "remote.pb-c.h"
 #include "temp_dir.h"
 #include "types.h"
+#include "udp.h"
 
 namespace {
 
 const std::string COLVO = COLVO_BIN;
 const std::string EXPORT = EXPORT_BIN;
-
-int free_tcp_port()
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a));
-    socklen_t length = sizeof(a);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length);
-    close(fd);
-    return ntohs(a.sin_port);
-}
 
 // A connection to 127.0.0.1:port from the loopback address from, made
 // within 5 s; -1 when none was.
