@@ -575,8 +575,12 @@ TEST_F(Serve, RemoteWriteRetriesServerErrorsOnly)
     EXPECT_EQ(5u, first.size());
     EXPECT_EQ("__name__=colvo_load_load1,host=10.0.0.5, 1@1700000001000", refused["colvo_load_load1"]);
     EXPECT_EQ("__name__=colvo_load_load1,host=10.0.0.5, 1.5@1700000002000", last["colvo_load_load1"]);
-    std::string text = round_trip(http, "GET /metrics HTTP/1.0\r\n\r\n");
+    // The receiver has the fourth request before the exporter has its answer.
     std::string url = "{url=\"http://127.0.0.1:" + std::to_string(receiver.port) + "/write\"} ";
+    std::string text;
+    for (int i = 0; i < 100 && text.find("colvo_export_remote_queue_samples" + url + "0\n") == std::string::npos;
+         i++, usleep(20000))
+        text = round_trip(http, "GET /metrics HTTP/1.0\r\n\r\n");
     for (const std::string &sample :
          {"colvo_export_remote_samples_sent_total" + url + "8\n", "colvo_export_remote_samples_refused_total" + url + "3\n",
           "colvo_export_remote_requests_retried_total" + url + "1\n",
