@@ -385,7 +385,12 @@ static int read_source(lexer *lx, source_list *sources, int check, const mux *ru
         int ok;
         switch (lx->code) {
         case TOK_RBRACE:
-            return end_source(lx, src, check, was, &last);
+            // Packed as each section ends, so the next one's records reuse
+            // the room this one's leave.
+            if (!end_source(lx, src, check, was, &last))
+                return 0;
+            source_pack_streams(src);
+            return 1;
         case TOK_ACCEPT:
             ok = read_accept(lx, src);
             break;

@@ -159,6 +159,45 @@ TEST_F(Lists, OversizedConfigurationsAreCappedOnBothSides)
     EXPECT_TRUE(log.has("transport max packet size is not enough to transport all streams"));
 }
 
+// Packed, a source's streams keep their order, texts, files and lookups,
+// lie in one block; an indexed list keeps its records.
+TEST_F(Lists, PackedStreamsKeepWhatTheyWere)
+{
+    source_list sources = {};
+    source *a = source_list_add(&sources, "a"), *big = source_list_add(&sources, "big");
+    const char *arguments[] = {"em0", "", "a much longer argument than the record", "x"};
+    for (const char *argument : arguments)
+        source_add_stream(a, STREAM_IF, argument)->rrd_file = strdup(argument);
+    for (int i = 0; i < 16; i++)
+        source_add_stream(big, STREAM_CPU, std::to_string(i).c_str());
+    for (source *src = sources.first; src; src = src->next)
+        source_pack_streams(src);
+    ASSERT_NE(0u, a->packed);
+    EXPECT_EQ(0u, big->packed);
+    const char *block = reinterpret_cast<const char *>(a->streams.first);
+    int i = 4;
+    for (const stream *s = a->streams.first; s; s = s->next) {
+        const char *at = reinterpret_cast<const char *>(s);
+        EXPECT_TRUE(at >= block && at + sizeof(stream) <= block + a->packed);
+        EXPECT_STREQ(arguments[--i], s->argument);
+        EXPECT_STREQ(arguments[i], s->rrd_file);
+        EXPECT_EQ(s, source_find_stream(a, STREAM_IF, arguments[i]));
+    }
+    EXPECT_EQ(0, i);
+    EXPECT_NE(nullptr, source_find_stream(big, STREAM_CPU, "15"));
+    source_prefetch_streams(a);
+    source_list_free(&sources);
+}
+
+TEST(ListsDeath, NoStreamJoinsAPackedSource)
+{
+    source_list sources = {};
+    source_add_stream(source_list_add(&sources, "a"), STREAM_LOAD, "");
+    source_pack_streams(sources.first);
+    EXPECT_EXIT(source_add_stream(sources.first, STREAM_MEM, ""), ::testing::ExitedWithCode(1),
+                "stream added to a packed source");
+}
+
 TEST_F(Lists, FreeAcceptsAbsentLists)
 {
     mux_list_free(nullptr);

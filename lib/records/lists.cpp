@@ -92,6 +92,13 @@ enum { PREFETCH_SPAN = 1024, CACHE_LINE = 64 };
 void source_prefetch_streams(const source *src)
 {
     const record_index *ix = &src->streams.index;
+    if (src->packed) {
+        const char *from = reinterpret_cast<const char *>(src->streams.first);
+        uint32_t span = src->packed < uint32_t{PREFETCH_SPAN} ? src->packed : uint32_t{PREFETCH_SPAN};
+        for (uint32_t at = 0; at < span; at += CACHE_LINE)
+            __builtin_prefetch(from + at);
+        return;
+    }
     if (ix->slots == nullptr) {
         const char *from = reinterpret_cast<const char *>(src + 1);
         const char *to = reinterpret_cast<const char *>(src->streams.first + 1);
@@ -227,7 +234,44 @@ stream *source_find_stream(const source *src, int type, const char *argument)
 
 stream *source_add_stream(source *src, int type, const char *argument)
 {
+    if (src && src->packed)
+        fatal("%s:%d: internal error: stream added to a packed source", __FILE__, __LINE__);
     return src ? add_stream(&src->streams, type, argument) : nullptr;
+}
+
+// A record's room in a packed block: the record, its argument, aligned for
+// the next.
+static size_t packed_room(const stream *s)
+{
+    size_t room = sizeof(stream) + strlen(s->argument) + 1;
+    return (room + alignof(stream) - 1) & ~(alignof(stream) - 1);
+}
+
+void source_pack_streams(source *src)
+{
+    // An indexed list keeps its records: its index points at them.
+    if (src->packed || src->streams.first == nullptr || src->streams.index.slots)
+        return;
+    size_t size = 0;
+    for (const stream *s = src->streams.first; s; s = s->next)
+        size += packed_room(s);
+    if (size > UINT32_MAX)
+        return;
+    char *block = static_cast<char *>(xmalloc(size));
+    stream **link = &src->streams.first;
+    char *at = block;
+    for (stream *s = src->streams.first, *next; s; s = next) {
+        next = s->next;
+        stream *moved = reinterpret_cast<stream *>(at);
+        memcpy(moved, s, sizeof(stream) + strlen(s->argument) + 1);
+        moved->argument = reinterpret_cast<char *>(moved + 1);
+        *link = moved;
+        link = &moved->next;
+        at += packed_room(s);
+        xfree(s);
+    }
+    *link = nullptr;
+    src->packed = static_cast<uint32_t>(size);
 }
 
 source_rules *source_rules_of(source *src)
@@ -370,7 +414,14 @@ void source_list_free(source_list *list)
     source *next;
     for (source *s = list->first; s; s = next) {
         next = s->next;
-        stream_list_free(&s->streams);
+        if (s->packed) {
+            // One block, starting with the first record.
+            for (stream *st = s->streams.first; st; st = st->next)
+                xfree(st->rrd_file);
+            xfree(s->streams.first);
+        } else {
+            stream_list_free(&s->streams);
+        }
         auth_config_free(s->auth);
         xfree(s->run);
         if (s->rules) {
