@@ -196,6 +196,7 @@ TEST(ListsDeath, NoStreamJoinsAPackedSource)
     source_pack_streams(sources.first);
     EXPECT_EXIT(source_add_stream(sources.first, STREAM_MEM, ""), ::testing::ExitedWithCode(1),
                 "stream added to a packed source");
+    source_list_free(&sources);
 }
 
 TEST_F(Lists, FreeAcceptsAbsentLists)
