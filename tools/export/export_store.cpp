@@ -411,13 +411,7 @@ static void render_figures(const export_store *s, exposition *out)
     }
 }
 
-struct own_metric {
-    const char *name;
-    int counter;
-    const char *help;
-};
-
-static const own_metric OWN[] = {
+static const metric_row OWN[] = {
     {"colvo_export_lines", 1, "host lines colvo-export read from colvo's live socket"},
     {"colvo_export_unreadable", 1,
      "lines and entries from colvo's live socket that colvo-export could not read"},
@@ -437,8 +431,8 @@ void export_store_render(export_store *s, double now, exposition *out)
                           static_cast<double>(s->connections),   static_cast<double>(s->host_count)};
     static_assert(sizeof(own) / sizeof(own[0]) == sizeof(OWN) / sizeof(OWN[0]), "a value per metric");
     for (size_t i = 0; i < sizeof(OWN) / sizeof(OWN[0]); i++) {
-        expose_family(out, OWN[i].name, OWN[i].counter, nullptr, OWN[i].help);
-        expose_sample(out, OWN[i].name, OWN[i].counter, nullptr, own[i]);
+        expose_family(out, OWN[i].family, OWN[i].counter, nullptr, OWN[i].help);
+        expose_sample(out, OWN[i].family, OWN[i].counter, nullptr, own[i]);
     }
     if (s->have_figures)
         render_figures(s, out);

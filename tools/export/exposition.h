@@ -29,6 +29,13 @@ struct exposition {
     int format;
 };
 
+// One of colvo-export's own metrics: its family, kind and help.
+struct metric_row {
+    const char *family;
+    int counter;
+    const char *help;
+};
+
 // A family's head. counter: its samples end in "_total" (and in the 0.0.4
 // format, so do the head's names); unit: in OpenMetrics, the base unit its
 // name ends in, or null.

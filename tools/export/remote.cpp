@@ -371,12 +371,7 @@ void remote_push(remote_series *s, int64_t ms, const double *values, int count)
 
 void remote_render(exposition *out)
 {
-    struct metric {
-        const char *family;
-        int counter;
-        const char *help;
-    };
-    static const metric METRICS[] = {
+    static const metric_row METRICS[] = {
         {"colvo_export_remote_samples_sent", 1, "samples a remote-write receiver took"},
         {"colvo_export_remote_samples_refused", 1,
          "samples a remote-write receiver refused (HTTP 4xx), not sent again"},
@@ -387,12 +382,14 @@ void remote_render(exposition *out)
         {"colvo_export_remote_queue_samples", 0, "samples queued for a remote-write receiver"},
     };
     export_text labels = {};
-    for (int m = 0; m < static_cast<int>(sizeof(METRICS) / sizeof(METRICS[0])); m++) {
+    for (size_t m = 0; m < sizeof(METRICS) / sizeof(METRICS[0]); m++) {
         expose_family(out, METRICS[m].family, METRICS[m].counter, nullptr, METRICS[m].help);
         for (int i = 0; i < writer_count; i++) {
             writer *w = writers[i];
             pthread_mutex_lock(&w->lock);
             const long values[] = {w->sent, w->refused, w->dropped, w->retried, w->queued};
+            static_assert(sizeof(values) / sizeof(values[0]) == sizeof(METRICS) / sizeof(METRICS[0]),
+                          "a value per metric");
             long value = values[m];
             pthread_mutex_unlock(&w->lock);
             labels.length = 0;
